@@ -1,0 +1,46 @@
+# The two commands of the README, and their helpers.
+#   make run        install what is missing, build, start Trelvo
+#   make test       install what is missing, build, run every test
+#   make test-asan  the same tests under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make bench      build optimised and run the benchmarks
+
+BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+BENCH_DIR ?= build-bench
+JOBS ?= $(shell nproc)
+# Warnings are errors where CI builds (CI is set there).
+WERROR ?= $(if $(CI),ON,OFF)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build run test test-asan bench clean
+
+all: build
+
+deps:
+	@./tools/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVO_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/src/app/trelvo $(ARGS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVO_WERROR=$(WERROR) \
+	  "-DTRELVO_SANITIZE=address;undefined" -DTRELVO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:handle_segv=0:allow_user_segv_handler=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRELVO_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	$(BENCH_DIR)/bench/trelvo_bench $(BENCH_ARGS)
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR)

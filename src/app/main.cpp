@@ -1,0 +1,43 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Version.h"
+#include "app/CommandLine.h"
+#include "diag/DiagLog.h"
+#include "platform/FaultGuard.h"
+#include "platform/TrelvoHome.h"
+
+namespace {
+
+void printVersion() { std::printf("%s %s\n", trelvo::kProductName, trelvo::kFileVersion); }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using trelvo::app::CommandLine;
+    const CommandLine command = trelvo::app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+
+    switch (command.mode) {
+    case CommandLine::Mode::Version:
+        printVersion();
+        return 0;
+    case CommandLine::Mode::Help:
+        printVersion();
+        std::fputs(trelvo::app::usageText().c_str(), stdout);
+        return 0;
+    case CommandLine::Mode::UsageError:
+        std::fprintf(stderr, "trelvo: %s\n%s", command.error.c_str(), trelvo::app::usageText().c_str());
+        return 2;
+    case CommandLine::Mode::Run:
+        break;
+    }
+
+    trelvo::platform::installFaultHandlers();
+    trelvo::diag::DiagLog& log = trelvo::diag::theLog();
+    log.start(trelvo::platform::trelvoHome() + "/Trelvo.log");
+    printVersion();
+    std::fputs(trelvo::app::usageText().c_str(), stdout);
+    log.finish();
+    return 0;
+}

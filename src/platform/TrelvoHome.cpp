@@ -1,0 +1,92 @@
+#include "platform/TrelvoHome.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace trelvo::platform {
+
+namespace {
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+std::string userHome() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
+    return "/tmp";
+}
+
+std::string describeErrno(const char* what, const std::string& path) {
+    return std::string(what) + " " + path + ": " + std::strerror(errno);
+}
+} // namespace
+
+std::string trelvoHome() {
+    if (const char* home = std::getenv("TRELVO_HOME"); home != nullptr && *home != '\0')
+        return withoutTrailingSlash(home);
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/')
+        return withoutTrailingSlash(config) + "/Trelvo";
+    return userHome() + "/.config/Trelvo";
+}
+
+std::string executablePath() {
+    char buffer[4096];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return {};
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+bool makeDirectories(const std::string& path) {
+    if (path.empty()) return false;
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+    const std::size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash))) return false;
+    if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return false;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
+    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = describeErrno("cannot create", temporary);
+        return false;
+    }
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            error = describeErrno("cannot write", temporary);
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    const bool flushed = ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!flushed || !closed) {
+        error = describeErrno("cannot flush", temporary);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = describeErrno("cannot replace", path);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace trelvo::platform

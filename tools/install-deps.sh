@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Trelvo needs to build, test and run, when any is missing.
+# Works as root or through sudo; does nothing when everything is present.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # third-party plug-ins used by the integration tests
+  dpf-plugins-vst
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing missing packages: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "error: these packages are missing and neither root nor sudo is available: ${missing[*]}" >&2
+  exit 1
+fi
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

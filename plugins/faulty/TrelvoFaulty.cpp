@@ -20,6 +20,9 @@
 //                                            calls GetTime, GetSampleRate, UpdateDisplay and
 //                                            Automate in a loop; effVendorSpecific(index 100)
 //                                            answers how many rounds it made.
+//   LegacySynth                              claims to be an instrument (synth flag), answers
+//                                            effGetVstVersion with 0 (AEffect.version is
+//                                            1234) and every canDo with -1.
 //   anything else                            behaves.
 //
 // The effect name tells which entry point created it: "Faulty via main" or
@@ -31,6 +34,9 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <algorithm>
+#include <iterator>
+#include <mutex>
 #include <thread>
 
 #include <dlfcn.h>
@@ -84,6 +90,24 @@ constexpr PluginInfo kFaultyInfo{
 
 constexpr int kMaxAnswers = 16;
 
+// Every instance stays reachable from here, and whatever a host never closed (an effect
+// with a wrong magic, an instance abandoned after a fault) is freed when the library is
+// unloaded, as a careful plug-in would do.
+// A plain array, so that nothing of it is destroyed before the library's destructor runs.
+class TrelvoFaulty;
+constexpr int kMaxInstances = 64;
+std::mutex gInstancesMutex;
+TrelvoFaulty* gInstances[kMaxInstances] = {};
+
+void registerInstance(TrelvoFaulty* instance, TrelvoFaulty* replaced) {
+    std::lock_guard lock(gInstancesMutex);
+    for (TrelvoFaulty*& entry : gInstances)
+        if (entry == replaced) {
+            entry = instance;
+            return;
+        }
+}
+
 class TrelvoFaulty final : public PluginBase {
 public:
     TrelvoFaulty(audioMasterCallback host, std::string variant, const char* entryName)
@@ -92,7 +116,10 @@ public:
         program(0).values[0] = 1.0f;
     }
 
-    ~TrelvoFaulty() override { stopThread(); }
+    ~TrelvoFaulty() override {
+        stopThread();
+        registerInstance(nullptr, this);
+    }
 
     void recordAnswer(VstIntPtr answer) {
         if (numAnswers < kMaxAnswers) answers[numAnswers++] = answer;
@@ -111,6 +138,9 @@ protected:
         case effVendorSpecific:
             if (index == 100) return hostRounds.load();
             return index >= 0 && index < numAnswers ? answers[index] : -1;
+        case effGetVstVersion:
+            if (variant == "LegacySynth") return 0;
+            break;
         default: break;
         }
         return PluginBase::dispatch(opcode, index, value, ptr, opt);
@@ -189,12 +219,26 @@ private:
     if (variant == "CrashInEntry") writeThroughNull();
     if (variant == "NilEntry") return nullptr;
     auto* plugin = new TrelvoFaulty(host, variant, entryName);
+    registerInstance(plugin, nullptr);
     if (variant == "CallsHost") {
         plugin->recordAnswer(entryAnswers[0]);
         plugin->recordAnswer(entryAnswers[1]);
     }
     if (variant == "BadMagic") plugin->effect()->magic = fourCharCode("VstX");
+    if (variant == "LegacySynth") {
+        plugin->effect()->flags |= effFlagsIsSynth;
+        plugin->effect()->version = 1234;
+    }
     return plugin->effect();
+}
+
+__attribute__((destructor)) void freeUnclosedInstances() {
+    TrelvoFaulty* left[kMaxInstances];
+    {
+        std::lock_guard lock(gInstancesMutex);
+        std::copy(std::begin(gInstances), std::end(gInstances), std::begin(left));
+    }
+    for (TrelvoFaulty* instance : left) delete instance;
 }
 
 } // namespace

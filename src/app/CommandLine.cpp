@@ -4,7 +4,23 @@ namespace trelvo::app {
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine result;
-    for (const std::string& argument : arguments) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--info") {
+            if (i + 1 >= arguments.size()) {
+                result.mode = CommandLine::Mode::UsageError;
+                result.error = "--info needs a plug-in library";
+                return result;
+            }
+            result.mode = CommandLine::Mode::Info;
+            result.file = arguments[++i];
+            if (i + 1 < arguments.size()) {
+                result.mode = CommandLine::Mode::UsageError;
+                result.error = "--info takes exactly one plug-in library";
+                return result;
+            }
+            return result;
+        }
         if (argument == "--version" || argument == "-V") {
             result.mode = CommandLine::Mode::Version;
         } else if (argument == "--help" || argument == "-h") {
@@ -26,6 +42,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 
 std::string usageText() {
     return "usage: trelvo [FILE]\n"
+           "       trelvo --info LIBRARY     print a plug-in's facts\n"
            "       trelvo --version | --help\n"
            "\n"
            "FILE is a project (.vprj), a plug-in library (.so) or a plug-in profile (.vprf).\n";

@@ -4,6 +4,7 @@
 
 #include "Version.h"
 #include "app/CommandLine.h"
+#include "app/InfoMode.h"
 #include "diag/DiagLog.h"
 #include "platform/FaultGuard.h"
 #include "platform/TrelvoHome.h"
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::UsageError:
         std::fprintf(stderr, "trelvo: %s\n%s", command.error.c_str(), trelvo::app::usageText().c_str());
         return 2;
+    case CommandLine::Mode::Info:
+        trelvo::platform::installFaultHandlers();
+        return trelvo::app::runInfoMode(command.file);
     case CommandLine::Mode::Run:
         break;
     }

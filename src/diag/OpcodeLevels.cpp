@@ -49,6 +49,11 @@ bool OpcodeLevelTable::claim(int opcode, CountText& countText) noexcept {
     return true;
 }
 
+void OpcodeLevelTable::resetForTests() noexcept {
+    for (auto& level : levels) level.store(0);
+    for (auto& count : counts) count.store(0);
+}
+
 bool passLogGate(const LogSwitches& switches, int opcode, OpcodeLevelTable& table, int highest,
                  CountText& countText) noexcept {
     if (!switches.writeLog.load(std::memory_order_relaxed)) return false;

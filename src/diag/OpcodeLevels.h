@@ -38,6 +38,10 @@ public:
     /// grows by one and countText holds the count before this call. Thread: any, lock-free.
     bool claim(int opcode, CountText& countText) noexcept;
 
+    /// Sets every level to 0 and every count to 0. The program never calls this (counts
+    /// only grow while it runs); tests start each case from a clean table.
+    void resetForTests() noexcept;
+
 private:
     int numOpcodes;
     std::array<std::atomic<std::int32_t>, kPlugOpcodeCount> levels{};

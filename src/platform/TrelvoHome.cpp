@@ -90,3 +90,40 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
 }
 
 } // namespace trelvo::platform
+
+namespace trelvo::platform {
+
+std::string systemVstFolder() {
+    if (const char* list = std::getenv("VST_PATH"); list != nullptr && *list != '\0') {
+        std::string first(list);
+        first = first.substr(0, first.find(':'));
+        if (!first.empty()) return withoutTrailingSlash(first);
+    }
+    const std::string home = userHome();
+    for (const std::string& candidate :
+         {home + "/.vst", home + "/.lxvst", std::string("/usr/local/lib/vst"), std::string("/usr/lib/vst"),
+          std::string("/usr/local/lib/lxvst"), std::string("/usr/lib/lxvst")}) {
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return candidate;
+    }
+    return {};
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string fileNamePart(const std::string& path) {
+    const std::size_t separator = path.find_last_of("/\\");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+} // namespace trelvo::platform
+
+namespace trelvo::platform {
+bool fileExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0;
+}
+} // namespace trelvo::platform

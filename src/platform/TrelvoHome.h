@@ -22,3 +22,23 @@ bool makeDirectories(const std::string& path);
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
 } // namespace trelvo::platform
+
+namespace trelvo::platform {
+
+/// The system's VST folder: the first entry of $VST_PATH when set, else the first existing
+/// of ~/.vst, ~/.lxvst, /usr/local/lib/vst, /usr/lib/vst, /usr/local/lib/lxvst,
+/// /usr/lib/lxvst; empty when none exists.
+std::string systemVstFolder();
+
+/// True when path names an existing regular file (or a link to one).
+bool isRegularFile(const std::string& path);
+
+/// The part of a path after its last "/" (or "\", so Windows paths read too).
+std::string fileNamePart(const std::string& path);
+
+} // namespace trelvo::platform
+
+namespace trelvo::platform {
+/// True when something exists at path (a file, a folder, ...).
+bool fileExists(const std::string& path);
+} // namespace trelvo::platform

@@ -1,0 +1,200 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "host/VstAbi.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/FaultGuard.h"
+#include "rack/SlotRecord.h"
+
+namespace trelvo::host {
+
+class TVstHost;
+
+/// Returned by Dispatch when a call was refused or the plug-in failed inside it.
+inline constexpr VstIntPtr kDispatchRefused = -99999;
+
+/// One rack slot with its plug-in side: the loaded library, the effect, and the single,
+/// guarded path through which every call into the plug-in goes.
+///
+/// Every call into the plug-in (dispatcher, parameters, both process forms) goes through
+/// the virtual operations of this class, so that another implementation of a slot (for
+/// example a plug-in running in a process of its own) can stand in without touching the
+/// engine or any caller. Callers read the effect's facts through the accessors below, never
+/// through the AEffect record directly.
+///
+/// Each call runs with floating-point exceptions masked and inside the fault guard: a C++
+/// exception is absorbed; a hardware fault also quarantines the slot, after which no call
+/// reaches the plug-in again and its library is never unmapped.
+class TVstPlugIn : public rack::SlotRecord {
+public:
+    using Notification = std::function<void(int slot, std::intptr_t data)>;
+
+    TVstPlugIn(TVstHost& host, int slotIdx);
+    /// Closes an open editor and unloads; sends no effClose.
+    ~TVstPlugIn() override;
+
+    // ---- The plug-in interface (virtual, see the class comment) ----
+
+    /// Thread: any. Returns true when an effect was present.
+    virtual bool SetParameter(int index, float value);
+    /// Thread: any. 0.0 without an effect.
+    virtual float GetParameter(int index);
+    /// The accumulating form. Returns false when the plug-in failed inside the call.
+    /// Thread: audio.
+    virtual bool Process(float** inputs, float** outputs, int sampleFrames) noexcept;
+    /// The replacing form. Returns false when the plug-in failed inside the call.
+    /// Thread: audio.
+    virtual bool ProcessReplacing(float** inputs, float** outputs, int sampleFrames) noexcept;
+    /// The single path to the dispatcher. kDispatchRefused when the slot holds no open
+    /// plug-in, is quarantined, or the plug-in failed inside the call. Thread: any.
+    virtual VstIntPtr Dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, double opt) noexcept;
+    /// Loads DllPath and calls its entry point. Thread: user interface, audio held.
+    virtual bool Load();
+    /// Frees the library (kept mapped when the slot is quarantined). Thread: user interface.
+    virtual void Unload();
+
+    /// Loads when needed, checks the magic, and opens the plug-in. Thread: user interface.
+    void Open();
+    /// Closes the editor and the plug-in; the library stays loaded.
+    void Close();
+    /// Opens (true) or closes (false) when the value differs from Active.
+    void SetActive(bool value);
+
+    // ---- Thin wrappers, one Dispatch each ----
+    void SetProgram(int program);
+    int GetProgram();
+    void SetProgramName(const std::string& name);
+    std::string GetProgramName();
+    std::string GetParamLabel(int index);
+    std::string GetParamDisplay(int index);
+    std::string GetParamName(int index);
+    void SetSampleRate(double rate);
+    void SetBlockSize(int frames);
+    void MainsChanged(bool on);
+    /// The editor rectangle; all zero when the plug-in gives none.
+    ERect EditGetRect();
+    VstIntPtr EditOpen(void* parentWindow);
+    void EditClose();
+    VstIntPtr EditIdle();
+    VstIntPtr Identify();
+    /// The plug-in's chunk (one program or the bank); the data stays the plug-in's.
+    VstIntPtr GetChunk(bool isPreset, void*& data);
+    VstIntPtr SetChunk(bool isPreset, void* data, VstIntPtr size);
+    VstIntPtr ProcessEvents(VstEvents* events);
+    VstIntPtr String2Parameter(int index, const char* text);
+    VstIntPtr GetProgramNameIndexed(int category, int index, char* buffer);
+    VstIntPtr GetInputProperties(int index, VstPinProperties& record);
+    VstIntPtr GetOutputProperties(int index, VstPinProperties& record);
+    int GetPlugCategory();
+    bool SetBypass(bool on);
+    std::string GetEffectName();
+    std::string GetVendorString();
+    std::string GetProductString();
+    int GetVendorVersion();
+    VstIntPtr VendorSpecific(int index, VstIntPtr value, void* ptr, float opt);
+    VstIntPtr CanDo(const char* text);
+    int GetTailSize();
+    VstIntPtr Idle();
+    int GetVstVersion();
+    bool EditKeyDown(int character, int virtualKey, int modifiers);
+    bool EditKeyUp(int character, int virtualKey, int modifiers);
+    void SetEditKnobMode(int mode);
+    VstIntPtr GetMidiProgramName(int channel, MidiProgramName& record);
+    VstIntPtr GetMidiProgramCategory(MidiProgramCategory& record);
+    void BeginSetProgram();
+    void EndSetProgram();
+    VstIntPtr BeginLoadBank(VstPatchChunkInfo& info);
+    VstIntPtr BeginLoadProgram(VstPatchChunkInfo& info);
+
+    // ---- Facts of the loaded effect (0 or false without one) ----
+    bool hasEffect() const noexcept { return PVstEffect.load(std::memory_order_acquire) != nullptr; }
+    VstInt32 effectFlags() const noexcept;
+    bool isSynth() const noexcept { return (effectFlags() & effFlagsIsSynth) != 0; }
+    bool canReplacing() const noexcept { return (effectFlags() & effFlagsCanReplacing) != 0; }
+    bool hasEditor() const noexcept { return (effectFlags() & effFlagsHasEditor) != 0; }
+    bool programsAreChunks() const noexcept { return (effectFlags() & effFlagsProgramChunks) != 0; }
+    int effectNumParams() const noexcept;
+    int effectNumPrograms() const noexcept;
+    int effectNumInputs() const noexcept;
+    int effectNumOutputs() const noexcept;
+    VstInt32 effectUniqueID() const noexcept;
+    VstInt32 effectVersion() const noexcept;
+    int effectInitialDelay() const noexcept;
+    bool isQuarantined() const noexcept { return Quarantined.load(std::memory_order_acquire); }
+
+    /// "007" for 7, "042" for 42, "123" for 123, "00-1" for -1.
+    static std::string programText(int program);
+
+    TVstHost& host;
+
+    // ---- Hosting state ----
+    platform::DynamicLibrary FDLLHandle;
+    VstPluginMainProc FMainFunction = nullptr;
+    std::atomic<AEffect*> PVstEffect{nullptr};
+    std::string DllPath;
+    std::atomic<bool> Active{false};
+    std::atomic<bool> NeedIdle{false};
+    std::atomic<bool> PlugLoaded{false};
+    std::atomic<bool> Opened{false};
+    std::atomic<bool> Opening{false};
+    std::atomic<bool> EditorOpen{false};
+    std::atomic<bool> EditorShown{false};
+    std::atomic<bool> Suspended{false};
+    std::atomic<bool> Quarantined{false};
+    bool CanBypass = false;
+    bool CanReceiveMidi = false;
+    bool NoResize = false;
+    std::uint8_t ReplaceOrAccumulate = 0;
+    std::uint8_t ProcessLevel = 0;
+    std::uint8_t AutomationState = 0;
+    std::int32_t NumPrograms = -1;
+    std::int32_t VstVersion = -1;
+    std::uint8_t PlugCategory = 0;
+    std::string UniqueIdText;
+    std::int32_t CurProgram = 0;
+    std::string CurProgramText;
+    std::string CurProgramName;
+    std::string EffectName;
+    std::string PresetFileName;
+    std::array<std::int32_t, 10> AltUniqueIds{};
+
+    // ---- Notification events; the window layer assigns the ones it needs ----
+    Notification OnLoaded;
+    std::function<void(int slot, int index, float value)> OnAutomate;
+    Notification OnIdle;
+    std::function<bool(int slot, int pin, bool isOutput)> OnPinConnected;
+    Notification OnWantMidi;
+    std::function<void(int slot, VstEvents* events)> OnProcessEvents;
+    Notification OnIOChanged;
+    Notification OnNeedIdle;
+    std::function<void(int slot, int width, int height)> OnSizeWindow;
+    std::function<void(int slot, void* ptr)> OnOfflineStart, OnOfflineRead, OnOfflineWrite, OnOfflineGetCurrentPass,
+        OnOfflineGetCurrentMetaPass;
+    std::function<void(int slot, float rate)> OnSetOutputSampleRate;
+    std::function<void(int slot, TVstHost* host)> OnOpenWindow;
+    Notification OnUpdateDisplay;
+    std::function<void(int slot, int index)> OnBeginEdit, OnEndEdit;
+    std::function<void(void* ptr, TVstHost* host)> OnOpenFileSelector, OnCloseFileSelector;
+
+protected:
+    /// Runs a call into the plug-in with exceptions masked and under the guard. On a
+    /// hardware fault the slot is quarantined; what names the call in the error line.
+    bool callPlugIn(void (*fn)(void*), void* context, std::string_view what) noexcept;
+
+private:
+    void unloadWithReason(std::string_view reason);
+    void quarantine(const platform::FaultReport& report, std::string_view what) noexcept;
+    void logCall(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, double opt, VstIntPtr result) noexcept;
+    std::string textCall(VstInt32 opcode, VstInt32 index, std::size_t bufferSize);
+    bool enterMain(const char* entryName);
+
+    bool dittoWritten = false;
+};
+
+} // namespace trelvo::host

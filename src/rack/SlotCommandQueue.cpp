@@ -1,0 +1,137 @@
+#include "rack/SlotCommandQueue.h"
+
+#include <cstring>
+
+#include "rack/VolumeCodec.h"
+
+namespace trelvo::rack {
+
+SlotCommandQueue::SlotCommandQueue()
+    : storage(std::make_unique<std::array<SlotCommand, kCommandQueueCapacity>>()), entries(*storage) {}
+
+int SlotCommandQueue::claim() noexcept {
+    for (;;) {
+        // First a free entry among those in use...
+        const int n = used.load(std::memory_order_seq_cst);
+        for (int i = 0; i < n; ++i) {
+            std::uint32_t expected = 0;
+            if (entries[static_cast<std::size_t>(i)].state.compare_exchange_strong(expected, kBeingFilled,
+                                                                                  std::memory_order_seq_cst)) {
+                // The user interface may have reset the count to 0 after we read it; make
+                // sure our entry is inside the count again.
+                int current = used.load(std::memory_order_seq_cst);
+                while (current <= i && !used.compare_exchange_weak(current, i + 1, std::memory_order_seq_cst)) {
+                }
+                return i;
+            }
+        }
+        // ...else append one.
+        int current = n;
+        if (current >= kCommandQueueCapacity) return -1;
+        if (!used.compare_exchange_strong(current, current + 1, std::memory_order_seq_cst)) continue;
+        std::uint32_t expected = 0;
+        if (entries[static_cast<std::size_t>(current)].state.compare_exchange_strong(expected, kBeingFilled,
+                                                                                     std::memory_order_seq_cst))
+            return current;
+        // Someone who read an older count took this entry first; look again.
+    }
+}
+
+void SlotCommandQueue::publish(int index, std::uint32_t state) noexcept {
+    entries[static_cast<std::size_t>(index)].state.store(state, std::memory_order_release);
+}
+
+bool SlotCommandQueue::Enqueue(SlotCommandCode code, int slot, int argument, std::string_view text, int value,
+                               SwitchReader readSwitch, const void* context) {
+    float floatValue = 0.0f;
+    switch (code) {
+    case SlotCommandCode::Pan:
+        value = clampPanStep(value);
+        floatValue = panValue(value);
+        break;
+    case SlotCommandCode::WetVol:
+    case SlotCommandCode::DryVol:
+    case SlotCommandCode::InpVol:
+        value = clampVolumeDb(value);
+        floatValue = volumeGain(value);
+        break;
+    case SlotCommandCode::Mute:
+    case SlotCommandCode::Solo:
+    case SlotCommandCode::Bypass:
+    case SlotCommandCode::Off:
+        if (value == kToggle) value = (readSwitch != nullptr && readSwitch(context, slot, code)) ? 0 : 1;
+        break;
+    default: break;
+    }
+
+    const int index = claim();
+    if (index < 0) {
+        drops.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    SlotCommand& entry = entries[static_cast<std::size_t>(index)];
+    entry.command = static_cast<std::int32_t>(code);
+    entry.slot = slot;
+    entry.argument = argument;
+    entry.wholeValue = value;
+    entry.floatValue = floatValue;
+    const std::size_t length = text.size() < kCommandTextCapacity - 1 ? text.size() : kCommandTextCapacity - 1;
+    if (length > 0) std::memcpy(entry.text, text.data(), length);
+    entry.text[length] = '\0';
+    publish(index, kWaitingForAudio | kWaitingForListView);
+    return true;
+}
+
+bool SlotCommandQueue::enqueueUnconverted(SlotCommandCode code, int slot, int argument, int value) noexcept {
+    const int index = claim();
+    if (index < 0) {
+        drops.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    SlotCommand& entry = entries[static_cast<std::size_t>(index)];
+    entry.command = static_cast<std::int32_t>(code);
+    entry.slot = slot;
+    entry.argument = argument;
+    entry.wholeValue = value;
+    entry.floatValue = 0.0f;
+    entry.text[0] = '\0';
+    publish(index, kWaitingForAudio);
+    return true;
+}
+
+bool SlotCommandQueue::EnqueueRequest(SlotCommandCode code, int slot, int argument, int value) noexcept {
+    return enqueueUnconverted(code, slot, argument, value);
+}
+
+bool SlotCommandQueue::EnqueuePlain(SlotCommandCode code, int slot, int argument, int value) noexcept {
+    return enqueueUnconverted(code, slot, argument, value);
+}
+
+bool SlotCommandQueue::transition(int index, std::uint32_t expected, std::uint32_t desired) noexcept {
+    return entries[static_cast<std::size_t>(index)].state.compare_exchange_strong(expected, desired,
+                                                                                 std::memory_order_acq_rel);
+}
+
+void SlotCommandQueue::freeApplied() noexcept {
+    const int n = used.load(std::memory_order_seq_cst);
+    bool anyInUse = false;
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t expected = kAppliedByAudio;
+        SlotCommand& entry = entries[static_cast<std::size_t>(i)];
+        entry.state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+        if (entry.state.load(std::memory_order_seq_cst) != 0) anyInUse = true;
+    }
+    if (anyInUse || n == 0) return;
+    int expectedCount = n;
+    if (!used.compare_exchange_strong(expectedCount, 0, std::memory_order_seq_cst)) return;
+    // A writer may have claimed a free entry between our scan and the reset; it restores the
+    // count itself, but look once more so that the entry is never out of sight for long.
+    int highest = -1;
+    for (int i = 0; i < n; ++i)
+        if (entries[static_cast<std::size_t>(i)].state.load(std::memory_order_seq_cst) != 0) highest = i;
+    int current = used.load(std::memory_order_seq_cst);
+    while (current <= highest && !used.compare_exchange_weak(current, highest + 1, std::memory_order_seq_cst)) {
+    }
+}
+
+} // namespace trelvo::rack

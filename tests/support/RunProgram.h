@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace trelvo::test {
+
+struct ProgramResult {
+    int exitCode = -1; ///< the exit status, or 128 + signal when killed
+    std::string out;
+    std::string err;
+};
+
+/// Runs a program with arguments, waits for it, and returns what it printed.
+/// extraEnvironment holds "NAME=value" entries added to this process's environment.
+ProgramResult runProgram(const std::string& path, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& extraEnvironment = {}, int timeoutSeconds = 60);
+
+} // namespace trelvo::test

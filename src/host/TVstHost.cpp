@@ -16,12 +16,7 @@ TVstHost::TVstHost(Notification onCreate) {
     const std::string program = platform::executablePath();
     Directory = program.substr(0, program.find_last_of('/') == std::string::npos ? 0 : program.find_last_of('/'));
     if (const std::string system = platform::systemVstFolder(); !system.empty()) Directory = system;
-    timeInfo.sampleRate = 44100.0;
-    timeInfo.tempo = 120.0;
-    timeInfo.timeSigNumerator = 4;
-    timeInfo.timeSigDenominator = 4;
-    timeInfo.smpteFrameRate = 1;
-    timeInfo.flags = 0xFF00;
+    TimeInfo.onChange = [] {};
     if (onCreate) onCreate(0, 0);
     capabilities = kDefaultHostCapabilities;
 }

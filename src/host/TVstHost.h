@@ -8,6 +8,7 @@
 
 #include "host/VstAbi.h"
 #include "rack/SlotKind.h"
+#include "rack/TimeInfo.h"
 
 namespace trelvo::host {
 
@@ -59,8 +60,8 @@ public:
     /// Set while some slot is soloed; project loading sets it and the solo rule reads it.
     std::atomic<bool> anySolo{false};
 
-    /// The record audioMasterGetTime hands out.
-    VstTimeInfo timeInfo{};
+    /// Owner of the record audioMasterGetTime hands out.
+    rack::TVTI TimeInfo;
 
     // Engine-wide values beside the host.
     std::atomic<float> engineSampleRate{44100.0f};

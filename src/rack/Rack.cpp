@@ -6,7 +6,7 @@ namespace trelvo::rack {
 
 using host::TVstPlugIn;
 
-Rack::Rack() : hostObject(std::make_unique<host::TVstHost>()) {
+Rack::Rack() : hostObject(std::make_unique<host::TVstHost>()), transportControl(hostObject->TimeInfo) {
     for (int i = 0; i < kMaxSlots; ++i) {
         slotObjects[static_cast<std::size_t>(i)] = std::make_unique<TVstPlugIn>(*hostObject, i);
         hostObject->slotTable[static_cast<std::size_t>(i)] = slotObjects[static_cast<std::size_t>(i)].get();

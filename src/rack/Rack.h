@@ -8,6 +8,7 @@
 #include "host/TVstPlugIn.h"
 #include "rack/SlotCommandQueue.h"
 #include "rack/SlotKind.h"
+#include "rack/Transport.h"
 
 namespace trelvo::rack {
 
@@ -34,6 +35,7 @@ public:
     int numSlots() const noexcept { return hostObject->numSlots(); }
     void setNumSlots(int count) noexcept { hostObject->slotCount.store(count, std::memory_order_release); }
     SlotCommandQueue& commands() noexcept { return commandQueue; }
+    Transport& transport() noexcept { return transportControl; }
 
     /// The lowest free index, or -1 when 32 slots are in use.
     int findFreeSlot() const noexcept;
@@ -69,6 +71,7 @@ private:
     std::unique_ptr<host::TVstHost> hostObject;
     std::array<std::unique_ptr<host::TVstPlugIn>, kMaxSlots> slotObjects;
     SlotCommandQueue commandQueue;
+    Transport transportControl;
     int slotIdCounter = 5000;
 };
 

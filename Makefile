@@ -9,7 +9,7 @@ BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
 # Tests about threads; the fault-guard tests are left out (signals under TSan are not reliable).
-TSAN_TESTS ?= HostCallback|MidiLock|SlotCommandQueue|DiagLog|BoundedQueue|Transport|OpcodeLevels
+TSAN_TESTS ?= AudioEngine|HostCallback|MidiLock|SlotCommandQueue|DiagLog|BoundedQueue|Transport|OpcodeLevels
 BENCH_DIR ?= build-bench
 JOBS ?= $(shell nproc)
 # Warnings are errors where CI builds (CI is set there).

@@ -77,9 +77,13 @@ protected:
             queueSysex(0, kOwnSysex, sizeof kOwnSysex, true);
         }
         if (numOut == 0) return;
-        // Own SysEx first so that it keeps frame order with the events behind it.
-        std::stable_sort(order, order + numOut,
-                         [](const VstEvent* a, const VstEvent* b) { return a->deltaFrames < b->deltaFrames; });
+        // Frame order, keeping arrival order for equal frames, without allocating.
+        for (int i = 1; i < numOut; ++i) {
+            VstEvent* moving = order[i];
+            int j = i;
+            for (; j > 0 && order[j - 1]->deltaFrames > moving->deltaFrames; --j) order[j] = order[j - 1];
+            order[j] = moving;
+        }
         auto* block = reinterpret_cast<VstEvents*>(blockStorage);
         auto** slots = reinterpret_cast<VstEvent**>(blockStorage + offsetof(VstEvents, events));
         block->numEvents = numOut;

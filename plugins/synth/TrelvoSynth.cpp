@@ -154,8 +154,13 @@ private:
             std::memcpy(slot.data, midi->midiData, 3);
         }
         // Keep arrival order for equal frames; hosts normally send them sorted already.
-        std::stable_sort(pending, pending + numPending,
-                         [](const PendingEvent& a, const PendingEvent& b) { return a.frame < b.frame; });
+        // An insertion sort: nothing is allocated on the audio thread.
+        for (int i = 1; i < numPending; ++i) {
+            const PendingEvent moving = pending[i];
+            int j = i;
+            for (; j > 0 && pending[j - 1].frame > moving.frame; --j) pending[j] = pending[j - 1];
+            pending[j] = moving;
+        }
         return 1;
     }
 

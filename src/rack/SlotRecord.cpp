@@ -55,6 +55,7 @@ void SlotRecord::clearRackFields() {
     PlugDisplayName.clear();
     presetMode = "s s";
     isMidiVport = false;
+    suspended = false;
     MidiThru = false;
     Kind = SlotKind::Free;
     SlotID = 0;

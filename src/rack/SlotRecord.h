@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+
 #include "rack/SlotKind.h"
+#include "rack/StripBuffers.h"
 #include "rack/VolumeCodec.h"
 
 namespace trelvo::rack {
@@ -126,6 +129,9 @@ public:
     std::int32_t workerFlag = 0;
 
     std::string presetMode = "s s";
+
+    /// A mixer slot's strip buffers while the engine's buffers are ready; none otherwise.
+    std::unique_ptr<StripBuffers> buffers;
 };
 
 } // namespace trelvo::rack

@@ -1,0 +1,83 @@
+#include "rack/WorkThread.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include "platform/Clock.h"
+#include "platform/FaultGuard.h"
+#include "platform/FloatingPoint.h"
+#include "platform/RealtimeThread.h"
+
+namespace trelvo::rack {
+
+namespace {
+// How long the worker polls for the next list before it parks: the next step's list
+// usually follows within microseconds, and waking a parked thread costs more than that.
+constexpr std::int64_t kSpinNanoseconds = 50'000;
+
+void relax() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+} // namespace
+
+TwrkThread::TwrkThread(std::function<void(int head)> run) : runStrip(std::move(run)) {
+    thread = std::thread([this] { loop(); });
+}
+
+TwrkThread::~TwrkThread() {
+    terminate.store(true, std::memory_order_seq_cst);
+    wake.release();
+    thread.join();
+}
+
+void TwrkThread::start() noexcept {
+    busy.store(true, std::memory_order_seq_cst);
+    // A worker still spinning for work sees busy at once; only a parked one needs waking.
+    if (parked.load(std::memory_order_seq_cst)) wake.release();
+}
+
+void TwrkThread::prewake() noexcept {
+    if (parked.load(std::memory_order_seq_cst)) wake.release();
+}
+
+void TwrkThread::wait() noexcept {
+    while (busy.load(std::memory_order_acquire)) sched_yield();
+}
+
+void TwrkThread::loop() {
+    platform::markRealtimeThread(true);
+    platform::prepareThreadForFaultGuard();
+    platform::maskFloatingPointExceptions();
+    // Real-time priority when the system allows it; otherwise the default is kept.
+    sched_param priority{};
+    priority.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
+
+    for (;;) {
+        // Spin a little for the next step's work (the next list usually follows within
+        // microseconds), then park until woken.
+        bool haveWork = false;
+        const std::int64_t spinUntil = platform::perfCounter() + kSpinNanoseconds;
+        for (int spin = 0; !haveWork; ++spin) {
+            haveWork = busy.load(std::memory_order_acquire) || terminate.load(std::memory_order_acquire);
+            if (haveWork || (spin % 64 == 63 && platform::perfCounter() > spinUntil)) break;
+            relax();
+        }
+        if (!haveWork) {
+            parked.store(true, std::memory_order_seq_cst);
+            if (!busy.load(std::memory_order_seq_cst) && !terminate.load(std::memory_order_seq_cst)) wake.acquire();
+            parked.store(false, std::memory_order_seq_cst);
+            while (wake.try_acquire()) {
+            }
+        }
+        if (terminate.load(std::memory_order_acquire)) return;
+        if (!busy.load(std::memory_order_acquire)) continue;
+        for (int i = 0; i < count; ++i) runStrip(list[static_cast<std::size_t>(i)]);
+        count = 0;
+        busy.store(false, std::memory_order_release);
+    }
+}
+
+} // namespace trelvo::rack

@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # audio: JACK (server and client library) and ALSA
+  jackd2 libjack-jackd2-dev libasound2-dev
   # third-party plug-ins used by the integration tests
   dpf-plugins-vst
 )

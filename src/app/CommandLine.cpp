@@ -21,7 +21,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             }
             return result;
         }
-        if (argument == "--version" || argument == "-V") {
+        if (argument == "--list-drivers") {
+            result.mode = CommandLine::Mode::ListDrivers;
+        } else if (argument == "--version" || argument == "-V") {
             result.mode = CommandLine::Mode::Version;
         } else if (argument == "--help" || argument == "-h") {
             result.mode = CommandLine::Mode::Help;
@@ -43,6 +45,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 std::string usageText() {
     return "usage: trelvo [FILE]\n"
            "       trelvo --info LIBRARY     print a plug-in's facts\n"
+           "       trelvo --list-drivers     list the audio drivers present\n"
            "       trelvo --version | --help\n"
            "\n"
            "FILE is a project (.vprj), a plug-in library (.so) or a plug-in profile (.vprf).\n";

@@ -5,6 +5,7 @@
 #include "Version.h"
 #include "app/CommandLine.h"
 #include "app/InfoMode.h"
+#include "audio/DriverList.h"
 #include "diag/DiagLog.h"
 #include "platform/FaultGuard.h"
 #include "platform/TrelvoHome.h"
@@ -33,6 +34,12 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Info:
         trelvo::platform::installFaultHandlers();
         return trelvo::app::runInfoMode(command.file);
+    case CommandLine::Mode::ListDrivers: {
+        trelvo::diag::theLog().switches.debugOutput = false;
+        const auto drivers = trelvo::audio::listDrivers();
+        for (std::size_t i = 0; i < drivers.size(); ++i) std::printf("%zu\t%s\n", i, drivers[i].name.c_str());
+        return 0;
+    }
     case CommandLine::Mode::Run:
         break;
     }

@@ -304,6 +304,7 @@ void TVstPlugIn::Unload() {
         }
     }
     FMainFunction = nullptr;
+    mainsOn = false;
     PVstEffect.store(nullptr, std::memory_order_release);
     PlugLoaded.store(false, std::memory_order_release);
     Opened.store(false, std::memory_order_release);
@@ -388,6 +389,7 @@ void TVstPlugIn::Close() {
         Dispatch(effClose, 0, 0, nullptr, 0.0);
         debugLine("effClose: " + quoted(EffectName));
         PVstEffect.store(nullptr, std::memory_order_release);
+        mainsOn = false;
     }
     Active = false;
 }
@@ -494,6 +496,7 @@ void TVstPlugIn::SetBlockSize(int frames) { Dispatch(effSetBlockSize, 0, frames,
 void TVstPlugIn::MainsChanged(bool on) {
     Dispatch(effMainsChanged, 0, on ? 1 : 0, nullptr, 0.0);
     Suspended = !on;
+    mainsOn = on;
 }
 
 ERect TVstPlugIn::EditGetRect() {

@@ -146,6 +146,8 @@ public:
     std::atomic<bool> EditorOpen{false};
     std::atomic<bool> EditorShown{false};
     std::atomic<bool> Suspended{false};
+    /// The last effMainsChanged sent was 1 (resumed).
+    bool mainsOn = false;
     std::atomic<bool> Quarantined{false};
     bool CanBypass = false;
     bool CanReceiveMidi = false;

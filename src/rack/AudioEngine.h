@@ -81,6 +81,8 @@ public:
     int bufferCapacity() const noexcept { return capacity; }
 
     void setHooks(EngineHooks* newHooks) noexcept { hooks = newHooks != nullptr ? newHooks : &noHooks; }
+    /// MIDI panic through the hooks (the disallow path and the menu). Thread: any.
+    void panic() noexcept { hooks->panic(); }
 
     // ---- Engine-wide values ----
     std::atomic<bool> allowed{false};

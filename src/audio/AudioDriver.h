@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "audio/AsioTypes.h"
+
+namespace trelvo::audio {
+
+/// One audio driver with the designed driver methods. Every backend (JACK, ALSA, Dummy,
+/// Offline) implements it; TASIOHost is its only user and calls it from the
+/// user-interface thread, except getSamplePosition and outputReady, which it calls from
+/// the driver's own thread inside a block.
+class AudioDriver {
+public:
+    virtual ~AudioDriver() = default;
+
+    /// First call after creation; false means the driver is unusable.
+    virtual bool init(void* systemHandle) = 0;
+    virtual std::string getDriverName() = 0;
+    virtual std::int32_t getDriverVersion() = 0;
+    virtual AsioError start() = 0;
+    virtual AsioError stop() = 0;
+    virtual AsioError getChannels(std::int32_t& numInputs, std::int32_t& numOutputs) = 0;
+    virtual AsioError getLatencies(std::int32_t& inputLatency, std::int32_t& outputLatency) = 0;
+    virtual AsioError getBufferSize(std::int32_t& minimum, std::int32_t& maximum, std::int32_t& preferred,
+                                    std::int32_t& granularity) = 0;
+    virtual AsioError getSampleRate(double& rate) = 0;
+    virtual AsioError setSampleRate(double rate) = 0;
+    virtual AsioError getSamplePosition(std::int64_t& position, std::int64_t& systemTime) = 0;
+    virtual AsioError getChannelInfo(AsioChannelInfo& info) = 0;
+    /// Allocates two halves per listed channel, fills in their addresses and keeps the
+    /// callbacks for the blocks to come.
+    virtual AsioError createBuffers(AsioBufferInfo* infos, std::int32_t numChannels, std::int32_t bufferSize,
+                                    AsioCallbacks* callbacks) = 0;
+    virtual AsioError disposeBuffers() = 0;
+    /// Applies the settings chosen with setControlPanelSettings (the control panel is a
+    /// small dialog of the user interface).
+    virtual AsioError controlPanel() = 0;
+    virtual AsioError outputReady() = 0;
+
+    /// What the control panel dialog chose; 0 keeps a value as it is.
+    void setControlPanelSettings(std::int32_t bufferSize, double sampleRate) {
+        panelBufferSize = bufferSize;
+        panelSampleRate = sampleRate;
+    }
+
+protected:
+    std::int32_t panelBufferSize = 0;
+    double panelSampleRate = 0.0;
+};
+
+} // namespace trelvo::audio

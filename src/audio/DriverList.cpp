@@ -1,0 +1,45 @@
+#include "audio/DriverList.h"
+
+#include "audio/AlsaDriver.h"
+#include "audio/DummyDriver.h"
+#include "audio/JackDriver.h"
+#include "audio/OfflineDriver.h"
+#include "diag/DiagLog.h"
+
+namespace trelvo::audio {
+
+namespace {
+void debugLine(const std::string& line) {
+    if (diag::theLog().switches.writeLog.load()) diag::hookedLog(line);
+}
+} // namespace
+
+std::vector<DriverEntry> listDrivers() {
+    debugLine("  ASIOlistDrivers begin : @ JACK, ALSA, Dummy");
+    std::vector<DriverEntry> candidates;
+    if (JackDriver::serverRunning()) {
+        candidates.push_back({"JACK", "jack", "default", [] { return std::make_unique<JackDriver>(); }});
+    } else {
+        debugLine("JACK\" has no driver");
+    }
+    for (const auto& [listName, device] : AlsaDriver::listDevices()) {
+        const std::string name = listName, pcm = device;
+        candidates.push_back({name, "alsa", pcm, [name, pcm] { return std::make_unique<AlsaDriver>(name, pcm); }});
+    }
+    candidates.push_back({"Dummy", "dummy", "clock", [] { return std::make_unique<DummyDriver>(); }});
+    debugLine("   ASIOlistDrivers.NumSubKeys=" + std::to_string(candidates.size()));
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        debugLine("   " + std::to_string(i) + ": ASIOlistDrivers.RegQuery " + candidates[i].name +
+                  " driverPath Found: \"" + candidates[i].backend + "\"=\"" + candidates[i].device + "\"");
+    debugLine("   ASIOlistDrivers " + std::to_string(candidates.size()) + " driver(s) found");
+    debugLine("  ASIOlistDrivers end");
+    return candidates;
+}
+
+DriverEntry offlineDriverEntry(int bufferSize, double sampleRate) {
+    return {"Offline", "offline", "", [bufferSize, sampleRate] {
+                return std::make_unique<OfflineDriver>(bufferSize, sampleRate);
+            }};
+}
+
+} // namespace trelvo::audio

@@ -1,0 +1,174 @@
+#include "audio/JackDriver.h"
+
+#include <cstring>
+
+#include "audio/DriverThread.h"
+#include "diag/DiagLog.h"
+
+namespace trelvo::audio {
+
+namespace {
+// Blocks JACK from printing its own errors on the terminal while probing.
+void quietJackError(const char*) {}
+} // namespace
+
+JackDriver::JackDriver(const std::string& name, int numInputs, int numOutputs)
+    : BufferedDriver("JACK", SampleType::Float32LSB, numInputs, numOutputs, 256, 48000.0), clientName(name) {}
+
+JackDriver::~JackDriver() {
+    stop();
+    if (jackClient != nullptr) jack_client_close(jackClient);
+}
+
+bool JackDriver::serverRunning() {
+    jack_set_error_function(&quietJackError);
+    jack_status_t status{};
+    jack_client_t* probe = jack_client_open("trelvo-probe", JackNoStartServer, &status);
+    if (probe == nullptr) return false;
+    jack_client_close(probe);
+    return true;
+}
+
+bool JackDriver::init(void*) {
+    jack_set_error_function(&quietJackError);
+    jack_status_t status{};
+    jackClient = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (jackClient == nullptr) return false;
+    for (int i = 0; i < inputs; ++i)
+        inputPorts.push_back(jack_port_register(jackClient, ("in_" + std::to_string(i + 1)).c_str(),
+                                                JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0));
+    for (int i = 0; i < outputs; ++i)
+        outputPorts.push_back(jack_port_register(jackClient, ("out_" + std::to_string(i + 1)).c_str(),
+                                                 JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0));
+    for (jack_port_t* port : inputPorts)
+        if (port == nullptr) return false;
+    for (jack_port_t* port : outputPorts)
+        if (port == nullptr) return false;
+    framesPerBlock = static_cast<int>(jack_get_buffer_size(jackClient));
+    rate = static_cast<double>(jack_get_sample_rate(jackClient));
+    jack_set_process_callback(jackClient, &onProcess, this);
+    jack_set_buffer_size_callback(jackClient, &onBufferSize, this);
+    jack_set_sample_rate_callback(jackClient, &onSampleRate, this);
+    jack_set_latency_callback(jackClient, &onLatency, this);
+    jack_on_shutdown(jackClient, &onShutdown, this);
+    return true;
+}
+
+std::string JackDriver::portName(bool isInput, int index) const {
+    const auto& ports = isInput ? inputPorts : outputPorts;
+    if (index < 0 || index >= static_cast<int>(ports.size()) || ports[static_cast<std::size_t>(index)] == nullptr) return {};
+    return jack_port_name(ports[static_cast<std::size_t>(index)]);
+}
+
+AsioError JackDriver::start() {
+    if (jackClient == nullptr) return ASE_NotPresent;
+    if (active.load()) return ASE_OK;
+    if (jack_activate(jackClient) != 0) return ASE_HWMalfunction;
+    active = true;
+    connectDefaultPorts();
+    return ASE_OK;
+}
+
+AsioError JackDriver::stop() {
+    if (jackClient != nullptr && active.exchange(false)) jack_deactivate(jackClient);
+    return ASE_OK;
+}
+
+AsioError JackDriver::setSampleRate(double sampleRate) {
+    // The server owns the rate; only its own rate is accepted.
+    return jackClient != nullptr && sampleRate == static_cast<double>(jack_get_sample_rate(jackClient))
+               ? ASE_OK
+               : ASE_InvalidMode;
+}
+
+AsioError JackDriver::getLatencies(std::int32_t& inputLatency, std::int32_t& outputLatency) {
+    inputLatency = outputLatency = 0;
+    if (jackClient == nullptr) return ASE_NotPresent;
+    jack_latency_range_t range{};
+    if (!inputPorts.empty()) {
+        jack_port_get_latency_range(inputPorts[0], JackCaptureLatency, &range);
+        inputLatency = static_cast<std::int32_t>(range.max);
+    }
+    if (!outputPorts.empty()) {
+        jack_port_get_latency_range(outputPorts[0], JackPlaybackLatency, &range);
+        outputLatency = static_cast<std::int32_t>(range.max);
+    }
+    return ASE_OK;
+}
+
+AsioError JackDriver::controlPanel() {
+    if (jackClient == nullptr) return ASE_NotPresent;
+    if (panelBufferSize > 0 && jack_set_buffer_size(jackClient, static_cast<jack_nframes_t>(panelBufferSize)) != 0)
+        return ASE_InvalidParameter;
+    return ASE_OK;
+}
+
+void JackDriver::connectDefaultPorts() {
+    const char** playback = jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+    for (std::size_t i = 0; playback != nullptr && playback[i] != nullptr && i < outputPorts.size(); ++i)
+        jack_connect(jackClient, jack_port_name(outputPorts[i]), playback[i]);
+    if (playback != nullptr) jack_free(playback);
+    const char** capture = jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
+    for (std::size_t i = 0; capture != nullptr && capture[i] != nullptr && i < inputPorts.size(); ++i)
+        jack_connect(jackClient, capture[i], jack_port_name(inputPorts[i]));
+    if (capture != nullptr) jack_free(capture);
+}
+
+void JackDriver::notify(std::int32_t selector) noexcept {
+    AsioCallbacks* current = callbacks.load(std::memory_order_acquire);
+    if (current != nullptr && current->asioMessage != nullptr) current->asioMessage(selector, 0, nullptr, nullptr);
+}
+
+int JackDriver::onProcess(jack_nframes_t frames, void* context) {
+    auto* self = static_cast<JackDriver*>(context);
+    if (!self->threadPrepared.exchange(true)) enterAudioThread();
+    const auto count = static_cast<int>(frames);
+    const std::size_t bytes = sizeof(float) * frames;
+    if (count != self->framesPerBlock.load(std::memory_order_relaxed) || self->callbacks.load() == nullptr) {
+        // Between a buffer-size change and the host's reset: play silence.
+        for (jack_port_t* port : self->outputPorts) std::memset(jack_port_get_buffer(port, frames), 0, bytes);
+        return 0;
+    }
+    const int half = self->half;
+    for (const Channel& channel : self->channels) {
+        if (!channel.isInput) continue;
+        std::memcpy(self->halfOf(channel, half), jack_port_get_buffer(self->inputPorts[static_cast<std::size_t>(channel.number)], frames), bytes);
+    }
+    self->runBlock(half);
+    for (std::size_t k = 0; k < self->outputPorts.size(); ++k) {
+        auto* target = static_cast<float*>(jack_port_get_buffer(self->outputPorts[k], frames));
+        std::memset(target, 0, bytes);
+        for (const Channel& channel : self->channels)
+            if (!channel.isInput && channel.number == static_cast<int>(k)) std::memcpy(target, self->halfOf(channel, half), bytes);
+    }
+    self->half = half ^ 1;
+    return 0;
+}
+
+int JackDriver::onBufferSize(jack_nframes_t frames, void* context) {
+    auto* self = static_cast<JackDriver*>(context);
+    if (static_cast<int>(frames) != self->framesPerBlock.load()) self->notify(kAsioBufferSizeChange);
+    return 0;
+}
+
+int JackDriver::onSampleRate(jack_nframes_t sampleRate, void* context) {
+    auto* self = static_cast<JackDriver*>(context);
+    if (static_cast<double>(sampleRate) == self->rate.load()) return 0;
+    self->rate = static_cast<double>(sampleRate);
+    AsioCallbacks* current = self->callbacks.load(std::memory_order_acquire);
+    if (current != nullptr && current->sampleRateDidChange != nullptr)
+        current->sampleRateDidChange(static_cast<double>(sampleRate));
+    return 0;
+}
+
+void JackDriver::onLatency(jack_latency_callback_mode_t, void* context) {
+    static_cast<JackDriver*>(context)->notify(kAsioLatenciesChanged);
+}
+
+void JackDriver::onShutdown(void* context) {
+    auto* self = static_cast<JackDriver*>(context);
+    self->active = false;
+    self->notify(kAsioResetRequest);
+}
+
+} // namespace trelvo::audio

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <jack/jack.h>
+
+#include "audio/BufferedDriver.h"
+
+namespace trelvo::audio {
+
+/// "JACK": a client of a running JACK server (never starts one). Float32LSB channels,
+/// ports trelvo:in_N and trelvo:out_N, connected by default to the first physical capture
+/// and playback ports. JACK's process callback runs the blocks; buffer-size, latency and
+/// shut-down notices become the designed driver messages, sample-rate changes
+/// sampleRateDidChange.
+class JackDriver final : public BufferedDriver {
+public:
+    explicit JackDriver(const std::string& clientName = "trelvo", int numInputs = 2, int numOutputs = 2);
+    ~JackDriver() override;
+
+    /// True when a JACK server answers (the driver list asks this; it starts nothing).
+    static bool serverRunning();
+
+    bool init(void* systemHandle) override;
+    AsioError start() override;
+    AsioError stop() override;
+    AsioError setSampleRate(double rate) override;
+    AsioError getLatencies(std::int32_t& inputLatency, std::int32_t& outputLatency) override;
+    AsioError controlPanel() override;
+
+    jack_client_t* client() const noexcept { return jackClient; }
+    /// The full name of one of our ports, "trelvo:out_1" for example.
+    std::string portName(bool isInput, int index) const;
+
+private:
+    static int onProcess(jack_nframes_t frames, void* self);
+    static int onBufferSize(jack_nframes_t frames, void* self);
+    static int onSampleRate(jack_nframes_t rate, void* self);
+    static void onLatency(jack_latency_callback_mode_t mode, void* self);
+    static void onShutdown(void* self);
+    void notify(std::int32_t selector) noexcept;
+    void connectDefaultPorts();
+
+    std::string clientName;
+    jack_client_t* jackClient = nullptr;
+    std::vector<jack_port_t*> inputPorts;
+    std::vector<jack_port_t*> outputPorts;
+    std::atomic<bool> active{false};
+    std::atomic<bool> threadPrepared{false};
+    int half = 0;
+};
+
+} // namespace trelvo::audio

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/AudioDriver.h"
+#include "audio/DriverList.h"
+#include "audio/SampleConverters.h"
+#include "rack/UiMessages.h"
+
+namespace trelvo::audio {
+
+/// Host notice codes, carried by message 2676 to the user-interface thread.
+enum HostNotice : int {
+    kNoticeReset = 0,
+    kNoticeBufferSwitch = 1,
+    kNoticeBufferSwitchTimeInfo = 2,
+    kNoticeLatencies = 3,
+    kNoticeSampleRate = 4, ///< a driver's rate change, handled here rather than on its thread
+};
+
+/// The two channel-selection tables: a driver channel takes part when its entry is 0 or
+/// more. Process-wide; the settings store them per driver.
+struct ChannelSelection {
+    std::array<std::int8_t, 32> inputs{};
+    std::array<std::int8_t, 32> outputs{};
+};
+ChannelSelection& channelSelection() noexcept;
+
+/// The latest time information a driver gave with a block.
+class TASIOTimeSub {
+public:
+    TASIOTimeSub();
+    AsioTime record{};
+    double speed = 1.0;
+    double sampleRate = 44100.0;
+    std::int64_t samplePosition = 0;
+    std::uint32_t flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSpeedValid;
+};
+
+/// TASIOHost: the driver list, the one open driver, the buffers exchanged with it, the
+/// per-channel sample converters and the driver's callbacks. Each block, the driver's
+/// buffers become one float array per active channel for the engine and back.
+/// Exactly one host exists at a time; the callbacks find it through current().
+class TASIOHost {
+public:
+    using BufferSwitchEvent =
+        std::function<void(const float* const* inputs, int numInputs, float* const* outputs, int numOutputs, int frames)>;
+
+    /// Lists the drivers (listDrivers() unless a list is given). messages receives the
+    /// driver notices for the user-interface thread.
+    explicit TASIOHost(rack::UiMessageQueue* messages, std::vector<DriverEntry> drivers = {}, bool listNow = true);
+    ~TASIOHost();
+    TASIOHost(const TASIOHost&) = delete;
+    TASIOHost& operator=(const TASIOHost&) = delete;
+
+    static TASIOHost* current() noexcept;
+
+    // ---- User-interface thread ----
+    /// Opens list entry n (reduced to the last one; below 0 closes). Ignored when n is
+    /// already the current index.
+    void setDriverIndex(int n);
+    int driverIndex() const noexcept { return currentIndex; }
+    const std::vector<DriverEntry>& drivers() const noexcept { return driverList; }
+    /// Starts (true) or stops the driver; false when the driver did not start.
+    bool setActive(bool on);
+    bool isActive() const noexcept { return active.load(std::memory_order_acquire); }
+    /// A driver is open (and so the engine may use the host).
+    bool ready() const noexcept { return driver != nullptr; }
+    void setSampleRate(double rate);
+    AsioError controlPanel();
+    /// Opens the driver again and raises OnReset.
+    void reset();
+    /// Handles a notice posted by a driver callback. Thread: user interface.
+    void handleNotice(int code);
+    bool buffersCreated() const noexcept { return buffersExist; }
+    AudioDriver* openDriver() noexcept { return driver.get(); }
+
+    // ---- Values the engine control reads ----
+    std::string driverName;
+    std::int32_t driverVersion = 0;
+    std::int32_t inputLatency = -1;
+    std::int32_t outputLatency = -1;
+    std::int32_t inputChannels = 0;
+    std::int32_t outputChannels = 0;
+    double sampleRate = 0.0;
+    std::int32_t bufferSize = 0;
+    std::int32_t minimumSize = 0, maximumSize = 0, preferredSize = 0, granularity = 0;
+    std::vector<AsioChannelInfo> inputInfos, outputInfos;
+    int activeInputs = 0;
+    int activeOutputs = 0;
+    TASIOTimeSub timeSub;
+
+    // ---- Events ----
+    BufferSwitchEvent OnBufferSwitch;
+    std::function<void(std::int64_t position)> OnUpdateSamplePos;
+    std::function<void()> OnReset, OnLatencyChanged, OnSampleRateChanged, OnDestroy, OnDriverChanged,
+        OnBuffersCreated;
+    /// Shows a message to the user; unset, the text goes to the error log.
+    std::function<void(const std::string& text, const std::string& caption)> messageBox;
+
+    /// The answer to asioMessage. Thread: the driver's.
+    std::int32_t asioMessage(std::int32_t selector, std::int32_t value) noexcept;
+    /// One block of buffer half index with the time record held in timeSub.
+    /// Thread: the driver's.
+    void processBlock(int index) noexcept;
+
+private:
+    void open();
+    void close();
+    bool createBuffers();
+    void disposeBuffers();
+    void post(int notice) noexcept;
+
+    rack::UiMessageQueue* messages;
+    std::vector<DriverEntry> driverList;
+    int currentIndex = -1;
+    std::unique_ptr<AudioDriver> driver;
+    std::atomic<bool> active{false};
+    bool buffersExist = false;
+    AsioCallbacks callbacks{};
+    std::vector<AsioBufferInfo> bufferInfos;
+    std::vector<std::vector<float>> inputArrays, outputArrays;
+    std::vector<float*> inputPointers, outputPointers;
+    std::vector<InputConverter> inputConverters;
+    std::vector<OutputConverter> outputConverters;
+};
+
+} // namespace trelvo::audio

@@ -1,0 +1,226 @@
+#include "audio/EngineControl.h"
+
+#include <atomic>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "TestPaths.h"
+#include "audio/DummyDriver.h"
+#include "audio/OfflineDriver.h"
+#include "platform/Clock.h"
+#include "rack/AudioEngine.h"
+#include "rack/Rack.h"
+#include "support/EngineRunner.h"
+#include "support/FakeDriver.h"
+#include "support/LogCapture.h"
+
+namespace trelvo::audio {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+
+/// Counts panics; plays one note on a chosen slot once MIDI is asked for.
+class CountingHooks : public rack::EngineHooks {
+public:
+    bool midiInputOpen() const noexcept override { return noteSlot >= 0; }
+    void deliverMidi(host::TVstPlugIn& slot) noexcept override {
+        if (slot.SlotIdx != noteSlot || played.exchange(true)) return;
+        static VstMidiEvent note{kVstMidiType, sizeof(VstMidiEvent), 0, 0, 0, 0, {char(0x90), 69, 127, 0}, 0, 0, 0, 0};
+        static struct {
+            VstEvents header;
+        } events{{1, 0, {reinterpret_cast<VstEvent*>(&note), nullptr}}};
+        slot.ProcessEvents(&events.header);
+    }
+    void panic() noexcept override { ++panics; }
+    int panics = 0;
+    int noteSlot = -1;
+    std::atomic<bool> played{false};
+};
+
+class EngineControlTest : public ::testing::Test {
+protected:
+    EngineControlTest() {
+        control.sleep = [this](int ms) { sleeps.push_back(ms); };
+        control.idleTimer = [this](bool on) { idle.push_back(on); };
+        engine.applicationStage = 6;
+        rack.addSlot(rack::SlotKind::Output);
+        channel = rack.addSlot(rack::SlotKind::Channel);
+        rack.slot(channel).InpVol.set(0);
+    }
+
+    std::vector<DriverEntry> fakeDriver(int size = 256, double rate = 48000.0) {
+        fakeSize = size;
+        return {{"Fake", "fake", "", [=, this] {
+                     auto driver = std::make_unique<test::FakeDriver>(SampleType::Float32LSB, 2, 2, 64, 2048, fakeSize);
+                     driver->setRate(rate);
+                     fake = driver.get();
+                     ++created;
+                     return driver;
+                 }}};
+    }
+
+    // Declared before the control, which still sleeps and stops the idle timer on its way out.
+    std::vector<int> sleeps;
+    std::vector<bool> idle;
+    test::LogCapture log;
+    rack::Rack rack;
+    CountingHooks hooks;
+    rack::AudioEngine engine{rack, &hooks};
+    rack::UiMessageQueue messages;
+    EngineControl control{rack, engine, messages};
+    test::FakeDriver* fake = nullptr;
+    int created = 0;
+    int fakeSize = 256;
+    int channel = -1;
+};
+
+TEST_F(EngineControlTest, InitOpensTheSelectedDriverAndStartsAudio) {
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(fakeDriver(256, 44100.0));
+    ASSERT_TRUE(control.hostReady());
+    EXPECT_EQ(control.selectedDriver, 0);
+    EXPECT_TRUE(engine.buffersReady.load());
+    EXPECT_EQ(engine.bufferCapacity(), 256);
+    EXPECT_TRUE(engine.allowed.load());
+    EXPECT_TRUE(engine.engineOn.load());
+    EXPECT_TRUE(control.host()->isActive());
+    EXPECT_NEAR(control.blockMilliseconds, 5.805, 0.001);
+    EXPECT_EQ(control.settleTimeMs, 12);
+    EXPECT_FLOAT_EQ(control.samplesPerMs, 44.1f);
+    EXPECT_EQ(rack.host().engineSampleRate.load(), 44100.0f);
+    EXPECT_EQ(rack.host().TimeInfo.get(rack::TimeField::SampleRate), 44100.0);
+    EXPECT_THAT(log.lines(), Contains("   0: ASIOinit, \"Fake\" is current driver"));
+}
+
+TEST_F(EngineControlTest, WithoutASelectedDriverNothingOpens) {
+    control.selectedDriverName = "Not there";
+    control.ASIOinit(fakeDriver());
+    EXPECT_FALSE(control.hostReady());
+    EXPECT_THAT(log.errors(), Contains("no ASIO driver selected"));
+}
+
+TEST_F(EngineControlTest, StartingWithoutBuffersLeavesAudioOffAndTheIdleTimerStopped) {
+    control.ASIOinit(fakeDriver());
+    control.host()->setDriverIndex(0);
+    control.setAllowed(kAllowedStart);
+    EXPECT_FALSE(engine.allowed.load());
+    EXPECT_TRUE(idle.empty());
+    EXPECT_EQ(fake->starts, 0);
+}
+
+TEST_F(EngineControlTest, DisallowingWhenNotAllowedDoesNothing) {
+    control.setAllowed(kAllowedStop);
+    EXPECT_EQ(hooks.panics, 0);
+    EXPECT_TRUE(sleeps.empty());
+    EXPECT_TRUE(idle.empty());
+}
+
+TEST_F(EngineControlTest, StopAndStartAroundAChangeSleepPanicAndRestart) {
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(fakeDriver(256, 44100.0));
+    sleeps.clear();
+    idle.clear();
+    control.setAllowed(kAllowedStop);
+    EXPECT_EQ(hooks.panics, 1);
+    EXPECT_THAT(sleeps, ElementsAre(12, 12, 12));
+    EXPECT_FALSE(control.host()->isActive());
+    EXPECT_THAT(idle, ElementsAre(false));
+    control.setAllowed(kAllowedStart);
+    EXPECT_TRUE(engine.allowed.load());
+    EXPECT_TRUE(control.host()->isActive());
+    EXPECT_THAT(idle, ElementsAre(false, true));
+    // Pause and resume leave the driver running.
+    const int starts = fake->starts;
+    control.setAllowed(kAllowedPause);
+    EXPECT_TRUE(control.host()->isActive());
+    control.setAllowed(kAllowedResume);
+    EXPECT_EQ(fake->starts, starts);
+    EXPECT_TRUE(engine.allowed.load());
+}
+
+TEST_F(EngineControlTest, ChangingToTheSameDriverClosesAndReopensItWithAPause) {
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(fakeDriver());
+    EXPECT_EQ(created, 1);
+    engine.applicationStage = rack::kStageRunning;
+    sleeps.clear();
+    control.ASIOchange(0);
+    EXPECT_EQ(created, 2);
+    EXPECT_THAT(sleeps, Contains(500));
+    EXPECT_TRUE(engine.allowed.load());
+}
+
+TEST_F(EngineControlTest, AStartFailureIsLoggedAndAudioStaysOff) {
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(fakeDriver());
+    control.setAllowed(kAllowedStop);
+    fake->startResult = ASE_HWMalfunction;
+    control.setAllowed(kAllowedStart);
+    EXPECT_FALSE(engine.allowed.load());
+    EXPECT_THAT(log.errors(), Contains("setAllowed(1).StartAudio"));
+}
+
+TEST_F(EngineControlTest, PlugInsAreResumedWhenAudioStartsAndSuspendedWhenItStops) {
+    const int gain = test::addPlugIn(rack, TrelvoGain_PATH, "Gain");
+    rack.slot(gain).MainsChanged(false);
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(fakeDriver());
+    EXPECT_TRUE(rack.slot(gain).mainsOn);
+    control.setAllowed(kAllowedStop);
+    EXPECT_FALSE(rack.slot(gain).mainsOn);
+}
+
+TEST_F(EngineControlTest, AResetNoticeFollowsANewBufferSizeAndAudioComesBack) {
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(fakeDriver(256));
+    ASSERT_TRUE(engine.allowed.load());
+    // The driver changes its buffer (as JACK does) and asks for a reset.
+    fakeSize = 1024;
+    EXPECT_EQ(fake->message(kAsioBufferSizeChange), 1);
+    rack::UiMessage message;
+    ASSERT_TRUE(messages.take(message));
+    EXPECT_EQ(message.code, rack::kMsgAsioNotice);
+    control.handleNotice(static_cast<int>(message.wParam));
+    EXPECT_EQ(control.host()->bufferSize, 1024);
+    EXPECT_EQ(engine.bufferCapacity(), 1024);
+    EXPECT_TRUE(engine.allowed.load());
+}
+
+TEST_F(EngineControlTest, TheOfflineDriverRunsTheEngineBlockByBlock) {
+    control.selectedDriverName = "Offline";
+    control.ASIOinit({offlineDriverEntry(128, 48000.0)});
+    engine.applicationStage = rack::kStageRunning;
+    auto* offline = dynamic_cast<OfflineDriver*>(control.host()->openDriver());
+    ASSERT_NE(offline, nullptr);
+    std::vector<float> in(128, 0.5f);
+    std::vector<std::vector<float>> out;
+    for (int b = 0; b < 10; ++b) ASSERT_TRUE(offline->runBlock({in.data(), in.data()}, out));
+    EXPECT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0], std::vector<float>(128, 0.5f));
+    EXPECT_EQ(rack.transport().state(), rack::TransportState::Stopped);
+}
+
+TEST_F(EngineControlTest, TheDummyDriverRunsInRealTimeAndPlaysAnInstrument) {
+    rack.slot(channel).InpVol.set(rack::kVolumeOff);
+    hooks.noteSlot = test::addPlugIn(rack, TrelvoSynth_PATH, "Synth");
+    control.sleep = [](int ms) { platform::sleepMs(static_cast<unsigned>(ms)); };
+    control.selectedDriverName = "Dummy";
+    control.ASIOinit({{"Dummy", "dummy", "clock", [] { return std::make_unique<DummyDriver>(); }}});
+    engine.applicationStage = rack::kStageRunning;
+    auto* dummy = dynamic_cast<DummyDriver*>(control.host()->openDriver());
+    ASSERT_NE(dummy, nullptr);
+    const std::uint32_t before = rack.host().bufferCount.load();
+    platform::sleepMs(300);
+    const std::uint32_t blocks = rack.host().bufferCount.load() - before;
+    // 300 ms of 256-frame blocks at 48 kHz is about 56 blocks.
+    EXPECT_GT(blocks, 30u);
+    EXPECT_LT(blocks, 90u);
+    EXPECT_TRUE(hooks.played);
+    EXPECT_GT(dummy->takeOutputPeak(), 0.05f);
+    control.setAllowed(kAllowedStop);
+}
+
+} // namespace
+} // namespace trelvo::audio

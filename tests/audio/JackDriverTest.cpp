@@ -1,0 +1,146 @@
+// The JACK driver against a real JACK server (jackd with its dummy backend).
+#include "audio/JackDriver.h"
+
+#include <atomic>
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "TestPaths.h"
+#include "audio/EngineControl.h"
+#include "platform/Clock.h"
+#include "rack/AudioEngine.h"
+#include "rack/Rack.h"
+#include "support/EngineRunner.h"
+#include "support/JackServer.h"
+#include "support/LogCapture.h"
+#include "support/RunProgram.h"
+
+namespace trelvo::audio {
+namespace {
+
+/// Plays one note on a slot in the first block that asks.
+class OneNote : public rack::EngineHooks {
+public:
+    explicit OneNote(int slot) : slot(slot) {}
+    bool midiInputOpen() const noexcept override { return true; }
+    void deliverMidi(host::TVstPlugIn& target) noexcept override {
+        if (target.SlotIdx != slot || played.exchange(true)) return;
+        static VstMidiEvent note{kVstMidiType, sizeof(VstMidiEvent), 0, 0, 0, 0, {char(0x90), 69, 127, 0}, 0, 0, 0, 0};
+        static VstEvents events{1, 0, {reinterpret_cast<VstEvent*>(&note), nullptr}};
+        target.ProcessEvents(&events);
+    }
+    int slot;
+    std::atomic<bool> played{false};
+};
+
+/// A JACK client of the test's own that listens to one of Trelvo's outputs.
+class Listener {
+public:
+    explicit Listener(const std::string& source) {
+        client = jack_client_open("listener", JackNoStartServer, nullptr);
+        port = jack_port_register(client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client, &process, this);
+        jack_activate(client);
+        connected = jack_connect(client, source.c_str(), jack_port_name(port)) == 0;
+    }
+    ~Listener() {
+        jack_deactivate(client);
+        jack_client_close(client);
+    }
+    static int process(jack_nframes_t frames, void* self) {
+        auto* listener = static_cast<Listener*>(self);
+        const auto* samples = static_cast<const float*>(jack_port_get_buffer(listener->port, frames));
+        float peak = listener->peak.load();
+        for (jack_nframes_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(samples[i]));
+        listener->peak = peak;
+        listener->blocks.fetch_add(1);
+        return 0;
+    }
+    jack_client_t* client;
+    jack_port_t* port;
+    bool connected = false;
+    std::atomic<float> peak{0.0f};
+    std::atomic<int> blocks{0};
+};
+
+class JackDriverTest : public ::testing::Test {
+protected:
+    JackDriverTest() {
+        rack.addSlot(rack::SlotKind::Output);
+        rack.addSlot(rack::SlotKind::Channel);
+        control.sleep = [](int ms) { platform::sleepMs(static_cast<unsigned>(ms)); };
+    }
+    ~JackDriverTest() override { control.setAllowed(kAllowedStop); }
+
+    void SetUp() override { ASSERT_TRUE(server.running()) << "jackd did not start (is jackd2 installed?)"; }
+
+    // Starts the engine on the JACK driver with a synth that plays one note.
+    void startWithSynth() {
+        hooks = std::make_unique<OneNote>(test::addPlugIn(rack, TrelvoSynth_PATH, "Synth"));
+        engine.setHooks(hooks.get());
+        engine.applicationStage = 6;
+        control.selectedDriverName = "JACK";
+        control.ASIOinit();
+        engine.applicationStage = rack::kStageRunning;
+    }
+
+    // Hands the driver's notices to the engine control, as the interface thread does.
+    void pumpNotices() {
+        rack::UiMessage message;
+        while (messages.take(message))
+            if (message.code == rack::kMsgAsioNotice) control.handleNotice(static_cast<int>(message.wParam));
+    }
+
+    test::JackServer server;
+    test::LogCapture log;
+    rack::Rack rack;
+    std::unique_ptr<OneNote> hooks;
+    rack::AudioEngine engine{rack};
+    rack::UiMessageQueue messages;
+    EngineControl control{rack, engine, messages};
+};
+
+TEST_F(JackDriverTest, ASynthStripIsHeardAtTrelvosJackOutput) {
+    startWithSynth();
+    ASSERT_TRUE(control.hostReady());
+    EXPECT_EQ(control.host()->driverName, "JACK");
+    EXPECT_EQ(control.host()->bufferSize, 256);
+    EXPECT_EQ(control.host()->sampleRate, 48000.0);
+    ASSERT_TRUE(engine.allowed.load());
+    Listener listener("trelvo:out_1");
+    ASSERT_TRUE(listener.connected);
+    for (int wait = 0; wait < 100 && listener.peak.load() < 0.1f; ++wait) platform::sleepMs(20);
+    EXPECT_TRUE(hooks->played.load());
+    // One note at full velocity: Volume 0.5 x 0.25, a sine.
+    EXPECT_NEAR(listener.peak.load(), 0.125f, 0.005f);
+}
+
+TEST_F(JackDriverTest, ABufferSizeChangeResetsTheDriverAndAudioComesBack) {
+    startWithSynth();
+    ASSERT_TRUE(engine.allowed.load());
+    const test::ProgramResult result = test::runProgram("/usr/bin/jack_bufsize", {"512"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    // The notice arrives from JACK's thread; the interface thread handles it.
+    for (int wait = 0; wait < 100 && control.host()->bufferSize != 512; ++wait) {
+        platform::sleepMs(20);
+        pumpNotices();
+    }
+    EXPECT_EQ(control.host()->bufferSize, 512);
+    EXPECT_EQ(engine.bufferCapacity(), 512);
+    EXPECT_TRUE(engine.allowed.load());
+    const std::uint32_t before = rack.host().bufferCount.load();
+    platform::sleepMs(200);
+    EXPECT_GT(rack.host().bufferCount.load(), before + 5); // blocks flow again
+    EXPECT_EQ(engine.oversizedBlocks.load(), 0u);
+}
+
+TEST_F(JackDriverTest, TheDriverListShowsJackWhileAServerRuns) {
+    const test::ProgramResult listed = test::runProgram(TRELVO_EXECUTABLE_PATH, {"--list-drivers"});
+    ASSERT_EQ(listed.exitCode, 0);
+    EXPECT_EQ(listed.out.rfind("0\tJACK\n", 0), 0u) << listed.out;
+    EXPECT_NE(listed.out.find("\tDummy\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace trelvo::audio

@@ -4,6 +4,7 @@
 #   make test-asan  the same tests under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make test-tsan  the threading tests under ThreadSanitizer
 #   make bench      build optimised and run the benchmarks
+#   make fuzz       build the fuzz targets with clang and run each for FUZZ_SECONDS
 
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
@@ -12,12 +13,15 @@ TSAN_DIR ?= build-tsan
 # the JACK tests (libjack is not instrumented, so TSan cannot see its synchronisation).
 TSAN_TESTS ?= AudioEngine|EngineControl|AlsaDriver|HostCallback|MidiLock|SlotCommandQueue|DiagLog|BoundedQueue|Transport|OpcodeLevels
 BENCH_DIR ?= build-bench
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZERS ?= ini
 JOBS ?= $(shell nproc)
 # Warnings are errors where CI builds (CI is set there).
 WERROR ?= $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test test-asan test-tsan bench clean
+.PHONY: all deps build run test test-asan test-tsan bench fuzz clean
 
 all: build
 
@@ -54,5 +58,17 @@ bench: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	$(BENCH_DIR)/bench/trelvo_bench $(BENCH_ARGS)
 
+fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ "-DTRELVO_SANITIZE=address;undefined;fuzzer-no-link" -DTRELVO_FUZZ=ON \
+	  -DTRELVO_BUILD_TESTS=OFF -DTRELVO_BUILD_BENCH=OFF -DTRELVO_BUILD_PLUGINS=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@for fuzzer in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$fuzzer; \
+	  echo "fuzzing $$fuzzer for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_DIR)/fuzz/$${fuzzer}_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    $(FUZZ_DIR)/corpus/$$fuzzer fuzz/corpus/$$fuzzer || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(BENCH_DIR) $(FUZZ_DIR)

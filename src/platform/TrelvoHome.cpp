@@ -1,5 +1,6 @@
 #include "platform/TrelvoHome.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,10 +24,34 @@ std::string userHome() {
     return "/tmp";
 }
 
+std::atomic<BeforeReplaceHook> gBeforeReplace{nullptr};
+
 std::string describeErrno(const char* what, const std::string& path) {
     return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 } // namespace
+
+void setBeforeReplaceHook(BeforeReplaceHook hook) noexcept { gBeforeReplace.store(hook); }
+
+bool readWholeFile(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return true;
+}
 
 std::string trelvoHome() {
     if (const char* home = std::getenv("TRELVO_HOME"); home != nullptr && *home != '\0')
@@ -81,6 +106,7 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
         ::unlink(temporary.c_str());
         return false;
     }
+    if (BeforeReplaceHook hook = gBeforeReplace.load()) hook(temporary);
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         error = describeErrno("cannot replace", path);
         ::unlink(temporary.c_str());

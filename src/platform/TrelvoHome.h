@@ -21,6 +21,14 @@ bool makeDirectories(const std::string& path);
 /// leaves a truncated file behind. False with errno-style text in error on failure.
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
+/// Called by writeFileAtomically after the temporary file is complete and before it is
+/// renamed over the target. Only tests set it (to stop a write at its most delicate moment).
+using BeforeReplaceHook = void (*)(const std::string& temporaryPath);
+void setBeforeReplaceHook(BeforeReplaceHook hook) noexcept;
+
+/// Reads a whole regular file; false when it does not exist or cannot be read.
+bool readWholeFile(const std::string& path, std::string& text);
+
 } // namespace trelvo::platform
 
 namespace trelvo::platform {

@@ -10,20 +10,23 @@ SlotCommandQueue::SlotCommandQueue()
     : storage(std::make_unique<std::array<SlotCommand, kCommandQueueCapacity>>()), entries(*storage) {}
 
 int SlotCommandQueue::claim() noexcept {
+    // After taking entry i, a writer makes sure the count covers it: the interface may have
+    // reset the count to 0 after the writer read it (it then finds the entry on its second
+    // look, or the writer finds the reset here; both steps are seq_cst, so one of them does).
+    const auto cover = [this](int i) {
+        int current = used.load(std::memory_order_seq_cst);
+        while (current <= i && !used.compare_exchange_weak(current, i + 1, std::memory_order_seq_cst)) {
+        }
+        return i;
+    };
     for (;;) {
         // First a free entry among those in use...
         const int n = used.load(std::memory_order_seq_cst);
         for (int i = 0; i < n; ++i) {
             std::uint32_t expected = 0;
             if (entries[static_cast<std::size_t>(i)].state.compare_exchange_strong(expected, kBeingFilled,
-                                                                                  std::memory_order_seq_cst)) {
-                // The user interface may have reset the count to 0 after we read it; make
-                // sure our entry is inside the count again.
-                int current = used.load(std::memory_order_seq_cst);
-                while (current <= i && !used.compare_exchange_weak(current, i + 1, std::memory_order_seq_cst)) {
-                }
-                return i;
-            }
+                                                                                  std::memory_order_seq_cst))
+                return cover(i);
         }
         // ...else append one.
         int current = n;
@@ -32,7 +35,7 @@ int SlotCommandQueue::claim() noexcept {
         std::uint32_t expected = 0;
         if (entries[static_cast<std::size_t>(current)].state.compare_exchange_strong(expected, kBeingFilled,
                                                                                      std::memory_order_seq_cst))
-            return current;
+            return cover(current);
         // Someone who read an older count took this entry first; look again.
     }
 }

@@ -131,6 +131,14 @@ TEST(SlotCommandQueue, TwoWritersAndAnApplierLoseAndTearNothing) {
     }
     EXPECT_EQ(missing, 0);
     EXPECT_EQ(twice, 0);
+    if (missing > 0) {
+        for (int i = 0; i < 2 * kPerWriter; ++i)
+            if (seen[static_cast<std::size_t>(i)] == 0) ADD_FAILURE() << "missing id " << i;
+        for (int i = 0; i < kCommandQueueCapacity; ++i)
+            if (queue->entry(i).state.load() != 0)
+                ADD_FAILURE() << "entry " << i << " state " << queue->entry(i).state.load() << " arg " << queue->entry(i).argument
+                              << " count " << queue->count();
+    }
 }
 
 } // namespace

@@ -23,6 +23,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         if (argument == "--list-drivers") {
             result.mode = CommandLine::Mode::ListDrivers;
+        } else if (argument == "--list-midi") {
+            result.mode = CommandLine::Mode::ListMidi;
         } else if (argument == "--version" || argument == "-V") {
             result.mode = CommandLine::Mode::Version;
         } else if (argument == "--help" || argument == "-h") {
@@ -46,6 +48,7 @@ std::string usageText() {
     return "usage: trelvo [FILE]\n"
            "       trelvo --info LIBRARY     print a plug-in's facts\n"
            "       trelvo --list-drivers     list the audio drivers present\n"
+           "       trelvo --list-midi        list the MIDI devices present\n"
            "       trelvo --version | --help\n"
            "\n"
            "FILE is a project (.vprj), a plug-in library (.so) or a plug-in profile (.vprf).\n";

@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/InfoMode.h"
 #include "audio/DriverList.h"
+#include "midi/MidiBackend.h"
 #include "diag/DiagLog.h"
 #include "platform/FaultGuard.h"
 #include "platform/TrelvoHome.h"
@@ -38,6 +39,14 @@ int main(int argc, char** argv) {
         trelvo::diag::theLog().switches.debugOutput = false;
         const auto drivers = trelvo::audio::listDrivers();
         for (std::size_t i = 0; i < drivers.size(); ++i) std::printf("%zu\t%s\n", i, drivers[i].name.c_str());
+        return 0;
+    }
+    case CommandLine::Mode::ListMidi: {
+        trelvo::diag::theLog().switches.debugOutput = false;
+        std::vector<std::string> inputs, outputs;
+        trelvo::midi::listMidiDevices(inputs, outputs);
+        for (std::size_t i = 0; i < inputs.size(); ++i) std::printf("in\t%zu\t%s\n", i, inputs[i].c_str());
+        for (std::size_t i = 0; i < outputs.size(); ++i) std::printf("out\t%zu\t%s\n", i, outputs[i].c_str());
         return 0;
     }
     case CommandLine::Mode::Run:

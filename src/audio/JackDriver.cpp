@@ -4,6 +4,7 @@
 
 #include "audio/DriverThread.h"
 #include "diag/DiagLog.h"
+#include "midi/JackMidiBridge.h"
 
 namespace trelvo::audio {
 
@@ -17,6 +18,7 @@ JackDriver::JackDriver(const std::string& name, int numInputs, int numOutputs)
 
 JackDriver::~JackDriver() {
     stop();
+    if (midiIn != nullptr || midiOut != nullptr) midi::JackMidiBridge::instance().detach();
     if (jackClient != nullptr) jack_client_close(jackClient);
 }
 
@@ -40,6 +42,10 @@ bool JackDriver::init(void*) {
     for (int i = 0; i < outputs; ++i)
         outputPorts.push_back(jack_port_register(jackClient, ("out_" + std::to_string(i + 1)).c_str(),
                                                  JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0));
+    // Trelvo's own JACK MIDI ports: the MIDI layer offers them as devices while we run.
+    midiIn = jack_port_register(jackClient, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    midiOut = jack_port_register(jackClient, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    midi::JackMidiBridge::instance().attach(midiIn, midiOut);
     for (jack_port_t* port : inputPorts)
         if (port == nullptr) return false;
     for (jack_port_t* port : outputPorts)
@@ -124,11 +130,15 @@ int JackDriver::onProcess(jack_nframes_t frames, void* context) {
     if (!self->threadPrepared.exchange(true)) enterAudioThread();
     const auto count = static_cast<int>(frames);
     const std::size_t bytes = sizeof(float) * frames;
+    midi::JackMidiBridge& bridge = midi::JackMidiBridge::instance();
     if (count != self->framesPerBlock.load(std::memory_order_relaxed) || self->callbacks.load() == nullptr) {
         // Between a buffer-size change and the host's reset: play silence.
         for (jack_port_t* port : self->outputPorts) std::memset(jack_port_get_buffer(port, frames), 0, bytes);
+        bridge.cycleOutput(frames);
         return 0;
     }
+    // MIDI that arrived in this cycle is read before the block, so it plays in this block.
+    bridge.cycleInput(frames);
     const int half = self->half;
     for (const Channel& channel : self->channels) {
         if (!channel.isInput) continue;
@@ -141,6 +151,7 @@ int JackDriver::onProcess(jack_nframes_t frames, void* context) {
         for (const Channel& channel : self->channels)
             if (!channel.isInput && channel.number == static_cast<int>(k)) std::memcpy(target, self->halfOf(channel, half), bytes);
     }
+    bridge.cycleOutput(frames);
     self->half = half ^ 1;
     return 0;
 }

@@ -47,6 +47,8 @@ private:
     jack_client_t* jackClient = nullptr;
     std::vector<jack_port_t*> inputPorts;
     std::vector<jack_port_t*> outputPorts;
+    jack_port_t* midiIn = nullptr;
+    jack_port_t* midiOut = nullptr;
     std::atomic<bool> active{false};
     std::atomic<bool> threadPrepared{false};
     int half = 0;

@@ -73,6 +73,11 @@ public:
         }
     }
 
+    /// True when nothing is waiting (a snapshot; producers may add at any moment).
+    bool empty() const noexcept {
+        return readPosition.load(std::memory_order_acquire) >= writePosition.load(std::memory_order_acquire);
+    }
+
     /// Records refused because the queue was full, since construction.
     std::uint64_t dropCount() const noexcept { return drops.load(std::memory_order_relaxed); }
     static constexpr std::size_t capacity() noexcept { return Capacity; }

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "midi/VstEventBlock.h"
 #include "rack/SlotKind.h"
 #include "rack/StripBuffers.h"
 #include "rack/VolumeCodec.h"
@@ -132,6 +133,9 @@ public:
 
     /// A mixer slot's strip buffers while the engine's buffers are ready; none otherwise.
     std::unique_ptr<StripBuffers> buffers;
+
+    /// Routes, own event buffer, output device and event block (Parts of the MIDI layer).
+    std::unique_ptr<midi::SlotMidi> midi = std::make_unique<midi::SlotMidi>();
 };
 
 } // namespace trelvo::rack

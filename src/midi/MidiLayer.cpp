@@ -1,0 +1,460 @@
+#include "midi/MidiLayer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "diag/DiagLog.h"
+#include "host/TVstPlugIn.h"
+#include "midi/MidiLock.h"
+#include "midi/MidiRoute.h"
+#include "platform/Clock.h"
+#include "rack/AudioEngine.h"
+#include "rack/Rack.h"
+
+namespace trelvo::midi {
+
+namespace {
+
+void debugLine(const std::string& line) {
+    if (diag::theLog().switches.writeLog.load()) diag::hookedLog(line);
+}
+
+std::vector<std::unique_ptr<MidiBackend>> defaultBackends(std::vector<std::string>& whyNot) {
+    std::vector<std::unique_ptr<MidiBackend>> found;
+    std::string reason;
+    if (auto alsa = openAlsaSequencer(reason))
+        found.push_back(std::move(alsa));
+    else
+        whyNot.push_back(reason);
+    if (auto jack = openJackMidi(reason))
+        found.push_back(std::move(jack));
+    else
+        whyNot.push_back(reason);
+    return found;
+}
+
+} // namespace
+
+MidiLayer::MidiLayer(rack::Rack& owner, rack::AudioEngine& audioEngine, Environment environment)
+    : rack(owner), engine(audioEngine), env(std::move(environment)) {}
+
+MidiLayer::~MidiLayer() {
+    if (inputsOpen() || outputs) setMIDI(iClose | iHalt);
+}
+
+void MidiLayer::setMIDI(int flags) {
+    if ((flags & (iOpen | iClose)) == 0) return;
+    if ((flags & iClose) != 0) closeLayer((flags & iHalt) != 0);
+    if ((flags & iOpen) != 0) openLayer();
+}
+
+void MidiLayer::openLayer() {
+    debugLine("setMIDI(iOpen)");
+    env.haltAudio();
+    std::vector<std::string> whyNot;
+    backends = env.backends ? env.backends(whyNot) : defaultBackends(whyNot);
+    inputs.clear();
+    inputNames.clear();
+    for (auto& backend : backends) {
+        const auto names = backend->inputNames();
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            inputs.push_back({backend.get(), static_cast<int>(i)});
+            inputNames.push_back(names[i]);
+        }
+    }
+    platform::sleepMs(static_cast<unsigned>(env.settleMs()));
+    if (inputs.empty()) {
+        std::string reasons;
+        for (const std::string& reason : whyNot) reasons += (reasons.empty() ? "" : "; ") + reason;
+        diag::hookedLog("MIDI: no input devices (" + reasons + ")");
+    }
+
+    {
+        MidiLockGuard lock;
+        table.numInputs = std::clamp(static_cast<int>(inputs.size()), 1, kMaxInputPorts);
+        table.length = table.numInputs + kVirtualPorts + kSlotPorts;
+        for (int i = 0; i < kMaxPorts; ++i) {
+            MidiPort& port = table.ports[static_cast<std::size_t>(i)];
+            port.kind = i < table.numInputs ? 'I' : (i < table.numInputs + kVirtualPorts ? 'P' : 'V');
+            port.index = -1;
+            port.name.clear();
+            port.buffer.reset();
+        }
+    }
+
+    persist::IniHandle handle;
+    readDeviceSections(handle);
+    if (env.resetVirtualPorts) env.resetVirtualPorts();
+    inputsOpened.store(true, std::memory_order_release);
+
+    platform::sleepMs(static_cast<unsigned>(env.settleMs()));
+    std::vector<MidiBackend*> raw;
+    for (auto& backend : backends) raw.push_back(backend.get());
+    outputs = std::make_unique<TMidiOutputs>(raw);
+    platform::sleepMs(static_cast<unsigned>(env.settleMs()));
+    numOutputs = std::clamp(outputs->count(), 1, 64);
+    for (MidiOutPort& port : outPorts) port = MidiOutPort{};
+    persist::OpenIni(handle, env.settingsFile, "MIDIoutputs", persist::kIniEnumerate);
+    for (int line = 0; line < 100; ++line) {
+        const std::string entry = persist::IniStr(handle, "", "");
+        if (entry.empty()) break;
+        const std::size_t split = entry.find(persist::kEnumSeparator);
+        const std::string device = entry.substr(0, split), alias = entry.substr(split + 1);
+        bool matched = false;
+        for (int i = 0; i < outputs->count() && i < numOutputs; ++i) {
+            if (!persist::sameName(outputs->name(i), device)) continue;
+            openOutputPort(i, alias);
+            debugLine("setMIDIout: " + std::to_string(i) + "  \"" + alias + "\", oDevIdx=" + std::to_string(i));
+            matched = true;
+        }
+        if (!matched) unmatchedOutputs.push_back(device + "=" + alias);
+    }
+    if (env.readVirtualPorts) env.readVirtualPorts(handle);
+    persist::CloseIni(handle);
+    resolveSlotOutputs();
+    env.resumeAudio();
+}
+
+void MidiLayer::readDeviceSections(persist::IniHandle& handle) {
+    unmatchedInputs.clear();
+    unmatchedOutputs.clear();
+    persist::OpenIni(handle, env.settingsFile, "MIDIinputs", persist::kIniEnumerate);
+    for (int line = 0; line < 100; ++line) {
+        const std::string entry = persist::IniStr(handle, "", "");
+        if (entry.empty()) break;
+        const std::size_t split = entry.find(persist::kEnumSeparator);
+        const std::string device = entry.substr(0, split), alias = entry.substr(split + 1);
+        bool matched = false;
+        for (int i = 0; i < static_cast<int>(inputNames.size()) && i < table.numInputs; ++i) {
+            if (!persist::sameName(inputNames[static_cast<std::size_t>(i)], device)) continue;
+            openPort(i, alias);
+            matched = true;
+        }
+        if (!matched && !persist::sameName(device, "DefaultPort")) unmatchedInputs.push_back(device + "=" + alias);
+    }
+}
+
+void MidiLayer::closeLayer(bool halt) {
+    debugLine(" setMIDI.iClose begin:");
+    if (!halt) {
+        debugLine("  setMIDI no iHalt 1");
+        env.haltAudio();
+    }
+    inputsOpened.store(false, std::memory_order_release);
+    if (!inputs.empty()) {
+        debugLine("  MidiInputs.CloseAll");
+        debugLine("    TMidiInputs.CloseAll");
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            if (!inputs[i].open) continue;
+            debugLine("    TMidiInputs.Close(" + std::to_string(i) + ") \"" + inputNames[i] + "\"");
+            inputs[i].backend->closeInput(inputs[i].local);
+            inputs[i].open = false;
+        }
+    }
+    if (outputs) {
+        debugLine("  MidiOutputs.CloseAll");
+        outputs.reset();
+    }
+    debugLine("  Clear MIDIbufs");
+    {
+        MidiLockGuard lock;
+        for (MidiPort& port : table.ports) {
+            port.buffer.reset();
+            port.index = -1;
+        }
+        table.length = 0;
+        table.numInputs = 0;
+        numOutputs = 0;
+    }
+    debugLine("  MIDIin0s.Clear");
+    unmatchedInputs.clear();
+    debugLine("  MIDIout0s.Clear");
+    unmatchedOutputs.clear();
+    backends.clear(); // the JACK backend waits here for JACK's thread to leave its sink
+    inputs.clear();
+    inputNames.clear();
+    if (!halt) {
+        env.resumeAudio();
+        debugLine("  setMIDI no iHalt 2");
+    }
+    debugLine(" setMIDI.iClose end");
+}
+
+// ---- Ports ----
+
+std::vector<std::string> MidiLayer::outputDeviceNames() const {
+    std::vector<std::string> names;
+    for (int i = 0; outputs && i < outputs->count(); ++i) names.push_back(outputs->name(i));
+    return names;
+}
+
+bool MidiLayer::openPort(int position, const std::string& name) {
+    if (position < 0 || position >= table.length) return false;
+    MidiPort& port = table.ports[static_cast<std::size_t>(position)];
+    auto buffer = port.buffer ? nullptr : std::make_unique<MidiEventBuffer>();
+    {
+        MidiLockGuard lock;
+        if (buffer) port.buffer = std::move(buffer);
+        port.name = name;
+        port.index = position;
+    }
+    if (position < table.numInputs && position < static_cast<int>(inputs.size()) && !inputs[static_cast<std::size_t>(position)].open) {
+        InputDevice& device = inputs[static_cast<std::size_t>(position)];
+        device.open = device.backend->openInput(device.local, position, this);
+        if (!device.open) diag::hookedLogError("MIDI: cannot open input " + inputNames[static_cast<std::size_t>(position)]);
+    }
+    return true;
+}
+
+void MidiLayer::closePort(int position) {
+    if (position < 0 || position >= table.length) return;
+    if (position < static_cast<int>(inputs.size()) && inputs[static_cast<std::size_t>(position)].open) {
+        inputs[static_cast<std::size_t>(position)].backend->closeInput(inputs[static_cast<std::size_t>(position)].local);
+        inputs[static_cast<std::size_t>(position)].open = false;
+    }
+    std::unique_ptr<MidiEventBuffer> released;
+    {
+        MidiLockGuard lock;
+        MidiPort& port = table.ports[static_cast<std::size_t>(position)];
+        port.name.clear();
+        port.index = -1;
+        released = std::move(port.buffer);
+    }
+}
+
+bool MidiLayer::openOutputPort(int position, const std::string& alias) {
+    if (position < 0 || position >= 64) return false;
+    outPorts[static_cast<std::size_t>(position)].alias = alias;
+    if (!outputs || !outputs->open(position)) return false;
+    outPorts[static_cast<std::size_t>(position)].deviceIndex = position;
+    return true;
+}
+
+void MidiLayer::closeOutputPort(int position) {
+    if (position < 0 || position >= 64) return;
+    if (outputs) outputs->close(outPorts[static_cast<std::size_t>(position)].deviceIndex);
+    outPorts[static_cast<std::size_t>(position)].deviceIndex = -1; // the alias stays
+}
+
+int MidiLayer::resolvePort(const std::string& name) const {
+    const std::string& wanted = persist::sameName(name, "DEFAULT") ? defaultPortName : name;
+    for (int i = 0; i < table.length; ++i) {
+        const MidiPort& port = table.ports[static_cast<std::size_t>(i)];
+        if (port.index >= 0 && port.buffer && persist::sameName(port.name, wanted)) return i;
+    }
+    return -1;
+}
+
+int MidiLayer::resolveOutputAlias(const std::string& alias) const {
+    if (alias.empty()) return -1;
+    for (int i = 0; i < 64; ++i)
+        if (outPorts[static_cast<std::size_t>(i)].deviceIndex >= 0 && persist::sameName(outPorts[static_cast<std::size_t>(i)].alias, alias))
+            return i;
+    return -1;
+}
+
+void MidiLayer::resolveSlotOutputs() {
+    for (int i = 0; i < rack::kMaxSlots; ++i) {
+        SlotMidi& slot = *rack.slot(i).midi;
+        slot.outputPort = resolveOutputAlias(slot.outputPortName);
+    }
+}
+
+// ---- Input ----
+
+int MidiLayer::framesOf(MidiTime time) const noexcept {
+    if (time.isFrame) return static_cast<int>(time.value);
+    const std::int64_t ms = time.value - static_cast<std::int64_t>(engine.blockStartMs.load(std::memory_order_relaxed));
+    // An event stamped before the block began belongs at its start.
+    int frames = ms <= 0 ? 0 : static_cast<int>(std::lround(static_cast<double>(ms) * env.samplesPerMs()));
+    const int blockSize = rack.host().engineBlockSize.load(std::memory_order_relaxed);
+    if (env.audioActive() && frames >= blockSize) frames = blockSize - 1;
+    return frames;
+}
+
+void MidiLayer::appendToPort(int position, const MidiEvent& event, const std::uint8_t* sysex, std::size_t length) noexcept {
+    if (position < 0 || position >= table.length) return;
+    MidiPort& port = table.ports[static_cast<std::size_t>(position)];
+    if (!port.buffer) return;
+    if (!port.buffer->halves[currentWriteHalf].append(event, sysex, length)) inputDrops.fetch_add(1, std::memory_order_relaxed);
+}
+
+void MidiLayer::shortMessage(int device, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, MidiTime time) noexcept {
+    if (engine.applicationStage.load(std::memory_order_acquire) < rack::kStageRunning) return;
+    MidiLockGuard lock;
+    if (!inputsOpen()) return;
+    MidiEvent event;
+    event.time = framesOf(time);
+    event.status = status;
+    event.data1 = data1;
+    event.data2 = data2;
+    if ((status & 0xF0) == 0x80) event.data2 = 0; // a release velocity is not kept
+    if ((status & 0xF0) == 0x90 && data2 == 0) {
+        event.status = static_cast<std::uint8_t>(status - 0x10); // note on with velocity 0 is a note off
+        event.data2 = 0;
+    }
+    appendToPort(device, event, nullptr, 0);
+}
+
+void MidiLayer::sysexPiece(int device, const std::uint8_t* bytes, std::size_t length, MidiTime time) noexcept {
+    if (engine.applicationStage.load(std::memory_order_acquire) < rack::kStageRunning || length == 0) return;
+    MidiLockGuard lock;
+    if (!inputsOpen()) return;
+    MidiEvent event;
+    event.time = framesOf(time);
+    event.status = 0xF0;
+    event.data1 = static_cast<std::uint8_t>(length & 0xFF);
+    appendToPort(device, event, bytes, length);
+}
+
+// ---- Output ----
+
+bool MidiLayer::sendToOutputPort(int position, const std::uint8_t* bytes, std::size_t length, int frame) noexcept {
+    if (!outputs || position < 0 || position >= 64) return false;
+    const int device = outPorts[static_cast<std::size_t>(position)].deviceIndex;
+    return device >= 0 && outputs->enqueue(device, bytes, length, frame);
+}
+
+void MidiLayer::wakeOutput() noexcept {
+    if (outputs) outputs->wake();
+}
+
+void MidiLayer::plugInOutput(int slotIndex, const VstEvents* events) noexcept {
+    if (events == nullptr || slotIndex < 0 || slotIndex >= rack::kMaxSlots) return;
+    const int port = rack.slot(slotIndex).midi->outputPort.load(std::memory_order_relaxed);
+    if (port < 0) return;
+    MidiLockGuard lock;
+    auto* const* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
+    for (int i = 0; i < events->numEvents; ++i) {
+        const VstEvent* event = slots[i];
+        if (event == nullptr) continue;
+        if (event->type == kVstMidiType) {
+            const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+            const auto status = static_cast<std::uint8_t>(midi->midiData[0]);
+            const std::size_t length = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 2 : 3;
+            sendToOutputPort(port, reinterpret_cast<const std::uint8_t*>(midi->midiData), length, midi->deltaFrames);
+        } else if (event->type == kVstSysExType) {
+            const auto* sysex = reinterpret_cast<const VstMidiSysexEvent*>(event);
+            if (sysex->sysexDump != nullptr && sysex->dumpBytes > 0)
+                sendToOutputPort(port, reinterpret_cast<const std::uint8_t*>(sysex->sysexDump),
+                                 static_cast<std::size_t>(sysex->dumpBytes), sysex->deltaFrames);
+        }
+    }
+    wakeOutput();
+}
+
+// ---- Engine hooks ----
+
+void MidiLayer::switchMidiHalves() noexcept {
+    // Called with MidiLock held.
+    currentReadHalf = currentWriteHalf;
+    currentWriteHalf ^= 1;
+}
+
+void MidiLayer::deliverMidi(host::TVstPlugIn& slot) noexcept {
+    if (!slot.PlugLoaded.load(std::memory_order_acquire) || !slot.hasEffect()) return;
+    SlotMidi& midi = *slot.midi;
+    VstEventBlock& block = midi.block;
+    block.clear();
+    std::uint32_t dropped = 0;
+    for (int r = 0; r < midi.routes.count && r < 4; ++r) {
+        const MidiRoute& route = midi.routes.routes[static_cast<std::size_t>(r)];
+        const int position = route.portIndex;
+        // A route that names no open port: this slot gets no MIDI in this block at all.
+        if (position < 0 || position >= table.length || !table.ports[static_cast<std::size_t>(position)].buffer) return;
+        const MidiHalf& half = table.ports[static_cast<std::size_t>(position)].buffer->halves[currentReadHalf];
+        for (int e = 0; e < half.count(); ++e) {
+            const MidiEvent& event = half.event(e);
+            if (event.isSysex()) {
+                if (!block.addSysex(event.time, half.sysex(event), event.sysexLength)) ++dropped;
+                continue;
+            }
+            if ((event.status & 0xF0) == 0xC0 && midi.chgFxpOnMidiPc) {
+                rack.commands().EnqueueRequest(rack::SlotCommandCode::SelectPreset, slot.SlotIdx, event.data1, 0);
+                continue;
+            }
+            filterEvent(route, event, [&](const RoutedMessage& copy) {
+                if (!block.addMidi(event.time, copy.status, copy.data1, copy.data2)) ++dropped;
+            });
+        }
+    }
+    if (midi.slotBuffer) {
+        MidiHalf& own = midi.slotBuffer->halves[currentReadHalf];
+        for (int e = 0; e < own.count(); ++e) {
+            const MidiEvent& event = own.event(e);
+            const bool added = event.isSysex() ? block.addSysex(event.time, own.sysex(event), event.sysexLength)
+                                               : block.addMidi(event.time, event.status, event.data1, event.data2);
+            if (!added) ++dropped;
+        }
+        own.clear();
+    }
+    if (dropped > 0) midi.droppedEvents.fetch_add(dropped, std::memory_order_relaxed);
+    slot.ProcessEvents(block.events());
+}
+
+void MidiLayer::panic() noexcept {
+    MidiLockGuard lock;
+    if (table.numInputs <= 0 || table.length > 64) return;
+    for (int i = 0; i < table.length; ++i) {
+        MidiPort& port = table.ports[static_cast<std::size_t>(i)];
+        if (!port.buffer || port.index < 0) continue;
+        MidiHalf& half = port.buffer->halves[currentWriteHalf];
+        half.clear();
+        for (std::uint8_t channel = 0; channel < 16; ++channel) {
+            MidiEvent allNotesOff;
+            allNotesOff.status = static_cast<std::uint8_t>(0xB0 + channel);
+            allNotesOff.data1 = 123;
+            half.append(allNotesOff);
+            MidiEvent sustainOff = allNotesOff;
+            sustainOff.data1 = 64;
+            half.append(sustainOff);
+        }
+    }
+}
+
+void MidiLayer::endOfBlockMidi() noexcept {
+    for (int i = 0; i < table.length; ++i)
+        if (MidiEventBuffer* buffer = table.ports[static_cast<std::size_t>(i)].buffer.get()) buffer->halves[currentReadHalf].clear();
+}
+
+// ---- Reports and settings ----
+
+std::vector<std::string> MidiLayer::takeDropReports() {
+    std::vector<std::string> lines;
+    const std::uint64_t drops = inputDrops.load();
+    if (drops != reportedInputDrops) {
+        lines.push_back("MIDI: " + std::to_string(drops - reportedInputDrops) +
+                        " incoming events dropped: a port's buffer holds 511 events a block");
+        reportedInputDrops = drops;
+    }
+    for (int i = 0; i < rack::kMaxSlots; ++i) {
+        const std::uint32_t dropped = rack.slot(i).midi->droppedEvents.exchange(0);
+        if (dropped > 0)
+            lines.push_back("MIDI: " + std::to_string(dropped) + " events for slot " + std::to_string(i) + " \"" +
+                            rack.slot(i).SlotName + "\" dropped: a block holds 512 events");
+    }
+    for (const std::string& line : lines) diag::hookedLogError(line);
+    return lines;
+}
+
+void MidiLayer::writeDeviceSections(persist::IniHandle& handle) {
+    persist::OpenIni(handle, env.settingsFile, "MIDIinputs", persist::kIniClearKeys);
+    for (int i = 0; i < table.numInputs && i < static_cast<int>(inputNames.size()); ++i) {
+        const MidiPort& port = table.ports[static_cast<std::size_t>(i)];
+        if (port.index >= 0) persist::IniStr(handle, inputNames[static_cast<std::size_t>(i)], port.name);
+    }
+    for (const std::string& line : unmatchedInputs) {
+        const std::size_t split = line.find('=');
+        persist::IniStr(handle, line.substr(0, split), line.substr(split + 1));
+    }
+    persist::OpenIni(handle, env.settingsFile, "MIDIoutputs", persist::kIniClearKeys);
+    for (int i = 0; outputs && i < outputs->count() && i < 64; ++i)
+        if (outPorts[static_cast<std::size_t>(i)].deviceIndex >= 0)
+            persist::IniStr(handle, outputs->name(i), outPorts[static_cast<std::size_t>(i)].alias);
+    for (const std::string& line : unmatchedOutputs) {
+        const std::size_t split = line.find('=');
+        persist::IniStr(handle, line.substr(0, split), line.substr(split + 1));
+    }
+}
+
+} // namespace trelvo::midi

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/VstAbi.h"
+#include "midi/MidiBackend.h"
+#include "midi/MidiEvent.h"
+#include "midi/MidiOutput.h"
+#include "persist/IniFile.h"
+#include "rack/EngineHooks.h"
+
+namespace trelvo::rack {
+class AudioEngine;
+class Rack;
+} // namespace trelvo::rack
+
+namespace trelvo::midi {
+
+/// setMIDI flags.
+inline constexpr int iOpen = 16;
+inline constexpr int iClose = 32;
+inline constexpr int iHalt = 0x1000;
+
+/// The MIDI layer: the input and output devices of every backend, the port table whose
+/// buffers input handlers fill and the engine reads, the output-port table, routing of
+/// each block's events to the plug-ins, panic, and the "MIDIinputs" / "MIDIoutputs"
+/// settings sections. It is the engine's hooks for MIDI.
+class MidiLayer : public rack::EngineHooks, public MidiInputSink {
+public:
+    /// What the layer needs from the rest of the program.
+    struct Environment {
+        std::string settingsFile;
+        std::function<void()> haltAudio = [] {};   ///< setAllowed(pause)
+        std::function<void()> resumeAudio = [] {}; ///< setAllowed(resume)
+        std::function<int()> settleMs = [] { return 0; };
+        std::function<float()> samplesPerMs = [] { return 48.0f; };
+        std::function<bool()> audioActive = [] { return false; };
+        /// The backends to use; by default the ALSA sequencer and JACK MIDI, where present.
+        std::function<std::vector<std::unique_ptr<MidiBackend>>(std::vector<std::string>& whyNot)> backends;
+        /// Reads and writes section "vMIDIports" (the virtual ports); empty until they exist.
+        std::function<void(persist::IniHandle& handle)> readVirtualPorts;
+        std::function<void()> resetVirtualPorts;
+    };
+
+    MidiLayer(rack::Rack& rack, rack::AudioEngine& engine, Environment environment);
+    ~MidiLayer() override;
+    MidiLayer(const MidiLayer&) = delete;
+    MidiLayer& operator=(const MidiLayer&) = delete;
+
+    /// Opens (iOpen), closes (iClose) or both; iHalt leaves audio as it is while closing.
+    /// Thread: user interface.
+    void setMIDI(int flags);
+    bool inputsOpen() const noexcept { return inputsOpened.load(std::memory_order_acquire); }
+
+    // ---- Devices and ports. Thread: user interface ----
+    const std::vector<std::string>& inputDeviceNames() const noexcept { return inputNames; }
+    std::vector<std::string> outputDeviceNames() const;
+    bool openPort(int position, const std::string& name);
+    void closePort(int position);
+    bool openOutputPort(int position, const std::string& alias);
+    void closeOutputPort(int position);
+    /// The table position of an open port with that name; "DEFAULT" is the default port.
+    int resolvePort(const std::string& name) const;
+    /// The output-port position of an alias, -1 when none.
+    int resolveOutputAlias(const std::string& alias) const;
+    /// Points every slot's "oMid1-Port" at its output port.
+    void resolveSlotOutputs();
+    MidiPortTable& ports() noexcept { return table; }
+    const MidiOutPort& outputPort(int position) const { return outPorts[static_cast<std::size_t>(position)]; }
+    int numOutputPorts() const noexcept { return numOutputs; }
+    std::string defaultPortName = "MAIN";
+
+    // ---- Input handlers. Thread: the backends' input threads ----
+    void shortMessage(int device, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, MidiTime time) noexcept override;
+    void sysexPiece(int device, const std::uint8_t* bytes, std::size_t length, MidiTime time) noexcept override;
+
+    // ---- Output. Thread: any, lock-free ----
+    /// Queues a message for the output device of an output port.
+    bool sendToOutputPort(int position, const std::uint8_t* bytes, std::size_t length, int frame) noexcept;
+    void wakeOutput() noexcept;
+    /// A plug-in's outgoing events go to its slot's output device. Thread: any (usually audio).
+    void plugInOutput(int slot, const VstEvents* events) noexcept;
+
+    // ---- Engine hooks. Thread: audio ----
+    void switchMidiHalves() noexcept override;
+    bool midiInputOpen() const noexcept override { return inputsOpen(); }
+    void deliverMidi(host::TVstPlugIn& slot) noexcept override;
+    void panic() noexcept override;
+    void endOfBlockMidi() noexcept override;
+
+    /// cmdPanic: all notes off and sustain off on every channel of every open port.
+    /// Thread: any.
+    void cmdPanic() noexcept { panic(); }
+
+    /// Lines about events dropped at full buffers since the last call, for the log.
+    /// Thread: user interface (the idle timer).
+    std::vector<std::string> takeDropReports();
+
+    /// Writes sections "MIDIinputs" and "MIDIoutputs". Thread: user interface.
+    void writeDeviceSections(persist::IniHandle& handle);
+
+    int readHalf() const noexcept { return currentReadHalf; }
+
+private:
+    void openLayer();
+    void closeLayer(bool halt);
+    void readDeviceSections(persist::IniHandle& handle);
+    void appendToPort(int position, const MidiEvent& event, const std::uint8_t* sysex, std::size_t length) noexcept;
+    int framesOf(MidiTime time) const noexcept;
+
+    rack::Rack& rack;
+    rack::AudioEngine& engine;
+    Environment env;
+    std::vector<std::unique_ptr<MidiBackend>> backends;
+    struct InputDevice {
+        MidiBackend* backend;
+        int local;
+        bool open = false;
+    };
+    std::vector<InputDevice> inputs;
+    std::vector<std::string> inputNames;
+    std::unique_ptr<TMidiOutputs> outputs;
+    std::atomic<bool> inputsOpened{false};
+
+    MidiPortTable table;
+    std::array<MidiOutPort, 64> outPorts;
+    int numOutputs = 0;
+    std::vector<std::string> unmatchedInputs, unmatchedOutputs; ///< MIDIin0s, MIDIout0s
+
+    // Guarded by MidiLock.
+    int currentReadHalf = 1;
+    int currentWriteHalf = 0;
+    std::atomic<std::uint64_t> inputDrops{0};
+    std::uint64_t reportedInputDrops = 0;
+};
+
+} // namespace trelvo::midi

@@ -112,11 +112,7 @@ void EngineControl::stopAudio() {
     if (!hostReady()) return;
     rack.transport().resetForAudio();
     if (asioHost->isActive()) asioHost->setActive(false);
-    // The driver no longer calls: plug-ins may be suspended safely.
-    for (int i = 0; i < rack.numSlots(); ++i) {
-        host::TVstPlugIn& slot = rack.slot(i);
-        if (slot.PlugLoaded.load() && slot.mainsOn) slot.MainsChanged(false);
-    }
+    // Plug-ins stay resumed: a structural change must not cut the notes that sound.
 }
 
 void EngineControl::setBuffers(int mode) {

@@ -385,6 +385,8 @@ void TVstPlugIn::Open() {
 void TVstPlugIn::Close() {
     if (EditorOpen.load()) EditClose();
     if (Active.load()) {
+        // A resumed plug-in is suspended before it is closed.
+        if (mainsOn) MainsChanged(false);
         debugLine("Closing: " + quoted(EffectName));
         Dispatch(effClose, 0, 0, nullptr, 0.0);
         debugLine("effClose: " + quoted(EffectName));

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/VstAbi.h"
 #include "platform/DynamicLibrary.h"
@@ -165,6 +166,14 @@ public:
     std::string EffectName;
     std::string PresetFileName;
     std::array<std::int32_t, 10> AltUniqueIds{};
+    /// Pin names from the plug-in's pin properties, else "iN-1" and "oUT-1" and so on.
+    std::vector<std::string> InputPinNames, OutputPinNames;
+
+    // ---- Preset folders and files ----
+    std::string FXBfolder; ///< folder of FXB files
+    std::string FXBfile;   ///< FXB file last loaded by name
+    std::string FXPfolder; ///< root folder of FXP banks
+    std::string FXPbank;   ///< current FXP bank, a sub-folder of FXPfolder; may be empty
 
     // ---- Notification events; the window layer assigns the ones it needs ----
     Notification OnLoaded;

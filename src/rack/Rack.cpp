@@ -97,6 +97,16 @@ void Rack::clearSlot(int index) {
     entry.CurProgramText.clear();
     entry.CurProgramName.clear();
     entry.PresetFileName.clear();
+    entry.InputPinNames.clear();
+    entry.OutputPinNames.clear();
+    entry.FXBfolder.clear();
+    entry.FXBfile.clear();
+    entry.FXPfolder.clear();
+    entry.FXPbank.clear();
+    entry.midi->routes = midi::RouteBlock{};
+    entry.midi->chgFxpOnMidiPc = false;
+    entry.midi->outputPortName.clear();
+    entry.midi->outputPort = -1;
     entry.EditorOpen = false;
     entry.EditorShown = false;
     entry.Quarantined = false;

@@ -27,6 +27,7 @@ public:
     Rack& operator=(const Rack&) = delete;
 
     host::TVstHost& host() noexcept { return *hostObject; }
+    const host::TVstHost& host() const noexcept { return *hostObject; }
     host::TVstPlugIn& slot(int index) noexcept { return *hostObject->slotTable[static_cast<std::size_t>(index)]; }
     const host::TVstPlugIn& slot(int index) const noexcept {
         return *hostObject->slotTable[static_cast<std::size_t>(index)];

@@ -162,14 +162,16 @@ TEST_F(EngineControlTest, AStartFailureIsLoggedAndAudioStaysOff) {
     EXPECT_THAT(log.errors(), Contains("setAllowed(1).StartAudio"));
 }
 
-TEST_F(EngineControlTest, PlugInsAreResumedWhenAudioStartsAndSuspendedWhenItStops) {
+TEST_F(EngineControlTest, PlugInsAreResumedWhenAudioStartsAndStayResumedAcrossStops) {
     const int gain = test::addPlugIn(rack, TrelvoGain_PATH, "Gain");
     rack.slot(gain).MainsChanged(false);
     control.selectedDriverName = "Fake";
     control.ASIOinit(fakeDriver());
     EXPECT_TRUE(rack.slot(gain).mainsOn);
-    control.setAllowed(kAllowedStop);
-    EXPECT_FALSE(rack.slot(gain).mainsOn);
+    control.setAllowed(kAllowedStop); // a structural change: sounding notes must survive it
+    EXPECT_TRUE(rack.slot(gain).mainsOn);
+    rack.slot(gain).Close();
+    EXPECT_FALSE(rack.slot(gain).mainsOn); // suspended before it was closed
 }
 
 TEST_F(EngineControlTest, AResetNoticeFollowsANewBufferSizeAndAudioComesBack) {

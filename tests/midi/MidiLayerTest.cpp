@@ -13,6 +13,7 @@
 #include "rack/AudioEngine.h"
 #include "rack/Rack.h"
 #include "support/EngineRunner.h"
+#include "support/FakeMidiBackend.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
 
@@ -22,30 +23,7 @@ namespace {
 using ::testing::Contains;
 using ::testing::HasSubstr;
 
-/// Devices the test creates, whose input it plays and whose output it records.
-class FakeBackend final : public MidiBackend {
-public:
-    FakeBackend(int numInputs, int numOutputs) {
-        for (int i = 0; i < numInputs; ++i) ins.push_back("Keys " + std::to_string(i));
-        for (int i = 0; i < numOutputs; ++i) outs.push_back("Synth box " + std::to_string(i));
-    }
-    std::string name() const override { return "fake"; }
-    std::vector<std::string> inputNames() override { return ins; }
-    std::vector<std::string> outputNames() override { return outs; }
-    bool openInput(int, int, MidiInputSink* inputSink) override { return sink = inputSink, true; }
-    void closeInput(int) override {}
-    bool openOutput(int) override { return true; }
-    void closeOutput(int) override {}
-    bool send(int, const std::uint8_t* bytes, std::size_t length, int) noexcept override {
-        std::lock_guard lock(mutex);
-        sent.push_back({platform::perfCounter(), std::vector<std::uint8_t>(bytes, bytes + length)});
-        return true;
-    }
-    std::vector<std::string> ins, outs;
-    MidiInputSink* sink = nullptr;
-    std::mutex mutex;
-    std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> sent;
-};
+using test::FakeBackend;
 
 class MidiLayerTest : public ::testing::Test {
 protected:

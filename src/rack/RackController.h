@@ -1,0 +1,184 @@
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/CpuMeter.h"
+#include "audio/DriverList.h"
+#include "audio/EngineControl.h"
+#include "midi/MidiLayer.h"
+#include "persist/AppSettings.h"
+#include "rack/AudioEngine.h"
+#include "rack/MeterBallistics.h"
+#include "rack/Rack.h"
+#include "rack/SlotEvents.h"
+#include "rack/UiMessages.h"
+
+namespace trelvo::rack {
+
+/// One row of the slot list as the window draws it.
+struct RowView {
+    int slot = 0;
+    std::string name;   ///< "Channel/VST"
+    std::string preset; ///< "Preset"
+    std::string wet, dry, pan, in;
+    int meterSegment = 0; ///< 0..28, mixer rows only
+    int icon = 0;         ///< status icon 0..11
+    char style = 'i';     ///< 'b' bold (mixer), 'n' normal (open plug-in), 'i' italic (others)
+};
+
+/// The rack's operations and its idle-timer duties, with no widget code: the main window,
+/// the control surfaces, project loading, the headless program and the tests all drive
+/// the rack through this one object, on the user-interface thread. What the window shows
+/// is kept as plain data (rows, meter segments, texts, labels, caption).
+class RackController {
+public:
+    /// The settings are read by the caller; the controller takes the engine's values from
+    /// them (driver, tempo, time signature, output volume, IdleTime, VST folders).
+    explicit RackController(persist::AppSettings& settings);
+    /// The shut-down sequence: audio held, slots closed, MIDI closed, driver released.
+    ~RackController();
+    RackController(const RackController&) = delete;
+    RackController& operator=(const RackController&) = delete;
+
+    // ---- Start-up ----
+    /// Initialises the audio driver named by the settings (or the given list's).
+    void startAudio(std::vector<audio::DriverEntry> drivers = {});
+    using MidiBackends = std::function<std::vector<std::unique_ptr<midi::MidiBackend>>(std::vector<std::string>& whyNot)>;
+    /// Opens the MIDI layer: the system's backends, or the given ones.
+    void startMidi(MidiBackends backends = {});
+    /// Resolves every slot route's port name against the port table (audio held).
+    void resolveSlotRoutes();
+    /// The application has started: blocks are processed from now on.
+    void setRunning();
+    /// Clears the rack and builds an OUTPUT and a CHANNEL.
+    void newRack();
+    /// Closes and empties every slot (audio held around it).
+    void clearRack();
+
+    // ---- Rack operations. Thread: user interface ----
+    int addSlot(SlotKind kind, bool interactive = true);
+    bool deleteSlot(SlotKind kind, int index);
+    /// Asks "Rename Slot" / "New slot name:" and stores the answer.
+    void renameSlot(int index);
+    void renameSlot(int index, const std::string& name);
+    void moveUp(int index);
+    void moveDown(int index);
+    /// Switches a slot Off, or back on; applied at once, not through the queue.
+    void switchOn(int index);
+    void toggleBypass(int index) { toggle(SlotCommandCode::Bypass, index); }
+    void toggleMute(int index) { toggle(SlotCommandCode::Mute, index); }
+    void toggleSolo(int index) { toggle(SlotCommandCode::Solo, index); }
+    /// The same by kind and KindNo (control surfaces, keys); false when there is no such slot.
+    bool toggle(SlotCommandCode code, SlotKind kind, int kindNo);
+    void setVolume(SlotCommandCode code, int index, int value) { racked.enqueue(code, index, value); }
+    /// Rebuilds the list, resets the block-time peaks and logs the strips' costs.
+    void refreshList();
+    /// Loads a plug-in library into the slot at index (-1: a new slot at the end of the
+    /// rack). Returns the slot index, or -1 when the rack is full or the slot is not a
+    /// plug-in slot. A library that cannot be found or opened leaves the slot in the rack
+    /// with its name marked "?".
+    int loadPlugin(const std::string& path, int index = -1);
+
+    // ---- Idle duties. Thread: user interface, every "IdleTime" ms ----
+    /// One tick of the idle timer. While audio is held the duties pause (the meters
+    /// freeze) and only the posted messages are handled.
+    void idleTick();
+    /// True while audio is allowed: the idle duties run.
+    bool idleTimerEnabled() const noexcept { return idleEnabled; }
+    /// The timer period: "IdleTime", at most 333 ms.
+    int idlePeriodMs() const noexcept { return std::min(settings.idleTime, 333); }
+    /// Handles the posted messages (driver notices, program changes, automation, display
+    /// updates). Every idle tick calls it.
+    void handleMessages();
+
+    // ---- What the window shows ----
+    std::vector<RowView> rows;
+    int selected = 0;
+    std::string transportText;
+    bool firstBeatVisible = true;
+    std::string cpuText;
+    std::string stateLabel1, stateLabel2;
+    std::string caption = "untitled";
+    std::string slotLabel; ///< index + ": " + name after a rename
+    /// A slot's title: the plug-in's id, name and current program, else the slot name.
+    std::string slotTitle(int index) const;
+
+    // ---- Parts the controller owns ----
+    Rack& rack() noexcept { return racked; }
+    AudioEngine& engine() noexcept { return audioEngine; }
+    audio::EngineControl& control() noexcept { return engineControl; }
+    midi::MidiLayer& midi() noexcept { return *midiLayer; }
+    UiMessageQueue& messages() noexcept { return messageQueue; }
+    persist::AppSettings& appSettings() noexcept { return settings; }
+
+    // ---- Seams the later parts fill ----
+    /// Virtual ports of the slots, released before a structural change and rebuilt after.
+    std::function<void()> releaseSlotPorts = [] {};
+    std::function<void()> rebuildSlotPorts = [] {};
+    /// Command 9: select a preset of a slot by text (when given) or number.
+    std::function<void(int slot, const std::string& text, int number)> selectPreset;
+    /// Command 10: refresh one parameter line of a slot.
+    std::function<void(int slot, int parameter)> refreshParameter;
+    /// Message 9998: a slot's preset display is refreshed.
+    std::function<void(int slot)> refreshPresetDisplay;
+    /// Tells the control surfaces (code, value).
+    std::function<void(int code, int value)> surfaceNotice = [](int, int) {};
+    /// A channel's meter for the control surfaces: KindNo, shown level, clip countdown.
+    std::function<void(int kindNo, int level, int clipCountdown)> surfaceMeter = [](int, int, int) {};
+    /// Asks the plug-in's profile for another library path ("DLLpath"); empty: none.
+    std::function<std::string(const std::string& path)> profileLibraryPath = [](const std::string&) {
+        return std::string();
+    };
+    /// Asks for a new slot name (caption, prompt, default); false when cancelled.
+    std::function<bool(const std::string& caption, const std::string& prompt, std::string& text)> askText;
+
+    /// The transport text for a position: bar, beat in bar and ppqPos x 1000.
+    static std::string transportTextOf(double ppqPos, int numerator, int denominator, int* beatInBar = nullptr);
+
+    /// Idle ticks counted since start.
+    std::uint32_t ticks() const noexcept { return racked.host().idleTick.load(); }
+
+private:
+    void toggle(SlotCommandCode code, int index);
+    void holdAudio();
+    void releaseAudio();
+    void compact();
+    void moveBlock(int from, int count, int to);
+    void renumber();
+    void rebuildRows();
+    RowView rowOf(int index) const;
+    void serveCommandResults();
+    void updateMeters();
+    void updateTransport();
+    void slowDuties();
+    void updateDeviceState(const std::string& load);
+    std::string findInVstFolders(const std::string& fileName) const;
+    bool holdsInstrument(const host::TVstPlugIn& slot) const;
+    void resumeIfSuspended(host::TVstPlugIn& slot);
+
+    persist::AppSettings& settings;
+    Rack racked;
+    AudioEngine audioEngine{racked};
+    UiMessageQueue messageQueue;
+    audio::EngineControl engineControl{racked, audioEngine, messageQueue};
+    std::unique_ptr<midi::MidiLayer> midiLayer;
+    SlotEventHandlers slotEvents{racked, messageQueue};
+    audio::CpuMeter cpuMeter;
+    std::array<MeterBallistics, kMaxSlots> meters{};
+    MidiBackends midiBackends;
+    bool inTick = false;
+    bool idleEnabled = false;
+    bool cpuMeterWorks = true;
+    int slowCounter = 0;
+    long long lastBeat = -1;
+    std::uint32_t beatHiddenAt = 0;
+};
+
+} // namespace trelvo::rack

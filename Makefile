@@ -15,7 +15,7 @@ TSAN_TESTS ?= AudioEngine|MidiLayer|EngineControl|AlsaDriver|HostCallback|MidiLo
 BENCH_DIR ?= build-bench
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZERS ?= ini
+FUZZERS ?= ini preset
 JOBS ?= $(shell nproc)
 # Warnings are errors where CI builds (CI is set there).
 WERROR ?= $(if $(CI),ON,OFF)

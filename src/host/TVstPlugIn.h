@@ -114,6 +114,19 @@ public:
     VstIntPtr BeginLoadProgram(VstPatchChunkInfo& info);
 
     // ---- Facts of the loaded effect (0 or false without one) ----
+    // ---- Preset files (FXP programs and FXB banks). Thread: user interface ----
+    /// Loads one program into the current program. False, with an error line, on any failure.
+    bool LoadPreset(const std::string& fileName);
+    /// Writes the current program. mode 0: name from the plug-in, form by the chunk flag;
+    /// 1: parameter form always; 2: name from the file name, form by the chunk flag.
+    void SavePreset(const std::string& fileName, int mode);
+    bool LoadBank(const std::string& fileName);
+    void SaveBank(const std::string& fileName, bool forceParams);
+    /// One program in parameter form (56-byte header and big-endian values) into record.
+    bool FillProgramRecord(int program, const std::string& fallbackName, std::string& record, bool useFallbackName);
+    /// Lets a parameter-form program load into a plug-in whose programs are chunks.
+    static std::atomic<bool> DeveloperSwitch;
+
     bool hasEffect() const noexcept { return PVstEffect.load(std::memory_order_acquire) != nullptr; }
     VstInt32 effectFlags() const noexcept;
     bool isSynth() const noexcept { return (effectFlags() & effFlagsIsSynth) != 0; }

@@ -307,6 +307,16 @@ void MidiLayer::sysexPiece(int device, const std::uint8_t* bytes, std::size_t le
     appendToPort(device, event, bytes, length);
 }
 
+bool MidiLayer::sendToSlot(host::TVstPlugIn& slot, std::uint8_t status, std::uint8_t data1, std::uint8_t data2) noexcept {
+    MidiLockGuard lock;
+    if (!slot.midi->slotBuffer) return false;
+    MidiEvent event;
+    event.status = status;
+    event.data1 = data1;
+    event.data2 = data2;
+    return slot.midi->slotBuffer->halves[currentWriteHalf].append(event);
+}
+
 // ---- Output ----
 
 bool MidiLayer::sendToOutputPort(int position, const std::uint8_t* bytes, std::size_t length, int frame) noexcept {

@@ -79,6 +79,10 @@ public:
     void shortMessage(int device, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, MidiTime time) noexcept override;
     void sysexPiece(int device, const std::uint8_t* bytes, std::size_t length, MidiTime time) noexcept override;
 
+    /// Queues a short message into a slot's own MIDI input at time 0: the plug-in receives
+    /// it at the start of the next block, after the events of its routes. Thread: any.
+    bool sendToSlot(host::TVstPlugIn& slot, std::uint8_t status, std::uint8_t data1, std::uint8_t data2) noexcept;
+
     // ---- Output. Thread: any, lock-free ----
     /// Queues a message for the output device of an output port.
     bool sendToOutputPort(int position, const std::uint8_t* bytes, std::size_t length, int frame) noexcept;

@@ -43,7 +43,7 @@ private:
 struct SlotMidi {
     RouteBlock routes;
     bool chgFxpOnMidiPc = false;       ///< a Program Change selects a preset instead of reaching the plug-in
-    std::unique_ptr<MidiEventBuffer> slotBuffer; ///< the slot's own buffer (program changes, slot ports)
+    std::unique_ptr<MidiEventBuffer> slotBuffer = std::make_unique<MidiEventBuffer>(); ///< the slot's own input (program changes, slot ports)
     std::string outputPortName;        ///< "oMid1-Port": where the plug-in's MIDI output goes
     std::atomic<int> outputPort{-1};   ///< its position in the output-port table
     std::atomic<std::uint32_t> droppedEvents{0}; ///< events beyond the block's 512, not yet reported

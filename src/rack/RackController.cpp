@@ -71,6 +71,19 @@ RackController::RackController(persist::AppSettings& appSettings) : settings(app
     slotEvents.assignToAll();
     engineControl.idleTimer = [this](bool enable) { idleEnabled = enable; };
 
+    presets::PresetList::Environment presetEnvironment;
+    presetEnvironment.holdAudio = [this](bool hold) {
+        engineControl.setAllowed(hold ? audio::kAllowedPause : audio::kAllowedResume);
+    };
+    presetEnvironment.requestDisplayRefresh = [this](int slot) { slotEvents.onUpdateDisplay(slot); };
+    presetEnvironment.rowChanged = [this](int slot) {
+        if (slot >= 0 && slot < static_cast<int>(rows.size())) rows[static_cast<std::size_t>(slot)] = rowOf(slot);
+    };
+    presetEnvironment.selectedSlot = [this] { return selected; };
+    presetEnvironment.searchFolders = [this] { return std::vector<std::string>{settings.presetFolder}; };
+    presetList = std::make_unique<presets::PresetList>(racked, *midiLayer, std::move(presetEnvironment));
+
+    host::TVstPlugIn::DeveloperSwitch = settings.isDev;
     audioEngine.useAllCpus = settings.useAllCpus;
     audioEngine.outputVolume = settings.outputVolumeGain;
     racked.transport().setTempo(settings.tempo);
@@ -329,6 +342,12 @@ bool RackController::toggle(SlotCommandCode code, SlotKind kind, int kindNo) {
 
 // ---- The list ----
 
+void RackController::select(int index) {
+    if (index < 0 || index >= racked.numSlots()) return;
+    selected = index;
+    presetList->RefreshPresetDisplay(index);
+}
+
 void RackController::refreshList() {
     const int n = racked.numSlots();
     if (selected < 0 || selected >= n) selected = 0;
@@ -338,7 +357,7 @@ void RackController::refreshList() {
     }
     renumber();
     rebuildRows();
-    if (refreshPresetDisplay && n > 0) refreshPresetDisplay(selected);
+    if (n > 0) presetList->FillPresetList(selected);
     audioEngine.timing.resetPeaks();
     std::string line = "procTm=";
     bool first = true;
@@ -578,10 +597,13 @@ void RackController::serveCommandResults() {
         const bool valid = index >= 0 && index < racked.numSlots();
         const SlotCommandCode code = entry.code();
         if (code == SlotCommandCode::SelectPreset || code == SlotCommandCode::RefreshParameter) {
-            if (valid && code == SlotCommandCode::SelectPreset && selectPreset) {
+            if (valid && code == SlotCommandCode::SelectPreset) {
                 const std::string text(entry.text, strnlen(entry.text, kCommandTextCapacity));
                 entry.text[0] = '\0';
-                selectPreset(index, text, text.empty() ? entry.argument : 0);
+                if (text.empty())
+                    presetList->SelectPreset(index, entry.argument, true);
+                else
+                    presetList->LoadPresetByName(index, text, true);
             } else if (valid && code == SlotCommandCode::RefreshParameter && refreshParameter && index == selected &&
                        racked.slot(index).PlugLoaded.load() && entry.wholeValue >= 0 &&
                        entry.wholeValue < racked.slot(index).effectNumParams()) {
@@ -672,7 +694,7 @@ void RackController::handleMessages() {
             break;
         case kMsgUpdateDisplay: {
             const auto slot = static_cast<int>(message.wParam / 65536);
-            if (refreshPresetDisplay && slot >= 0 && slot < racked.numSlots()) refreshPresetDisplay(slot);
+            if (slot >= 0 && slot < racked.numSlots()) presetList->RefreshPresetDisplay(slot);
             slotEvents.displayNeedsRefresh = false;
             break;
         }

@@ -14,6 +14,7 @@
 #include "audio/EngineControl.h"
 #include "midi/MidiLayer.h"
 #include "persist/AppSettings.h"
+#include "presets/PresetList.h"
 #include "rack/AudioEngine.h"
 #include "rack/MeterBallistics.h"
 #include "rack/Rack.h"
@@ -78,6 +79,8 @@ public:
     /// The same by kind and KindNo (control surfaces, keys); false when there is no such slot.
     bool toggle(SlotCommandCode code, SlotKind kind, int kindNo);
     void setVolume(SlotCommandCode code, int index, int value) { racked.enqueue(code, index, value); }
+    /// Selects a slot's row; the preset list follows it.
+    void select(int index);
     /// Rebuilds the list, resets the block-time peaks and logs the strips' costs.
     void refreshList();
     /// Loads a plug-in library into the slot at index (-1: a new slot at the end of the
@@ -116,18 +119,15 @@ public:
     audio::EngineControl& control() noexcept { return engineControl; }
     midi::MidiLayer& midi() noexcept { return *midiLayer; }
     UiMessageQueue& messages() noexcept { return messageQueue; }
+    presets::PresetList& presets() noexcept { return *presetList; }
     persist::AppSettings& appSettings() noexcept { return settings; }
 
     // ---- Seams the later parts fill ----
     /// Virtual ports of the slots, released before a structural change and rebuilt after.
     std::function<void()> releaseSlotPorts = [] {};
     std::function<void()> rebuildSlotPorts = [] {};
-    /// Command 9: select a preset of a slot by text (when given) or number.
-    std::function<void(int slot, const std::string& text, int number)> selectPreset;
     /// Command 10: refresh one parameter line of a slot.
     std::function<void(int slot, int parameter)> refreshParameter;
-    /// Message 9998: a slot's preset display is refreshed.
-    std::function<void(int slot)> refreshPresetDisplay;
     /// Tells the control surfaces (code, value).
     std::function<void(int code, int value)> surfaceNotice = [](int, int) {};
     /// A channel's meter for the control surfaces: KindNo, shown level, clip countdown.
@@ -170,6 +170,7 @@ private:
     audio::EngineControl engineControl{racked, audioEngine, messageQueue};
     std::unique_ptr<midi::MidiLayer> midiLayer;
     SlotEventHandlers slotEvents{racked, messageQueue};
+    std::unique_ptr<presets::PresetList> presetList;
     audio::CpuMeter cpuMeter;
     std::array<MeterBallistics, kMaxSlots> meters{};
     MidiBackends midiBackends;

@@ -40,8 +40,11 @@ public:
         return static_cast<std::intptr_t>(slot) * 65536 + (index & 0xFFFF);
     }
 
-private:
+    /// A display refresh of a slot: message 9998, at most once per 50 ms for the whole
+    /// program. Thread: any.
     void onUpdateDisplay(int slot) noexcept;
+
+private:
 
     Rack& rack;
     UiMessageQueue& messages;

@@ -54,6 +54,10 @@ void SlotRecord::clearRackFields() {
     SlotName.clear();
     PlugDisplayName.clear();
     presetMode = "s s";
+    MidiSelect = MidiSelectState{};
+    MidiChannelCount = 1;
+    MidiChannelUsed = {};
+    UseFxpFxb = 3;
     isMidiVport = false;
     suspended = false;
     MidiThru = false;
@@ -62,6 +66,16 @@ void SlotRecord::clearRackFields() {
     IsMixer = false;
     isMidiPlugin = false;
     Processed = false;
+}
+
+void SlotRecord::setProgramMode(char mode) {
+    presetMode.resize(3, ' ');
+    presetMode[2] = mode;
+}
+
+void SlotRecord::setMidiBankStyle(char style) {
+    presetMode.resize(3, ' ');
+    presetMode[1] = style;
 }
 
 void SlotRecord::setFreshVolumes() {

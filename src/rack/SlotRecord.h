@@ -72,6 +72,15 @@ struct SmoothedGains {
     float on = 1.0f;
 };
 
+/// The MIDI program selection of a slot in the MIDI program mode: the current channel and,
+/// per channel, the program and bank numbers (0..127) last chosen.
+struct MidiSelectState {
+    int Channel = 0;
+    std::array<std::uint8_t, 16> Program{};
+    std::array<std::uint8_t, 16> BankMsb{};
+    std::array<std::uint8_t, 16> BankLsb{};
+};
+
 /// The rack side of a slot: kind, identity, switches, volumes, meters and timing. Every
 /// slot of the rack is a TVstPlugIn, which adds the plug-in side to this record.
 ///
@@ -129,7 +138,18 @@ public:
     std::int64_t timeCount = 0; ///< audio thread
     std::int32_t workerFlag = 0;
 
+    /// "PresetMode": the second character is the MIDI bank style, the third the program
+    /// mode ('s' Std-FXB, 'p' FXP-Banks, 'x' Std-FXP, 'm' MIDI).
     std::string presetMode = "s s";
+    char ProgramMode() const noexcept { return presetMode.size() >= 3 ? presetMode[2] : 's'; }
+    char MidiBankStyle() const noexcept { return presetMode.size() >= 2 ? presetMode[1] : ' '; }
+    void setProgramMode(char mode);
+    void setMidiBankStyle(char style);
+    MidiSelectState MidiSelect;
+    int MidiChannelCount = 1;                   ///< channels the slot uses, 1..16
+    std::array<bool, 16> MidiChannelUsed{};     ///< channels whose selection is stored
+    /// The profile's "useFXP_FXB": bit 1 FXP files and program names, bit 2 FXB files.
+    int UseFxpFxb = 3;
 
     /// A mixer slot's strip buffers while the engine's buffers are ready; none otherwise.
     std::unique_ptr<StripBuffers> buffers;

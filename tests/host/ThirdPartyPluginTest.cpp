@@ -8,21 +8,13 @@
 #include "host/TVstPlugIn.h"
 #include "rack/Rack.h"
 #include "support/LogCapture.h"
+#include "support/ThirdPartyPlugins.h"
 
 namespace trelvo::host {
 namespace {
 
-std::vector<std::string> thirdPartyPlugins() {
-    std::vector<std::string> paths;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator("/usr/lib/vst", error))
-        if (entry.path().extension() == ".so") paths.push_back(entry.path().string());
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
-
 TEST(ThirdPartyPlugins, ThePackageIsInstalled) {
-    EXPECT_GE(thirdPartyPlugins().size(), 10u) << "install dpf-plugins-vst";
+    EXPECT_GE(test::thirdPartyPlugins().size(), 10u) << "install dpf-plugins-vst";
 }
 
 class ThirdPartyPlugin : public ::testing::TestWithParam<std::string> {};
@@ -67,13 +59,7 @@ TEST_P(ThirdPartyPlugin, LoadsOpensProcessesClosesAndUnloads) {
     EXPECT_FALSE(plugIn.FDLLHandle.isOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpf, ThirdPartyPlugin, ::testing::ValuesIn(thirdPartyPlugins()),
-                         [](const ::testing::TestParamInfo<std::string>& test) {
-                             std::string name = std::filesystem::path(test.param).stem().string();
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Dpf, ThirdPartyPlugin, ::testing::ValuesIn(test::thirdPartyPlugins()), test::pluginTestName);
 
 } // namespace
 } // namespace trelvo::host

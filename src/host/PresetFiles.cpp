@@ -1,0 +1,401 @@
+// FXP and FXB preset files: one program or a whole bank, each in parameter form (the host
+// writes every parameter value) or chunk form (the plug-in's own opaque block). Every
+// number in the files is big-endian.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "diag/DiagLog.h"
+#include "host/TVstPlugIn.h"
+#include "persist/IniFile.h"
+#include "platform/TrelvoHome.h"
+
+namespace trelvo::host {
+
+std::atomic<bool> TVstPlugIn::DeveloperSwitch{false};
+
+namespace {
+
+constexpr std::size_t kProgramHeader = 56;
+constexpr std::size_t kChunkProgramHeader = 60;
+constexpr std::size_t kBankHeader = 156;
+constexpr std::size_t kChunkBankHeader = 160;
+constexpr std::size_t kNameField = 28;
+/// A program in parameter form holds at most this many values.
+constexpr std::int64_t kMaxProgramValues = 10000;
+
+std::uint32_t bigEndian(const char* bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) | b[3];
+}
+std::int32_t bigEndianInt(const char* bytes) { return static_cast<std::int32_t>(bigEndian(bytes)); }
+float bigEndianFloat(const char* bytes) {
+    const std::uint32_t bits = bigEndian(bytes);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+void putBigEndian(std::string& out, std::uint32_t value) {
+    out += static_cast<char>(value >> 24);
+    out += static_cast<char>(value >> 16);
+    out += static_cast<char>(value >> 8);
+    out += static_cast<char>(value);
+}
+void putFloat(std::string& out, float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    putBigEndian(out, bits);
+}
+void putMagic(std::string& out, const char* magic) { out.append(magic, 4); }
+void putName(std::string& out, const std::string& name) {
+    std::string field = name.substr(0, kNameField - 1);
+    field.resize(kNameField, '\0');
+    out += field;
+}
+std::string nameField(const char* bytes) { return std::string(bytes, strnlen(bytes, kNameField)); }
+
+std::string baseName(const std::string& path) {
+    const std::string file = platform::fileNamePart(path);
+    const std::size_t dot = file.rfind('.');
+    return dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
+}
+
+void errorLine(std::string_view prefix, const std::string& file, std::string_view text) {
+    std::string line(prefix);
+    line += '"';
+    line += file;
+    line += '"';
+    line += text;
+    diag::hookedLogError(line);
+}
+
+/// A file's bytes read block by block: each read moves what is left, as a short read of
+/// the file itself would.
+class BlockReader {
+public:
+    explicit BlockReader(std::string content) : bytes(std::move(content)) {}
+    std::size_t size() const noexcept { return bytes.size(); }
+    void seek(std::size_t position) noexcept { offset = std::min(position, bytes.size()); }
+    /// Copies up to n bytes into out; returns how many moved.
+    std::size_t read(char* out, std::size_t n) noexcept {
+        const std::size_t moved = std::min(n, bytes.size() - offset);
+        std::memcpy(out, bytes.data() + offset, moved);
+        offset += moved;
+        return moved;
+    }
+    /// A view of up to n bytes from the current position, then past them.
+    std::string_view take(std::size_t n) noexcept {
+        const std::size_t moved = std::min(n, bytes.size() - offset);
+        const std::string_view view(bytes.data() + offset, moved);
+        offset += moved;
+        return view;
+    }
+
+private:
+    std::string bytes;
+    std::size_t offset = 0;
+};
+
+/// Opens a preset file for one of the four operations, writing the designed lines when it
+/// is missing or unreadable.
+bool openForReading(std::string_view prefix, const std::string& file, std::string& content) {
+    if (!platform::fileExists(file)) {
+        errorLine(prefix, file, " does not exist");
+        return false;
+    }
+    if (!platform::readWholeFile(file, content)) {
+        // A folder or an unreadable file: nothing could be read at the first step.
+        errorLine(prefix, file, " 1.BlockRead=0");
+        return false;
+    }
+    return true;
+}
+
+/// A file whose write permission is gone (even for a user whom the system would let write).
+bool isReadOnly(const std::string& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    return (info.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0;
+}
+
+/// Writes a whole preset file through a temporary file; a failure leaves any previous
+/// file untouched and reports the site where the design's block write would have failed.
+bool writePresetFile(std::string_view prefix, const std::string& file, const std::string& content, char site) {
+    std::string reason;
+    if (platform::writeFileAtomically(file, content, reason)) return true;
+    errorLine(prefix, file, std::string(" ") + site + ".BlockWrite=0");
+    diag::hookedLog(std::string(prefix) + reason);
+    return false;
+}
+
+} // namespace
+
+// ---- Loading ----
+
+bool TVstPlugIn::LoadPreset(const std::string& file) {
+    static constexpr std::string_view P = "LoadPreset: ";
+    AEffect* effect = PVstEffect.load();
+    if (effect == nullptr) return false;
+    std::string content;
+    if (!openForReading(P, file, content)) return false;
+    BlockReader reader(std::move(content));
+
+    char header[kChunkProgramHeader] = {};
+    reader.seek(9);
+    if (const std::size_t moved = reader.read(header, 1); moved != 1) {
+        errorLine(P, file, " 1.BlockRead=" + std::to_string(moved));
+        return false;
+    }
+    const bool isChunk = header[0] != 'x';
+    reader.seek(0);
+    if (programsAreChunks() && !isChunk && !DeveloperSwitch.load()) {
+        errorLine(P, file, " should be a chunk");
+        return false;
+    }
+    if (!programsAreChunks() && isChunk) {
+        errorLine(P, file, " should not be a chunk");
+        return false;
+    }
+    const std::size_t headerSize = isChunk ? kChunkProgramHeader : kProgramHeader;
+    if (const std::size_t moved = reader.read(header, headerSize); moved != headerSize) {
+        errorLine(P, file, " 2.BlockRead=" + std::to_string(moved));
+        return false;
+    }
+    const std::int32_t fxId = bigEndianInt(header + 16);
+    if (fxId != effectUniqueID() && (fxId == 0 || std::find(AltUniqueIds.begin(), AltUniqueIds.end(), fxId) == AltUniqueIds.end())) {
+        errorLine(P, file, " not for this plugin");
+        return false;
+    }
+    const std::int32_t numParams = bigEndianInt(header + 24);
+    if (!isChunk && (numParams < 0 || numParams > kMaxProgramValues)) {
+        errorLine(P, file, " numParams=" + std::to_string(numParams));
+        return false;
+    }
+
+    VstPatchChunkInfo info{};
+    info.version = bigEndianInt(header + 12);
+    info.pluginUniqueID = fxId;
+    info.pluginVersion = bigEndianInt(header + 20);
+    info.numElements = numParams;
+    if (BeginLoadProgram(info) == -1) {
+        errorLine(P, file, " BeginLoadProgram failed");
+        return false;
+    }
+    PresetFileName = persist::trimmed(platform::fileNamePart(file));
+    BeginSetProgram();
+    SetProgramName(nameField(header + 28));
+
+    if (isChunk) {
+        // Everything after the header is the chunk, whatever its size field says.
+        std::string chunk(reader.take(reader.size() - kChunkProgramHeader));
+        if (SetChunk(true, chunk.data(), static_cast<VstIntPtr>(chunk.size())) == 0) errorLine(P, file, " SetChunk=0");
+    } else {
+        const std::size_t wanted = static_cast<std::size_t>(numParams) * 4;
+        const std::string_view values = reader.take(wanted);
+        if (values.size() != wanted) {
+            errorLine(P, file, " 3.BlockRead=" + std::to_string(values.size()));
+            EndSetProgram();
+            return false;
+        }
+        // Values beyond the plug-in's own parameters have nowhere to go.
+        const int count = std::min(numParams, effectNumParams());
+        for (int i = 0; i < count; ++i) SetParameter(i, bigEndianFloat(values.data() + 4 * static_cast<std::size_t>(i)));
+    }
+    EndSetProgram();
+    return true;
+}
+
+bool TVstPlugIn::LoadBank(const std::string& file) {
+    static constexpr std::string_view P = "LoadBank: ";
+    AEffect* effect = PVstEffect.load();
+    if (effect == nullptr) return false;
+    std::string content;
+    if (!openForReading(P, file, content)) return false;
+    BlockReader reader(std::move(content));
+
+    char header[kChunkBankHeader] = {};
+    reader.seek(9);
+    if (const std::size_t moved = reader.read(header, 1); moved != 1) {
+        errorLine(P, file, " 1.BlockRead=" + std::to_string(moved));
+        return false;
+    }
+    const bool isChunk = header[0] != 'x';
+    reader.seek(0);
+    if (programsAreChunks() && !isChunk && !DeveloperSwitch.load()) {
+        errorLine(P, file, " should be a chunk");
+        return false;
+    }
+    if (!programsAreChunks() && isChunk) {
+        errorLine(P, file, " should not be a chunk");
+        return false;
+    }
+    const std::size_t headerSize = isChunk ? kChunkBankHeader : kBankHeader;
+    if (const std::size_t moved = reader.read(header, headerSize); moved != headerSize) {
+        errorLine(P, file, " 2.BlockRead=" + std::to_string(moved));
+        return false;
+    }
+    const std::int32_t fxId = bigEndianInt(header + 16);
+    if (fxId != effectUniqueID() && (fxId == 0 || std::find(AltUniqueIds.begin(), AltUniqueIds.end(), fxId) == AltUniqueIds.end())) {
+        errorLine(P, file, " not for this plugin");
+        return false;
+    }
+    const std::int32_t numPrograms = bigEndianInt(header + 24);
+    VstPatchChunkInfo info{};
+    info.version = bigEndianInt(header + 12);
+    info.pluginUniqueID = fxId;
+    info.pluginVersion = bigEndianInt(header + 20);
+    info.numElements = numPrograms;
+    if (BeginLoadBank(info) == -1) {
+        errorLine(P, file, " BeginLoadBank failed");
+        return false;
+    }
+
+    if (isChunk) {
+        std::string chunk(reader.take(reader.size() - kChunkBankHeader));
+        if (SetChunk(false, chunk.data(), static_cast<VstIntPtr>(chunk.size())) == 0) errorLine(P, file, " SetChunk=0");
+        return true;
+    }
+    // Programs beyond the plug-in's own have nowhere to go; the plug-in is left on the
+    // last program loaded.
+    const int programs = std::min(numPrograms, effectNumPrograms());
+    const int parameters = effectNumParams();
+    for (int p = 0; p < programs; ++p) {
+        char program[kProgramHeader];
+        if (const std::size_t moved = reader.read(program, kProgramHeader); moved != kProgramHeader) {
+            errorLine(P, file, " 3.BlockRead=" + std::to_string(moved));
+            return false;
+        }
+        BeginSetProgram();
+        SetProgram(p);
+        SetProgramName(nameField(program + 28));
+        const std::int32_t numParams = bigEndianInt(program + 24);
+        for (std::int32_t i = 0; i < std::max(numParams, 0); ++i) {
+            char value[4];
+            if (const std::size_t moved = reader.read(value, 4); moved != 4) {
+                errorLine(P, file, " 4.BlockRead=" + std::to_string(moved));
+                EndSetProgram();
+                return false;
+            }
+            if (i < parameters) SetParameter(i, bigEndianFloat(value));
+        }
+        EndSetProgram();
+    }
+    return true;
+}
+
+// ---- Saving ----
+
+bool TVstPlugIn::FillProgramRecord(int program, const std::string& fallbackName, std::string& record, bool useFallbackName) {
+    if (PVstEffect.load() == nullptr) return false;
+    SetProgram(program);
+    std::string name = fallbackName;
+    if (!useFallbackName) {
+        name = GetProgramName();
+        if (persist::trimmed(name).empty()) name = fallbackName;
+    }
+    if (name.empty()) return false;
+    const int numParams = std::max(effectNumParams(), 0);
+    record.clear();
+    putMagic(record, "CcnK");
+    putBigEndian(record, static_cast<std::uint32_t>(48 + 4 * numParams));
+    putMagic(record, "FxCk");
+    putBigEndian(record, 1);
+    putBigEndian(record, static_cast<std::uint32_t>(effectUniqueID()));
+    putBigEndian(record, static_cast<std::uint32_t>(effectVersion()));
+    putBigEndian(record, static_cast<std::uint32_t>(numParams));
+    putName(record, name);
+    for (int i = 0; i < numParams; ++i) putFloat(record, GetParameter(i));
+    return true;
+}
+
+void TVstPlugIn::SavePreset(const std::string& file, int mode) {
+    static constexpr std::string_view P = "SavePreset: ";
+    if (PVstEffect.load() == nullptr) return;
+    if (isReadOnly(file)) {
+        diag::hookedLogError("SavePreset: Cannot save \"" + file + "\", is ReadOnly");
+        return;
+    }
+    const std::string name = mode == 2 ? baseName(file) : GetProgramName();
+    if (mode != 1 && programsAreChunks()) {
+        void* data = nullptr;
+        const VstIntPtr size = GetChunk(true, data);
+        if (size <= 0 || data == nullptr) {
+            errorLine(P, file, " chunkSize=0");
+            return;
+        }
+        std::string content;
+        putMagic(content, "CcnK");
+        putBigEndian(content, static_cast<std::uint32_t>(size + 48));
+        putMagic(content, "FPCh");
+        putBigEndian(content, 1);
+        putBigEndian(content, static_cast<std::uint32_t>(effectUniqueID()));
+        putBigEndian(content, static_cast<std::uint32_t>(effectVersion()));
+        putBigEndian(content, static_cast<std::uint32_t>(effectNumParams()));
+        putName(content, name);
+        putBigEndian(content, static_cast<std::uint32_t>(size));
+        content.append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+        writePresetFile(P, file, content, '5');
+        return;
+    }
+    std::string record;
+    if (!FillProgramRecord(GetProgram(), baseName(file), record, true)) return;
+    std::string named = record.substr(0, 28);
+    putName(named, name);
+    named += record.substr(kProgramHeader);
+    writePresetFile(P, file, named, '7');
+}
+
+void TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
+    static constexpr std::string_view P = "SaveBank: ";
+    if (PVstEffect.load() == nullptr) return;
+    if (isReadOnly(file)) {
+        diag::hookedLogError("SaveBank: Cannot save \"" + file + "\", is ReadOnly");
+        return;
+    }
+    const auto putBankHeader = [this](std::string& out, const char* magic, std::uint32_t byteSize) {
+        putMagic(out, "CcnK");
+        putBigEndian(out, byteSize);
+        putMagic(out, magic);
+        putBigEndian(out, 1);
+        putBigEndian(out, static_cast<std::uint32_t>(effectUniqueID()));
+        putBigEndian(out, static_cast<std::uint32_t>(effectVersion()));
+        putBigEndian(out, static_cast<std::uint32_t>(effectNumPrograms()));
+        out.append(128, '\0');
+    };
+    if (!forceParams && programsAreChunks()) {
+        void* data = nullptr;
+        const VstIntPtr size = GetChunk(false, data);
+        if (size <= 0 || data == nullptr) {
+            errorLine(P, file, " chunkSize=0");
+            return;
+        }
+        std::string content;
+        putBankHeader(content, "FBCh", static_cast<std::uint32_t>(size + 160));
+        putBigEndian(content, static_cast<std::uint32_t>(size));
+        content.append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+        writePresetFile(P, file, content, '1');
+        return;
+    }
+    const int numPrograms = std::max(effectNumPrograms(), 0);
+    const int numParams = std::max(effectNumParams(), 0);
+    std::string content;
+    putBankHeader(content, "FxBk", static_cast<std::uint32_t>(148 + numPrograms * (56 + 4 * numParams)));
+    const int remembered = GetProgram();
+    bool complete = true;
+    for (int p = 0; p < numPrograms && complete; ++p) {
+        std::string record;
+        complete = FillProgramRecord(p, "preset" + std::to_string(p), record, false);
+        if (complete) content += record;
+    }
+    SetProgram(remembered);
+    // A bank that could not be filled completely is not written: it would not load back.
+    if (complete) writePresetFile(P, file, content, '3');
+}
+
+} // namespace trelvo::host

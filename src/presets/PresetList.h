@@ -1,0 +1,138 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "persist/IniFile.h"
+
+namespace trelvo::host {
+class TVstPlugIn;
+}
+namespace trelvo::midi {
+class MidiLayer;
+}
+namespace trelvo::rack {
+class Rack;
+}
+
+namespace trelvo::presets {
+
+/// Selection codes a preset request may carry instead of a list index.
+inline constexpr int kSelectedItem = -29;
+inline constexpr int kFirstPreset = -26;
+inline constexpr int kPreviousPreset = -24;
+inline constexpr int kNextPreset = -23;
+inline constexpr int kLastPreset = -21;
+
+/// ResolveCode: the target index of a request (an index, or a selection code) between low
+/// and high, clamped; false for a code that means nothing here.
+bool ResolveCode(int request, int current, int selectedItem, int low, int high, int& target) noexcept;
+
+/// One line of the preset list: "  007: Grand Piano", and the number it stands for.
+struct PresetItem {
+    std::string text;
+    int number = 0;
+    /// The text without its number part, trimmed: what the item names.
+    std::string name() const;
+};
+
+/// "  " + the number as three digits + ": " + name.
+std::string presetItemText(int number, const std::string& name);
+
+/// The files of a folder with an extension ("*.fxp", "*.fxb"), or its sub-folders when
+/// the extension is empty; sorted by name without regard to case, duplicates dropped.
+std::vector<std::string> listPresetFolder(const std::string& folder, const std::string& extension);
+
+/// Which preset commands the window enables.
+struct PresetMenuState {
+    bool loadPreset = false, savePreset = false, savePresetPrms = false;
+    bool openBank = false, saveBank = false, saveBankPrms = false;
+    bool renamePreset = false;
+    /// The list's context menu is offered, and its items that only mode 's' allows.
+    bool listMenu = false, listMoveAndExport = false;
+};
+
+/// The preset list beside the rack, the program modes and every preset selection: menus,
+/// keys, list clicks, control surfaces and MIDI program changes all end in SelectPreset.
+/// Thread: user interface.
+class PresetList {
+public:
+    struct Environment {
+        /// Holds audio processing while a file loads (true), then releases it (false).
+        std::function<void(bool hold)> holdAudio = [](bool) {};
+        /// The 50 ms rate-limited display refresh of a slot.
+        std::function<void(int slot)> requestDisplayRefresh = [](int) {};
+        /// The slot's line in the rack shows a new preset name.
+        std::function<void(int slot)> rowChanged = [](int) {};
+        /// The rack's selected slot: the one the list shows.
+        std::function<int()> selectedSlot = [] { return 0; };
+        /// Folders searched for a preset file named without a folder, after the library's.
+        std::function<std::vector<std::string>()> searchFolders = [] { return std::vector<std::string>(); };
+    };
+
+    PresetList(rack::Rack& rack, midi::MidiLayer& midi, Environment environment);
+
+    /// The single entry for every preset change of a slot.
+    void SelectPreset(int slot, int request, bool holdAudio);
+    /// Finds a preset by name or file name (".fxp", ".fxb", or a program name) and loads it.
+    void LoadPresetByName(int slot, const std::string& name, bool holdAudio);
+    /// Loads an FXP file into the slot's current program.
+    bool LoadFxp(int slot, const std::string& file, bool holdAudio);
+    /// Re-reads the current program and refreshes the slot's line, list and menu state.
+    void RefreshPresetDisplay(int slot);
+    /// Rebuilds the list and its caption for a slot.
+    void FillPresetList(int slot);
+    void ShowPresetCaption(int slot);
+    /// The button that cycles the preset view 0, 1 (2 for MIDI bank styles B and R), 0.
+    void cyclePresetView();
+    /// Chooses a program mode for a slot ('s', 'p', 'x', 'm'); the display is rebuilt
+    /// when it changed.
+    void setProgramMode(int slot, char mode);
+
+    // ---- MIDI program selection ----
+    /// Typed numbers: the prefix shown while digits are entered.
+    std::string typedNumberPrefix(int slot, bool channelEntry) const;
+    /// A completed typed number for a slot.
+    void typedNumberEntered(int slot, bool channelEntry, int number);
+    /// The slot's channel count (dialog OK): clamped to 1..16, used flags follow.
+    static void setMidiChannelCount(host::TVstPlugIn& slot, int count);
+
+    // ---- What the window shows ----
+    int PresetView = 0;
+    std::vector<PresetItem> items;
+    int selectedItem = -1;
+    int listSlot = -1; ///< the slot the list was built for
+    std::string caption;
+    PresetMenuState menu;
+    /// Set when a preset was loaded; the next list fill rebuilds even an equal list.
+    bool displayChanged = false;
+    /// Set when the list is to be rebuilt (mode 's' program changes).
+    bool listRebuildRequested = false;
+    /// The window's pending preset change (a list click not yet applied); -1 when none.
+    int pendingPresetChange = -1;
+
+private:
+    host::TVstPlugIn* loadedSlot(int slot);
+    void midiSelection(host::TVstPlugIn& slot, int request);
+    void sendMidiSelection(host::TVstPlugIn& slot, int channel);
+    std::vector<PresetItem> itemsFor(host::TVstPlugIn& slot, int view);
+    std::vector<PresetItem> programItems(host::TVstPlugIn& slot);
+    int currentItemOf(host::TVstPlugIn& slot, const std::vector<PresetItem>& list, int view) const;
+    std::string findPresetFile(host::TVstPlugIn& slot, const std::string& name, const std::string& folder);
+    void updateMenu(int slot);
+
+    rack::Rack& rack;
+    midi::MidiLayer& midiLayer;
+    Environment env;
+};
+
+/// The current FXP folder of a slot: FXPfolder + "/" + FXPbank + "/", or FXPfolder + "/".
+std::string currentFxpFolder(const host::TVstPlugIn& slot);
+
+/// "MidiPgms", "MidiPgm" and "MidiPgm-nn" with a key prefix. The channel count is taken
+/// from "MidiPgms" only when reading a profile.
+void readMidiProgramKeys(persist::IniHandle& handle, const std::string& prefix, host::TVstPlugIn& slot, bool isProfile);
+void writeMidiProgramKeys(persist::IniHandle& handle, const std::string& prefix, const host::TVstPlugIn& slot);
+
+} // namespace trelvo::presets

@@ -182,6 +182,31 @@ public:
     /// Pin names from the plug-in's pin properties, else "iN-1" and "oUT-1" and so on.
     std::vector<std::string> InputPinNames, OutputPinNames;
 
+    // ---- Editor window state kept for the project ----
+    int EditorLeft = 0, EditorTop = 0;
+    int EditorTab = 0;   ///< page tab the editor belongs to
+    int EditorStack = 0; ///< stacking order of the editor window (1 = front), 0 when none
+    bool EditorKeyRead = false; ///< a project gave the editor state (kept for a missing library)
+
+    // ---- Plug-in profile ----
+    /// One row of the parameter map: a plug-in parameter shown under a host row.
+    struct ParamMapEntry {
+        int index = -1;
+        double minimum = 0.0, maximum = 1.0, step = 0.001;
+        std::string name;
+    };
+    std::string DllTemplate;   ///< "DLLtemplate": the template project for DLL template mode
+    std::string MidiIns;       ///< "MidiIns": the slot's MIDI input selection
+    std::string PcKeys = "pre", PcMouseWheel = "pre"; ///< "off", "pre" or "post"
+    bool CanResize = true;
+    /// A click made inside the editor when the keyboard focus leaves or enters it: x and
+    /// y, with 0x4000 on x for a left click and on y for a right click; 0 for none.
+    int MouseOffFocusX = 0, MouseOffFocusY = 0, MouseOnFocusX = 0, MouseOnFocusY = 0;
+    std::string HelpFile;
+    bool UsePrmMap = false, UsePrjMap = false;
+    std::vector<ParamMapEntry> ParamMap;
+    std::vector<int> ParamMapReverse; ///< plug-in parameter index to map row, -1 when unmapped
+
     // ---- Preset folders and files ----
     std::string FXBfolder; ///< folder of FXB files
     std::string FXBfile;   ///< FXB file last loaded by name

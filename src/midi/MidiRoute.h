@@ -69,6 +69,7 @@ struct MidiRoute {
 struct RouteBlock {
     int count = 1;
     std::array<MidiRoute, 4> routes;
+    bool operator==(const RouteBlock&) const = default;
 };
 
 /// One copy a route lets through.

@@ -103,6 +103,17 @@ void Rack::clearSlot(int index) {
     entry.FXBfile.clear();
     entry.FXPfolder.clear();
     entry.FXPbank.clear();
+    entry.EditorLeft = entry.EditorTop = entry.EditorTab = entry.EditorStack = 0;
+    entry.EditorKeyRead = false;
+    entry.DllTemplate.clear();
+    entry.MidiIns.clear();
+    entry.PcKeys = entry.PcMouseWheel = "pre";
+    entry.CanResize = true;
+    entry.MouseOffFocusX = entry.MouseOffFocusY = entry.MouseOnFocusX = entry.MouseOnFocusY = 0;
+    entry.HelpFile.clear();
+    entry.UsePrmMap = entry.UsePrjMap = false;
+    entry.ParamMap.clear();
+    entry.ParamMapReverse.clear();
     entry.midi->routes = midi::RouteBlock{};
     entry.midi->chgFxpOnMidiPc = false;
     entry.midi->outputPortName.clear();

@@ -12,6 +12,8 @@
 #include "persist/PathForms.h"
 #include "platform/Clock.h"
 #include "platform/TrelvoHome.h"
+#include "project/PluginProfile.h"
+#include "project/ProjectFile.h"
 
 namespace trelvo::rack {
 
@@ -448,8 +450,16 @@ int RackController::loadPlugin(const std::string& path, int index) {
     if (index < 0 || index >= kMaxSlots) return -1;
     // Only a plug-in slot, or the next free one, takes a library.
     if (index < n && racked.slot(index).kind() != SlotKind::Plugin) return -1;
-
     holdAudio();
+    loadLibrary(index, path, {});
+    releaseAudio();
+    selected = index;
+    rebuildRows();
+    presetList->RefreshPresetDisplay(index);
+    return index;
+}
+
+bool RackController::loadLibrary(int index, const std::string& path, const std::function<void(host::TVstPlugIn&)>& projectKeys) {
     TVstPlugIn& slot = racked.slot(index);
     if (slot.PlugLoaded.load() || slot.hasEffect()) {
         racked.clearSlot(index);
@@ -460,7 +470,8 @@ int RackController::loadPlugin(const std::string& path, int index) {
         racked.assignIdentity(index, 0);
     }
 
-    std::string file = path;
+    // A bare file name is looked for in the program's folder, never the working folder.
+    std::string file = path.find('/') == std::string::npos ? persist::ExpandPath({}, path) : path;
     if (!platform::isRegularFile(file)) {
         const std::string fromProfile = profileLibraryPath(path);
         if (!fromProfile.empty()) file = fromProfile;
@@ -497,6 +508,10 @@ int RackController::loadPlugin(const std::string& path, int index) {
             slot.Kind = SlotKind::Plugin; // Open may have failed before it set the kind
         }
     }
+    midi::RouteBlock& routes = slot.midi->routes;
+    routes.count = 1;
+    routes.routes[0].portName = "DEFAULT";
+    bool presetState = false;
     if (loaded) {
         slot.GetEffectName();
         slot.InputPinNames.clear();
@@ -516,22 +531,132 @@ int RackController::loadPlugin(const std::string& path, int index) {
         slot.FXBfolder = folderOf(slot.DllPath);
         slot.FXPfolder = slot.FXBfolder;
         slot.CurProgramName = slot.GetProgramName();
+        presetState = readProfile(slot);
     } else {
         slot.SlotName = "?" + displayName;
     }
-    midi::RouteBlock& routes = slot.midi->routes;
-    if (routes.count < 1 || routes.routes[0].portName.empty()) {
-        routes.count = 1;
-        routes.routes[0].portName = "DEFAULT";
+    if (projectKeys) {
+        projectKeys(slot);
+        presetState = true;
     }
     for (int r = 0; r < routes.count && r < 4; ++r) {
         midi::MidiRoute& route = routes.routes[static_cast<std::size_t>(r)];
-        route.portIndex = midiLayer->resolvePort(route.portName);
+        route.portIndex = route.portName.empty() ? -1 : midiLayer->resolvePort(route.portName);
     }
-    releaseAudio();
-    selected = index;
-    rebuildRows();
-    return index;
+    if (loaded) {
+        if (presetState) restorePresetState(index);
+        slot.SetEditKnobMode(persist::knobModeNumber(settings.knobMode));
+    }
+    return loaded;
+}
+
+void RackController::restorePresetState(int index) {
+    TVstPlugIn& slot = racked.slot(index);
+    const std::string program = slot.CurProgramName;
+    const char mode = slot.ProgramMode();
+    if ((mode == 'p' || mode == 'x') && !slot.PresetFileName.empty()) {
+        presetList->LoadPresetByName(index, slot.PresetFileName, false);
+        return;
+    }
+    if (mode == 's' && !slot.FXBfile.empty()) presetList->LoadPresetByName(index, slot.FXBfile, false);
+    if (!program.empty()) presetList->LoadPresetByName(index, program, false);
+}
+
+std::string RackController::profileLibraryPath(const std::string& path) const {
+    return project::profileLibraryPath(settings, path);
+}
+
+bool RackController::readProfile(TVstPlugIn& slot) {
+    return project::readProfile(settings, slot, [this](const std::string& port) { return midiLayer->resolvePort(port); });
+}
+
+bool RackController::savePluginProfile(int index) {
+    if (index < 0 || index >= racked.numSlots()) return false;
+    TVstPlugIn& slot = racked.slot(index);
+    if (!slot.PlugLoaded.load() || !slot.Active.load()) return false;
+    slot.CurProgramName = slot.GetProgramName();
+    return project::writeProfile(settings, slot);
+}
+
+// ---- Projects ----
+
+void RackController::newProject() {
+    newRack();
+    templateSlot = -1;
+    libraryReplacedTemplate = false;
+    projectName = "untitled";
+    caption = projectName;
+}
+
+bool RackController::openProject(const std::string& path) {
+    if (!project::loadProject(*this, path)) return false;
+    settings.lastProject = path;
+    projectName = platform::fileNamePart(path);
+    return true;
+}
+
+bool RackController::saveProjectTo(const std::string& path) {
+    if (!project::saveProject(*this, path)) return false;
+    settings.lastProject = path;
+    projectName = platform::fileNamePart(path);
+    return true;
+}
+
+bool RackController::saveProject() {
+    const bool named = !settings.dllTemplateMode && templateSlot < 0 && !projectName.empty() && projectName != "untitled";
+    if (!named) return saveProjectAs();
+    // A project whose file has gone is not saved under its old name unasked.
+    if (!platform::isRegularFile(settings.lastProject)) return false;
+    return saveProjectTo(settings.lastProject);
+}
+
+bool RackController::saveProjectAs() {
+    if (!askSavePath) return false;
+    const bool named = !settings.dllTemplateMode && templateSlot < 0 && !projectName.empty() && projectName != "untitled";
+    const std::string proposed = named ? settings.lastProject : folderOf(settings.lastProject) + "new project";
+    const std::string path = askSavePath("Save project as", proposed);
+    return !path.empty() && saveProjectTo(path);
+}
+
+void RackController::startWithLibrary(const std::string& path) {
+    std::string library = path;
+    std::string profile = project::profilePath(settings, path);
+    if (path.size() > 5 && persist::sameName(path.substr(path.size() - 5), ".vprf")) {
+        // A profile stands for the library it describes.
+        profile = path;
+        persist::IniHandle handle;
+        persist::OpenIni(handle, profile, "VST", persist::kIniRead);
+        const std::string folder(persist::trimmed(persist::IniStr(handle, "DLLpath", "")));
+        persist::CloseIni(handle);
+        library = (folder.empty() ? std::string() : persist::ExpandPath({}, folder) + "/") + withoutExtension(platform::fileNamePart(path)) + ".so";
+    }
+    settings.dllTemplateMode = true;
+    pendingLibrary = library;
+    std::string name;
+    if (platform::isRegularFile(profile)) {
+        persist::IniHandle handle;
+        persist::OpenIni(handle, profile, "VST", persist::kIniRead);
+        name = std::string(persist::trimmed(persist::IniStr(handle, "DLLtemplate", "")));
+        persist::CloseIni(handle);
+    }
+    const std::string templates = settings.templatesFolder.empty() || settings.templatesFolder.back() == '/'
+                                      ? settings.templatesFolder
+                                      : settings.templatesFolder + "/";
+    if (!name.empty() && platform::fileNamePart(name).find('.') == std::string::npos) name += ".vprj";
+    std::string chosen = name.empty() ? std::string() : templates + name;
+    if (chosen.empty() || !platform::isRegularFile(chosen)) chosen = templates + "DLL-template.vprj";
+    bool built = platform::isRegularFile(chosen) && project::loadProject(*this, chosen);
+    if (built && !libraryReplacedTemplate) {
+        // A template without the placeholder still gets the library, at the end.
+        loadPlugin(library);
+        libraryReplacedTemplate = true;
+    }
+    if (!built) {
+        newRack();
+        loadPlugin(library);
+    }
+    pendingLibrary.clear();
+    projectName = "untitled";
 }
 
 // ---- Idle duties ----

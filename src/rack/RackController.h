@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/CpuMeter.h"
+#include "diag/DiagLog.h"
 #include "audio/DriverList.h"
 #include "audio/EngineControl.h"
 #include "midi/MidiLayer.h"
@@ -88,6 +89,49 @@ public:
     /// plug-in slot. A library that cannot be found or opened leaves the slot in the rack
     /// with its name marked "?".
     int loadPlugin(const std::string& path, int index = -1);
+    /// Plug-in resolution for one slot while the caller holds audio: finds and opens the
+    /// library (index may be N, the next free slot), reads its profile, lets projectKeys
+    /// read the project's keys of the slot, then restores the preset state. True when the
+    /// plug-in opened.
+    bool loadLibrary(int index, const std::string& path, const std::function<void(host::TVstPlugIn&)>& projectKeys);
+    /// "Save VSTprofile" for a slot with an open plug-in.
+    bool savePluginProfile(int index);
+
+    /// Holds audio for a structural change (the slots' virtual ports are released), and
+    /// lets it go again (numbers, buffers and ports rebuilt).
+    void holdAudio();
+    void releaseAudio();
+    /// Rebuilds every row of the list.
+    void rebuildRows();
+
+    // ---- Projects ----
+    /// Clears the rack and builds an OUTPUT and a CHANNEL; the project is "untitled".
+    void newProject();
+    /// Loads a project; on success "Last Project" and the project name follow it.
+    bool openProject(const std::string& path);
+    /// Saves to "Last Project" when the project has a name and that file exists (nothing
+    /// when it no longer exists); otherwise "Save project as".
+    bool saveProject();
+    /// Asks for a path (askSavePath) and saves there.
+    bool saveProjectAs();
+    bool saveProjectTo(const std::string& path);
+    /// Starts around a plug-in library, or a profile standing for one: the template the
+    /// profile names, "DLL-template.vprj", or a default rack with the plug-in.
+    void startWithLibrary(const std::string& path);
+    /// The window state a project keeps.
+    struct Layout {
+        bool maximized = false;
+        int x = 10, y = 10, width = 800, height = 550;
+        int listSplit = 100, lowerSplit = 80;
+        char parameterDock = 'd';
+        int currentTab = 0;
+        std::vector<std::string> tabs{"Page 1"};
+    } layout;
+    int scenes = 0;                ///< "NrOfScenes", kept and written back
+    bool loading = false;          ///< a project is being loaded
+    int templateSlot = -1;         ///< the slot that holds (or held) "%dll.dll"
+    std::string pendingLibrary;    ///< DLL template mode: the library that replaces "%dll.dll"
+    bool libraryReplacedTemplate = false;
 
     // ---- Idle duties. Thread: user interface, every "IdleTime" ms ----
     /// One tick of the idle timer. While audio is held the duties pause (the meters
@@ -109,6 +153,7 @@ public:
     std::string cpuText;
     std::string stateLabel1, stateLabel2;
     std::string caption = "untitled";
+    std::string projectName = "untitled";
     std::string slotLabel; ///< index + ": " + name after a rename
     /// A slot's title: the plug-in's id, name and current program, else the slot name.
     std::string slotTitle(int index) const;
@@ -132,10 +177,10 @@ public:
     std::function<void(int code, int value)> surfaceNotice = [](int, int) {};
     /// A channel's meter for the control surfaces: KindNo, shown level, clip countdown.
     std::function<void(int kindNo, int level, int clipCountdown)> surfaceMeter = [](int, int, int) {};
-    /// Asks the plug-in's profile for another library path ("DLLpath"); empty: none.
-    std::function<std::string(const std::string& path)> profileLibraryPath = [](const std::string&) {
-        return std::string();
-    };
+    /// Shows a message box (the window's); without a window the text goes to the error log.
+    std::function<void(const std::string& text)> showMessage = [](const std::string& text) { diag::hookedLogError(text); };
+    /// Asks for a file to save a project to (title, proposed path); empty when cancelled.
+    std::function<std::string(const std::string& title, const std::string& proposed)> askSavePath;
     /// Asks for a new slot name (caption, prompt, default); false when cancelled.
     std::function<bool(const std::string& caption, const std::string& prompt, std::string& text)> askText;
 
@@ -147,12 +192,9 @@ public:
 
 private:
     void toggle(SlotCommandCode code, int index);
-    void holdAudio();
-    void releaseAudio();
     void compact();
     void moveBlock(int from, int count, int to);
     void renumber();
-    void rebuildRows();
     RowView rowOf(int index) const;
     void serveCommandResults();
     void updateMeters();
@@ -160,6 +202,9 @@ private:
     void slowDuties();
     void updateDeviceState(const std::string& load);
     std::string findInVstFolders(const std::string& fileName) const;
+    std::string profileLibraryPath(const std::string& path) const;
+    bool readProfile(host::TVstPlugIn& slot);
+    void restorePresetState(int index);
     bool holdsInstrument(const host::TVstPlugIn& slot) const;
     void resumeIfSuspended(host::TVstPlugIn& slot);
 

@@ -15,7 +15,7 @@ TSAN_TESTS ?= AudioEngine|MidiLayer|EngineControl|AlsaDriver|HostCallback|MidiLo
 BENCH_DIR ?= build-bench
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZERS ?= ini preset
+FUZZERS ?= ini preset midifile
 JOBS ?= $(shell nproc)
 # Warnings are errors where CI builds (CI is set there).
 WERROR ?= $(if $(CI),ON,OFF)
@@ -32,8 +32,9 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVO_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Without ARGS the demo project runs: headless on the settings' driver (Dummy on a first start).
 run: build
-	$(BUILD_DIR)/src/app/trelvo $(ARGS)
+	$(BUILD_DIR)/src/app/trelvo $(if $(ARGS),$(ARGS),$(if $(DISPLAY),,--headless) share/demo/demo.vprj)
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)

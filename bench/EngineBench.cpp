@@ -12,98 +12,13 @@
 #include "TestPaths.h"
 #include "diag/DiagLog.h"
 #include "platform/FloatingPoint.h"
+#include "BenchRacks.h"
 #include "support/EngineRunner.h"
 
 namespace {
 
-using trelvo::rack::SlotKind;
-using trelvo::test::addPlugIn;
+using namespace trelvo::bench;
 using trelvo::test::EngineRunner;
-
-const char* const kHeavyPlugIns[] = {"/usr/lib/vst/MVerb-vst.so", "/usr/lib/vst/MaFreeverb-vst.so"};
-
-void quietLog() { trelvo::diag::theLog().switches.debugOutput = false; }
-
-void fillInputs(EngineRunner& runner) {
-    for (std::size_t i = 0; i < runner.inLeft.size(); ++i) {
-        runner.inLeft[i] = 0.3f * std::sin(0.01f * static_cast<float>(i));
-        runner.inRight[i] = 0.3f * std::cos(0.013f * static_cast<float>(i));
-    }
-}
-
-/// 1 output, 8 channels and 23 TrelvoGain slots: a full rack of 32.
-std::unique_ptr<EngineRunner> gainRack(int blockSize) {
-    auto runner = std::make_unique<EngineRunner>(blockSize);
-    runner->rack.addSlot(SlotKind::Output);
-    int plugIns = 0;
-    for (int c = 0; c < 8; ++c) {
-        const int channel = runner->rack.addSlot(SlotKind::Channel);
-        runner->rack.slot(channel).InpVol.set(0);
-        for (int k = 0; k < 3 && plugIns < 23; ++k, ++plugIns) addPlugIn(runner->rack, TrelvoGain_PATH, "Gain");
-    }
-    runner->start();
-    fillInputs(*runner);
-    for (int b = 0; b < 20; ++b) runner->block(); // past the fade-ins
-    return runner;
-}
-
-/// 1 output and 8 channels, each with two DPF effects.
-std::unique_ptr<EngineRunner> heavyRack(int blockSize) {
-    auto runner = std::make_unique<EngineRunner>(blockSize);
-    runner->rack.addSlot(SlotKind::Output);
-    for (int c = 0; c < 8; ++c) {
-        const int channel = runner->rack.addSlot(SlotKind::Channel);
-        runner->rack.slot(channel).InpVol.set(-6);
-        for (const char* path : kHeavyPlugIns) addPlugIn(runner->rack, path, "Heavy");
-    }
-    runner->start();
-    fillInputs(*runner);
-    for (int b = 0; b < 20; ++b) runner->block();
-    return runner;
-}
-
-/// Calls every plug-in of the rack directly, strip by strip, on the strip's own work pair
-/// (the previous plug-in's output is the next one's input), with the same floating-point
-/// mode the engine uses.
-class DirectCalls {
-public:
-    DirectCalls(EngineRunner& runner, int blockSize) : frames(blockSize) {
-        trelvo::platform::maskFloatingPointExceptions();
-        input[0] = runner.inLeft;
-        input[1] = runner.inRight;
-        trelvo::rack::StripBuffers* buffers = nullptr;
-        for (int i = 0; i < runner.rack.numSlots(); ++i) {
-            trelvo::host::TVstPlugIn& slot = runner.rack.slot(i);
-            if (slot.IsMixer) buffers = slot.buffers.get();
-            if (slot.hasEffect() && buffers != nullptr) calls.push_back({slot.PVstEffect.load(), buffers});
-        }
-    }
-    void run() {
-        trelvo::rack::StripBuffers* previous = nullptr;
-        bool swap = false;
-        for (const Call& call : calls) {
-            swap = call.buffers == previous ? !swap : false;
-            if (call.buffers != previous) {
-                // Each strip starts from the same input, as in the rack.
-                for (int c = 0; c < 2; ++c)
-                    std::copy(input[c].begin(), input[c].end(), call.buffers->input->channel(c));
-            }
-            previous = call.buffers;
-            float** in = swap ? call.buffers->output->channels() : call.buffers->input->channels();
-            float** out = swap ? call.buffers->input->channels() : call.buffers->output->channels();
-            call.effect->processReplacing(call.effect, in, out, frames);
-        }
-    }
-
-private:
-    struct Call {
-        AEffect* effect;
-        trelvo::rack::StripBuffers* buffers;
-    };
-    int frames;
-    std::vector<Call> calls;
-    std::vector<float> input[2];
-};
 
 void GainRackBlock(benchmark::State& state) {
     quietLog();

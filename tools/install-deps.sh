@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # audio: JACK (server and client library) and ALSA
   jackd2 libjack-jackd2-dev libasound2-dev
+  # audio files (WAV output and input of the render mode)
+  libsndfile1-dev
   # third-party plug-ins used by the integration tests
   dpf-plugins-vst
 )

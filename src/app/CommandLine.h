@@ -7,10 +7,20 @@ namespace trelvo::app {
 
 /// What the command line asks for.
 struct CommandLine {
-    enum class Mode { Run, Version, Help, Info, ListDrivers, ListMidi, UsageError };
+    enum class Mode { Run, Version, Help, Info, ListDrivers, ListMidi, Headless, Render, UsageError };
     Mode mode = Mode::Run;
     std::string file; ///< the one file of the command line (project, plug-in or profile)
     std::string error;
+
+    // ---- Running without a window ----
+    std::string driver;   ///< --driver: a driver by name instead of the settings' one
+    double seconds = -1;  ///< --seconds: how long to run or render; negative: the default
+
+    // ---- Rendering ----
+    std::string out, midi, in;
+    std::string fxp, fxb, saveFxp, saveFxb, saveProject;
+    int rate = 48000;
+    int block = 256;
 };
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);

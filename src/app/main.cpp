@@ -5,6 +5,7 @@
 #include "Version.h"
 #include "app/CommandLine.h"
 #include "app/InfoMode.h"
+#include "app/RunModes.h"
 #include "audio/DriverList.h"
 #include "midi/MidiBackend.h"
 #include "diag/DiagLog.h"
@@ -49,15 +50,14 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < outputs.size(); ++i) std::printf("out\t%zu\t%s\n", i, outputs[i].c_str());
         return 0;
     }
+    case CommandLine::Mode::Render:
+        trelvo::platform::installFaultHandlers();
+        return trelvo::app::runRender(command);
     case CommandLine::Mode::Run:
-        break;
+    case CommandLine::Mode::Headless:
+        // The main window is not part of this build: the rack runs headless.
+        trelvo::platform::installFaultHandlers();
+        return trelvo::app::runHeadless(command);
     }
-
-    trelvo::platform::installFaultHandlers();
-    trelvo::diag::DiagLog& log = trelvo::diag::theLog();
-    log.start(trelvo::platform::trelvoHome() + "/Trelvo.log");
-    printVersion();
-    std::fputs(trelvo::app::usageText().c_str(), stdout);
-    log.finish();
     return 0;
 }

@@ -38,6 +38,14 @@ std::vector<std::unique_ptr<MidiBackend>> defaultBackends(std::vector<std::strin
 MidiLayer::MidiLayer(rack::Rack& owner, rack::AudioEngine& audioEngine, Environment environment)
     : rack(owner), engine(audioEngine), env(std::move(environment)) {}
 
+void MidiLayer::settle() {
+    const int milliseconds = env.settleMs();
+    if (env.sleep)
+        env.sleep(milliseconds);
+    else
+        platform::sleepMs(static_cast<unsigned>(milliseconds));
+}
+
 MidiLayer::~MidiLayer() {
     if (inputsOpen() || outputs) setMIDI(iClose | iHalt);
 }
@@ -62,7 +70,7 @@ void MidiLayer::openLayer() {
             inputNames.push_back(names[i]);
         }
     }
-    platform::sleepMs(static_cast<unsigned>(env.settleMs()));
+    settle();
     if (inputs.empty()) {
         std::string reasons;
         for (const std::string& reason : whyNot) reasons += (reasons.empty() ? "" : "; ") + reason;
@@ -87,11 +95,11 @@ void MidiLayer::openLayer() {
     if (env.resetVirtualPorts) env.resetVirtualPorts();
     inputsOpened.store(true, std::memory_order_release);
 
-    platform::sleepMs(static_cast<unsigned>(env.settleMs()));
+    settle();
     std::vector<MidiBackend*> raw;
     for (auto& backend : backends) raw.push_back(backend.get());
     outputs = std::make_unique<TMidiOutputs>(raw);
-    platform::sleepMs(static_cast<unsigned>(env.settleMs()));
+    settle();
     numOutputs = std::clamp(outputs->count(), 1, 64);
     for (MidiOutPort& port : outPorts) port = MidiOutPort{};
     persist::OpenIni(handle, env.settingsFile, "MIDIoutputs", persist::kIniEnumerate);

@@ -38,6 +38,8 @@ public:
         std::function<void()> haltAudio = [] {};   ///< setAllowed(pause)
         std::function<void()> resumeAudio = [] {}; ///< setAllowed(resume)
         std::function<int()> settleMs = [] { return 0; };
+        /// Waits the settle time between the steps of opening and closing.
+        std::function<void(int milliseconds)> sleep;
         std::function<float()> samplesPerMs = [] { return 48.0f; };
         std::function<bool()> audioActive = [] { return false; };
         /// The backends to use; by default the ALSA sequencer and JACK MIDI, where present.
@@ -113,6 +115,7 @@ public:
 private:
     void openLayer();
     void closeLayer(bool halt);
+    void settle();
     void readDeviceSections(persist::IniHandle& handle);
     void appendToPort(int position, const MidiEvent& event, const std::uint8_t* sysex, std::size_t length) noexcept;
     int framesOf(MidiTime time) const noexcept;

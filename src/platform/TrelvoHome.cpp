@@ -152,4 +152,18 @@ bool fileExists(const std::string& path) {
     struct stat info {};
     return !path.empty() && stat(path.c_str(), &info) == 0;
 }
+std::vector<std::string> ownPluginFolders() {
+    std::vector<std::string> folders;
+    char buffer[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return folders;
+    std::string program(buffer, static_cast<std::size_t>(length));
+    const std::string folder = program.substr(0, program.rfind('/'));
+    for (const std::string& candidate : {folder + "/../../plugins", folder + "/../lib/trelvo/plugins"}) {
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) folders.push_back(candidate);
+    }
+    return folders;
+}
+
 } // namespace trelvo::platform

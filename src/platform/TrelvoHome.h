@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace trelvo::platform {
 
@@ -37,6 +38,11 @@ namespace trelvo::platform {
 /// of ~/.vst, ~/.lxvst, /usr/local/lib/vst, /usr/lib/vst, /usr/local/lib/lxvst,
 /// /usr/lib/lxvst; empty when none exists.
 std::string systemVstFolder();
+
+/// The folders of Trelvo's own plug-ins, beside the program: "plugins" of the build tree
+/// (the program in <build>/src/app) and "lib/trelvo/plugins" of an installation; only the
+/// ones that exist.
+std::vector<std::string> ownPluginFolders();
 
 /// True when path names an existing regular file (or a link to one).
 bool isRegularFile(const std::string& path);

@@ -50,6 +50,7 @@ RackController::RackController(persist::AppSettings& appSettings) : settings(app
     environment.haltAudio = [this] { engineControl.setAllowed(audio::kAllowedPause); };
     environment.resumeAudio = [this] { engineControl.setAllowed(audio::kAllowedResume); };
     environment.settleMs = [this] { return engineControl.settleTimeMs; };
+    environment.sleep = [this](int milliseconds) { engineControl.sleep(milliseconds); };
     environment.samplesPerMs = [this] { return engineControl.samplesPerMs > 0.0f ? engineControl.samplesPerMs : 48.0f; };
     environment.audioActive = [this] { return audioEngine.allowed.load(); };
     environment.backends = [this](std::vector<std::string>& whyNot) {
@@ -432,9 +433,13 @@ std::string RackController::slotTitle(int index) const {
 
 std::string RackController::findInVstFolders(const std::string& fileName) const {
     namespace fs = std::filesystem;
-    for (const auto& [folder, name] : settings.vstFolders) {
+    std::vector<std::string> folders;
+    for (const auto& [folder, name] : settings.vstFolders) folders.push_back(persist::ExpandPath({}, folder));
+    // Trelvo's own plug-ins come last, so that a user's copy of one wins.
+    for (const std::string& folder : platform::ownPluginFolders()) folders.push_back(folder);
+    for (const std::string& folder : folders) {
         std::error_code error;
-        const fs::path root = persist::ExpandPath({}, folder);
+        const fs::path root = folder;
         fs::recursive_directory_iterator walk(root, fs::directory_options::skip_permission_denied, error);
         for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
             if (walk->is_regular_file(error) && persist::sameName(walk->path().filename().string(), fileName))
@@ -653,7 +658,10 @@ void RackController::startWithLibrary(const std::string& path) {
     }
     if (!built) {
         newRack();
-        loadPlugin(library);
+        const int index = loadPlugin(library);
+        // An effect hears the driver's inputs through the channel; an instrument needs none.
+        if (index >= 0 && racked.slot(index).PlugLoaded.load() && racked.slot(index).effectNumInputs() > 0)
+            racked.slot(1).InpVol.set(0);
     }
     pendingLibrary.clear();
     projectName = "untitled";

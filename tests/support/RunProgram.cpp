@@ -15,7 +15,7 @@ extern char** environ;
 namespace trelvo::test {
 
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& arguments,
-                         const std::vector<std::string>& extraEnvironment, int timeoutSeconds) {
+                         const std::vector<std::string>& extraEnvironment, int timeoutSeconds, int terminateAfterMs) {
     ProgramResult result;
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
@@ -47,7 +47,19 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
     std::string* targets[2] = {&result.out, &result.err};
     int open = 2;
     const time_t deadline = time(nullptr) + timeoutSeconds;
+    timespec started{};
+    clock_gettime(CLOCK_MONOTONIC, &started);
+    bool terminated = false;
     while (open > 0 && time(nullptr) < deadline) {
+        if (terminateAfterMs >= 0 && !terminated) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const long elapsedMs = (now.tv_sec - started.tv_sec) * 1000 + (now.tv_nsec - started.tv_nsec) / 1000000;
+            if (elapsedMs >= terminateAfterMs) {
+                kill(child, SIGTERM);
+                terminated = true;
+            }
+        }
         if (poll(fds, 2, 200) < 0 && errno != EINTR) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;

@@ -1,0 +1,112 @@
+// Offline rendering: seconds of audio per second of wall time for the demo, and for a rack
+// of eight DPF effect chains against calling the same plug-ins directly on the same buffers.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+#include "BenchRacks.h"
+#include "app/CommandLine.h"
+#include "app/RunModes.h"
+#include "media/AudioFile.h"
+#include "platform/TrelvoHome.h"
+
+namespace {
+
+using namespace trelvo::bench;
+
+constexpr double kRate = 48000.0;
+constexpr int kBlock = 256;
+
+/// A Trelvo home folder of the benchmark's own, with the files a render needs.
+struct Workspace {
+    Workspace() {
+        root = std::filesystem::temp_directory_path() / ("trelvo-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(root);
+        setenv("TRELVO_HOME", root.c_str(), 1);
+        // 10 s of the input the heavy rack's channels share.
+        std::vector<float> left(static_cast<std::size_t>(10 * kRate)), right(left.size());
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            left[i] = 0.3f * std::sin(0.01f * static_cast<float>(i));
+            right[i] = 0.3f * std::cos(0.013f * static_cast<float>(i));
+        }
+        std::string error;
+        trelvo::media::writeFloatWav(file("input.wav"), left, right, static_cast<int>(kRate), error);
+        std::string project = "[Project]\r\n01_OUTPUT=Master\r\n";
+        int slot = 1;
+        char prefix[16];
+        for (int c = 0; c < 8; ++c) {
+            std::snprintf(prefix, sizeof prefix, "%02d_", ++slot);
+            project += std::string(prefix) + "CHANNEL=Chain\r\n" + prefix + "InpVol=-6\r\n";
+            for (const char* path : kHeavyPlugIns) {
+                std::snprintf(prefix, sizeof prefix, "%02d_", ++slot);
+                project += std::string(prefix) + "PLUGIN=Fx\r\n" + prefix + "DLLfile=" + std::filesystem::path(path).filename().string() + "\r\n";
+            }
+        }
+        std::ofstream(file("heavy.vprj")) << project;
+        std::ofstream(file("Trelvo.ini")) << "[General]\r\nDebug=0\r\n[VSTfolders]\r\n/usr/lib/vst=VST\r\n" TRELVO_PLUGIN_DIR "=Own\r\n";
+    }
+    ~Workspace() {
+        std::error_code error;
+        std::filesystem::remove_all(root, error);
+    }
+    std::string file(const std::string& name) const { return (root / name).string(); }
+    std::filesystem::path root;
+};
+
+Workspace& workspace() {
+    static Workspace instance;
+    return instance;
+}
+
+double renderSeconds(const trelvo::app::CommandLine& command) {
+    const auto start = std::chrono::steady_clock::now();
+    if (trelvo::app::runRender(command) != 0) std::abort();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void RenderDemo(benchmark::State& state) {
+    quietLog();
+    trelvo::app::CommandLine command;
+    command.file = std::string(TRELVO_SOURCE_DIR) + "/share/demo/demo.vprj";
+    command.midi = std::string(TRELVO_SOURCE_DIR) + "/share/demo/demo.mid";
+    command.out = workspace().file("demo.wav");
+    double wall = 0.0;
+    for (auto _ : state) wall += renderSeconds(command);
+    state.counters["x_realtime"] = 9.0 * static_cast<double>(state.iterations()) / wall;
+}
+BENCHMARK(RenderDemo)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+/// The heavy rack rendered from a project with 10 s of input, against the same plug-ins
+/// called directly for the same number of blocks; interleaved so that both see the same load.
+void RenderHeavyOverDirect(benchmark::State& state) {
+    quietLog();
+    trelvo::app::CommandLine command;
+    command.file = workspace().file("heavy.vprj");
+    command.in = workspace().file("input.wav");
+    command.seconds = 10.0;
+    command.out = workspace().file("heavy.wav");
+    auto runner = heavyRack(kBlock);
+    DirectCalls direct(*runner, kBlock);
+    const int blocks = static_cast<int>(std::ceil(10.0 * kRate / kBlock));
+    double renderWall = 0.0, directWall = 0.0;
+    for (auto _ : state) {
+        renderWall += renderSeconds(command);
+        const auto start = std::chrono::steady_clock::now();
+        for (int b = 0; b < blocks; ++b) direct.run();
+        directWall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    const double audio = 10.0 * static_cast<double>(state.iterations());
+    state.counters["render_x_realtime"] = audio / renderWall;
+    state.counters["direct_x_realtime"] = audio / directWall;
+    state.counters["ratio"] = renderWall / directWall;
+}
+BENCHMARK(RenderHeavyOverDirect)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+} // namespace

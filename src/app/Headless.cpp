@@ -1,0 +1,53 @@
+#include <csignal>
+#include <cstdio>
+
+#include "app/RunModes.h"
+#include "app/Session.h"
+#include "diag/DiagLog.h"
+#include "platform/Clock.h"
+
+namespace trelvo::app {
+
+namespace {
+
+volatile std::sig_atomic_t gStopRequested = 0;
+
+extern "C" void requestStop(int) { gStopRequested = 1; }
+
+} // namespace
+
+int runHeadless(const CommandLine& command) {
+    gStopRequested = 0;
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    Session session(true);
+    rack::RackController& controller = *session.controller;
+    const std::string driver = session.startAudio(command.driver);
+    controller.startMidi();
+    const bool opened = session.openStartFile(command.file);
+    if (!opened) std::fprintf(stderr, "trelvo: cannot open %s; running a new rack\n", command.file.c_str());
+    controller.setRunning();
+    std::fprintf(stderr, "trelvo: running headless on %s with %d slots (%s); stop with Ctrl+C\n", driver.c_str(),
+                 controller.rack().numSlots(), controller.projectName.c_str());
+
+    const std::uint32_t started = platform::tickCountMs();
+    std::uint32_t lastReport = started;
+    const auto limitMs = static_cast<std::uint32_t>(command.seconds > 0 ? command.seconds * 1000.0 : 0.0);
+    while (gStopRequested == 0 && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
+        platform::sleepMs(static_cast<unsigned>(controller.idlePeriodMs()));
+        controller.idleTick();
+        if (platform::tickCountMs() - lastReport >= 3000) {
+            lastReport = platform::tickCountMs();
+            std::fprintf(stderr, "trelvo:%s |%s\n", controller.stateLabel1.c_str(), controller.stateLabel2.c_str());
+        }
+    }
+    std::fprintf(stderr, "trelvo: stopping\n");
+    session.shutDown(true);
+    return 0;
+}
+
+} // namespace trelvo::app

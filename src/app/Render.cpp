@@ -1,0 +1,190 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "app/RunModes.h"
+#include "app/Session.h"
+#include "audio/DriverList.h"
+#include "audio/OfflineDriver.h"
+#include "diag/DiagLog.h"
+#include "media/AudioFile.h"
+#include "media/MidiFile.h"
+#include "midi/MidiBackend.h"
+#include "platform/TrelvoHome.h"
+
+namespace trelvo::app {
+
+namespace {
+
+/// The one MIDI input of a render: the events of the MIDI file, handed in at their frames.
+class RenderMidiInput final : public midi::MidiBackend {
+public:
+    std::string name() const override { return "render"; }
+    std::vector<std::string> inputNames() override { return {"Trelvo render"}; }
+    std::vector<std::string> outputNames() override { return {}; }
+    bool openInput(int, int device, midi::MidiInputSink* inputSink) override {
+        sink = inputSink;
+        position = device;
+        return true;
+    }
+    void closeInput(int) override { sink = nullptr; }
+    bool openOutput(int) override { return false; }
+    void closeOutput(int) override {}
+    bool send(int, const std::uint8_t*, std::size_t, int) noexcept override { return false; }
+
+    /// Hands in every event before end (in frames), each at its frame within the block
+    /// that starts at blockStart.
+    void feed(const media::MidiFileContents& file, std::size_t& next, std::int64_t blockStart, std::int64_t end, double rate) {
+        for (; next < file.events.size(); ++next) {
+            const media::TimedMidiEvent& event = file.events[next];
+            const auto frame = static_cast<std::int64_t>(std::llround(event.seconds * rate));
+            if (frame >= end) break;
+            if (sink == nullptr) continue;
+            const midi::MidiTime time{true, std::max<std::int64_t>(frame - blockStart, 0)};
+            if (event.bytes.front() == 0xF0) {
+                midi::forEachSysexPiece(event.bytes.data(), event.bytes.size(), [&](const std::uint8_t* piece, std::size_t length) {
+                    sink->sysexPiece(position, piece, length, time);
+                });
+            } else {
+                sink->shortMessage(position, event.bytes[0], event.bytes.size() > 1 ? event.bytes[1] : 0,
+                                   event.bytes.size() > 2 ? event.bytes[2] : 0, time);
+            }
+        }
+    }
+
+private:
+    midi::MidiInputSink* sink = nullptr;
+    int position = 0;
+};
+
+int failure(const std::string& message) {
+    std::fprintf(stderr, "trelvo: %s\n", message.c_str());
+    return 1;
+}
+
+int firstPluginSlot(rack::Rack& rack) {
+    for (int i = 0; i < rack.numSlots(); ++i)
+        if (rack.slot(i).kind() == rack::SlotKind::Plugin && rack.slot(i).PlugLoaded.load()) return i;
+    return -1;
+}
+
+bool folderIsWritable(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+    return platform::fileExists(folder) && ::access(folder.c_str(), W_OK) == 0;
+}
+
+void showProgress(std::int64_t done, std::int64_t total) {
+    const int width = 40;
+    const int filled = total > 0 ? static_cast<int>(width * done / total) : width;
+    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 std::string(static_cast<std::size_t>(width - filled), ' ').c_str(), total > 0 ? static_cast<int>(100 * done / total) : 100);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int runRender(const CommandLine& command) {
+    if (!platform::isRegularFile(command.file)) return failure("cannot read " + command.file);
+    if (!folderIsWritable(command.out)) return failure("cannot write " + command.out + ": the folder does not exist or is not writable");
+
+    media::MidiFileContents midiFile;
+    std::string error;
+    if (!command.midi.empty() && !media::readMidiFile(command.midi, midiFile, error)) return failure(command.midi + ": " + error);
+    media::AudioFileData input;
+    if (!command.in.empty()) {
+        if (!media::readAudioFile(command.in, input, error)) return failure(error);
+        if (input.sampleRate != command.rate)
+            return failure(command.in + " has a sample rate of " + std::to_string(input.sampleRate) + " Hz, the render runs at " +
+                           std::to_string(command.rate) + " Hz");
+    }
+
+    Session session(false);
+    rack::RackController& controller = *session.controller;
+    // The offline driver runs every block on this thread: no block can be running while
+    // the rack changes, so holding audio needs no waiting.
+    controller.control().sleep = [](int) {};
+    session.startAudio("Offline", {audio::offlineDriverEntry(command.block, command.rate)});
+    auto* offline = dynamic_cast<audio::OfflineDriver*>(controller.control().host() ? controller.control().host()->openDriver() : nullptr);
+    if (offline == nullptr) return failure("the offline driver could not be started");
+    RenderMidiInput* midiInput = nullptr;
+    controller.startMidi([&midiInput](std::vector<std::string>&) {
+        std::vector<std::unique_ptr<midi::MidiBackend>> backends;
+        auto backend = std::make_unique<RenderMidiInput>();
+        midiInput = backend.get();
+        backends.push_back(std::move(backend));
+        return backends;
+    });
+    controller.midi().openPort(0, session.settings.defaultPort);
+
+    if (isLibraryOrProfile(command.file)) {
+        controller.startWithLibrary(command.file);
+    } else if (!controller.openProject(command.file)) {
+        return failure("cannot load the project " + command.file);
+    }
+    rack::Rack& rack = controller.rack();
+    for (int i = 0; i < rack.numSlots(); ++i) {
+        const host::TVstPlugIn& slot = rack.slot(i);
+        if (slot.kind() == rack::SlotKind::Plugin && !slot.PlugLoaded.load())
+            return failure("the plug-in " + slot.DllPath + " could not be loaded");
+    }
+    const int first = firstPluginSlot(rack);
+    if ((!command.fxp.empty() || !command.fxb.empty() || !command.saveFxp.empty() || !command.saveFxb.empty()) && first < 0)
+        return failure("the rack holds no plug-in for the preset files");
+    if (!command.fxb.empty() && !rack.slot(first).LoadBank(command.fxb)) return failure("cannot load the bank " + command.fxb);
+    if (!command.fxp.empty() && !rack.slot(first).LoadPreset(command.fxp)) return failure("cannot load the preset " + command.fxp);
+    controller.resolveSlotRoutes();
+    controller.setRunning();
+
+    const double rate = command.rate;
+    double seconds = command.seconds;
+    if (seconds <= 0) {
+        const double inputSeconds = static_cast<double>(input.left.size()) / rate;
+        const double longest = std::max(command.midi.empty() ? 0.0 : midiFile.lengthSeconds, inputSeconds);
+        seconds = command.midi.empty() && command.in.empty() ? 10.0 : longest + 2.0;
+    }
+    const auto total = static_cast<std::int64_t>(std::llround(seconds * rate));
+    const auto block = static_cast<std::int64_t>(command.block);
+    std::vector<float> left, right;
+    left.reserve(static_cast<std::size_t>(total));
+    right.reserve(static_cast<std::size_t>(total));
+    std::vector<float> inLeft(static_cast<std::size_t>(block)), inRight(static_cast<std::size_t>(block));
+    std::vector<std::vector<float>> outputs;
+    std::size_t nextEvent = 0;
+    // The idle duties run at fixed points of the audio, so a render never depends on the clock.
+    const std::int64_t idleEvery = std::max<std::int64_t>(1, std::llround(controller.idlePeriodMs() * rate / 1000.0 / block));
+    const bool progress = isatty(STDERR_FILENO) != 0;
+    std::int64_t blocks = 0;
+    for (std::int64_t position = 0; position < total; position += block, ++blocks) {
+        midiInput->feed(midiFile, nextEvent, position, position + block, rate);
+        for (std::int64_t f = 0; f < block; ++f) {
+            const auto source = static_cast<std::size_t>(position + f);
+            inLeft[static_cast<std::size_t>(f)] = source < input.left.size() ? input.left[source] : 0.0f;
+            inRight[static_cast<std::size_t>(f)] = source < input.right.size() ? input.right[source] : 0.0f;
+        }
+        if (!offline->runBlock({inLeft.data(), inRight.data()}, outputs) || outputs.size() < 2)
+            return failure("the offline driver stopped");
+        const auto take = static_cast<std::size_t>(std::min(block, total - position));
+        left.insert(left.end(), outputs[0].begin(), outputs[0].begin() + static_cast<std::ptrdiff_t>(take));
+        right.insert(right.end(), outputs[1].begin(), outputs[1].begin() + static_cast<std::ptrdiff_t>(take));
+        if (blocks % idleEvery == 0) controller.idleTick();
+        if (progress && blocks % 64 == 0) showProgress(position, total);
+    }
+    if (progress) {
+        showProgress(total, total);
+        std::fputc('\n', stderr);
+    }
+    if (!media::writeFloatWav(command.out, left, right, command.rate, error)) return failure(error);
+
+    if (!command.saveFxp.empty()) rack.slot(first).SavePreset(command.saveFxp, 0);
+    if (!command.saveFxb.empty()) rack.slot(first).SaveBank(command.saveFxb, false);
+    if (!command.saveProject.empty() && !controller.saveProjectTo(command.saveProject))
+        return failure("cannot save the project " + command.saveProject);
+    for (const std::string& saved : {command.saveFxp, command.saveFxb})
+        if (!saved.empty() && !platform::isRegularFile(saved)) return failure("cannot save " + saved);
+    return 0;
+}
+
+} // namespace trelvo::app

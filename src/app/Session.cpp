@@ -1,0 +1,101 @@
+#include "app/Session.h"
+
+#include <cstdio>
+
+#include "diag/DiagLog.h"
+#include "host/TVstPlugIn.h"
+#include "persist/IniFile.h"
+#include "platform/TrelvoHome.h"
+
+namespace trelvo::app {
+
+namespace {
+
+bool endsWith(const std::string& text, const char* suffix) {
+    const std::string tail(suffix);
+    return text.size() >= tail.size() && persist::sameName(std::string_view(text).substr(text.size() - tail.size()), tail);
+}
+
+void removeClipboardFiles() {
+    for (const char* name : {"$clpbrd$.tmp", "$clpbrd1$.tmp"}) std::remove((platform::trelvoHome() + "/" + name).c_str());
+}
+
+} // namespace
+
+bool isLibraryOrProfile(const std::string& file) {
+    return endsWith(file, ".so") || endsWith(file, ".dll") || endsWith(file, ".vprf");
+}
+
+Session::Session(bool interactiveSession) : interactive(interactiveSession) {
+    settings.readAll();
+    settings.applyLogSwitches();
+    if (interactive) {
+        diag::theLog().start(platform::trelvoHome() + "/Trelvo.log");
+        removeClipboardFiles();
+    } else {
+        diag::theLog().switches.debugOutput = false;
+    }
+    controller = std::make_unique<rack::RackController>(settings);
+}
+
+Session::~Session() { shutDown(interactive); }
+
+std::string Session::startAudio(const std::string& name, std::vector<audio::DriverEntry> drivers) {
+    if (drivers.empty()) drivers = audio::listDrivers();
+    std::string wanted = name.empty() ? settings.asioDriver : name;
+    const auto present = [&drivers](const std::string& driver) {
+        for (const auto& entry : drivers)
+            if (persist::sameName(entry.name, driver)) return entry.name;
+        return std::string();
+    };
+    std::string chosen = present(wanted);
+    if (chosen.empty()) {
+        if (!wanted.empty()) diag::hookedLogError("driver \"" + wanted + "\" is not present; using Dummy");
+        chosen = present("Dummy");
+        if (chosen.empty() && !drivers.empty()) chosen = drivers.front().name;
+    }
+    // A driver picked on the command line is used for this run only.
+    const std::string stored = settings.asioDriver;
+    settings.asioDriver = chosen;
+    controller->startAudio(std::move(drivers));
+    if (!name.empty()) settings.asioDriver = stored;
+    return chosen;
+}
+
+bool Session::openStartFile(const std::string& file) {
+    if (!file.empty()) {
+        if (isLibraryOrProfile(file)) {
+            if (!platform::isRegularFile(file)) return false;
+            controller->startWithLibrary(file);
+            return true;
+        }
+        if (controller->openProject(file)) return true;
+    }
+    if (!(settings.autoLoadProject && controller->openProject(settings.lastProject))) controller->newProject();
+    return file.empty();
+}
+
+void Session::shutDown(bool writeSettings) {
+    if (down) return;
+    down = true;
+    diag::hookedLog(" closing");
+    if (writeSettings) {
+        settings.loadedDriver = [this]() -> std::optional<persist::LoadedDriver> {
+            const audio::TASIOHost* host = controller->control().host();
+            if (host == nullptr || !host->ready()) return std::nullopt;
+            return persist::LoadedDriver{host->driverName, host->inputChannels, host->outputChannels};
+        };
+        if (!settings.writeAll()) diag::hookedLogError("the settings could not be written");
+        persist::IniHandle handle;
+        controller->midi().writeDeviceSections(handle);
+        persist::CloseIni(handle);
+    }
+    diag::hookedLog(" closed");
+    diag::hookedLog(" destroying");
+    if (interactive) removeClipboardFiles();
+    controller.reset();
+    diag::hookedLog(" destroyed");
+    if (interactive) diag::theLog().finish();
+}
+
+} // namespace trelvo::app

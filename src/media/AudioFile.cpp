@@ -1,0 +1,75 @@
+#include "media/AudioFile.h"
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace trelvo::media {
+
+bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right, int sampleRate,
+                   std::string& error) {
+    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(temporary.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        error = "cannot write " + path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    // The peak chunk carries a time stamp; without it equal audio gives equal files.
+    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    const std::size_t frames = std::min(left.size(), right.size());
+    std::vector<float> interleaved(2 * frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        interleaved[2 * i] = left[i];
+        interleaved[2 * i + 1] = right[i];
+    }
+    const sf_count_t written = sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames));
+    const bool closed = sf_close(file) == 0;
+    if (written != static_cast<sf_count_t>(frames) || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool readAudioFile(const std::string& path, AudioFileData& data, std::string& error) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        error = "cannot read " + path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    data = {};
+    data.sampleRate = info.samplerate;
+    data.channels = info.channels;
+    if (info.channels < 1 || info.frames < 0) {
+        sf_close(file);
+        error = "cannot read " + path + ": no audio";
+        return false;
+    }
+    const auto channels = static_cast<std::size_t>(info.channels);
+    std::vector<float> block(4096 * channels);
+    for (;;) {
+        const sf_count_t got = sf_readf_float(file, block.data(), 4096);
+        if (got <= 0) break;
+        for (sf_count_t f = 0; f < got; ++f) {
+            const float* frame = block.data() + static_cast<std::size_t>(f) * channels;
+            data.left.push_back(frame[0]);
+            data.right.push_back(channels > 1 ? frame[1] : frame[0]);
+        }
+    }
+    const int status = sf_error(file);
+    sf_close(file);
+    if (status != SF_ERR_NO_ERROR) {
+        error = "cannot read " + path + ": " + sf_error_number(status);
+        return false;
+    }
+    return true;
+}
+
+} // namespace trelvo::media

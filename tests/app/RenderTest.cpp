@@ -1,0 +1,147 @@
+// trelvo --render end to end: the demo, the project's own and third-party plug-ins, audio
+// input, and bad input, each run as the program on a fresh Trelvo home folder.
+#include <cmath>
+#include <filesystem>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "TestPaths.h"
+#include "media/AudioFile.h"
+#include "support/RunProgram.h"
+#include "support/TempFolder.h"
+
+namespace trelvo::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::string kDemo = std::string(TRELVO_SOURCE_DIR) + "/share/demo/";
+
+class RenderTest : public ::testing::Test {
+protected:
+    ProgramResult render(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "--render");
+        return runProgram(TRELVO_EXECUTABLE_PATH, arguments, {"TRELVO_HOME=" + home.path()}, 120);
+    }
+    media::AudioFileData read(const std::string& file) {
+        media::AudioFileData data;
+        std::string error;
+        EXPECT_TRUE(media::readAudioFile(file, data, error)) << error;
+        return data;
+    }
+    static float peak(const std::vector<float>& samples, double from, double to, int rate = 48000) {
+        float most = 0.0f;
+        for (auto i = static_cast<std::size_t>(from * rate); i < samples.size() && i < static_cast<std::size_t>(to * rate); ++i)
+            most = std::max(most, std::fabs(samples[i]));
+        return most;
+    }
+    /// A sine of the given frequency and amplitude, written as a mono WAV file.
+    std::string sine(double frequency, float amplitude, double seconds, int rate = 48000) {
+        std::vector<float> samples(static_cast<std::size_t>(seconds * rate));
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate));
+        const std::string file = folder.file("sine-" + std::to_string(static_cast<int>(frequency)) + ".wav");
+        std::string error;
+        EXPECT_TRUE(media::writeFloatWav(file, samples, samples, rate, error)) << error;
+        return file;
+    }
+    static double rms(const std::vector<float>& samples, std::size_t from) {
+        double sum = 0.0;
+        for (std::size_t i = from; i < samples.size(); ++i) sum += static_cast<double>(samples[i]) * samples[i];
+        return std::sqrt(sum / static_cast<double>(samples.size() - from));
+    }
+
+    TempFolder home;
+    TempFolder folder;
+};
+
+TEST_F(RenderTest, TheDemoPlaysTheSameEveryTimeWithSilenceWhereNoNotePlays) {
+    for (const char* out : {"a.wav", "b.wav"}) {
+        const ProgramResult result = render({kDemo + "demo.vprj", "--midi", kDemo + "demo.mid", "--out", folder.file(out)});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+    }
+    EXPECT_EQ(readFile(folder.file("a.wav")), readFile(folder.file("b.wav")));
+    const media::AudioFileData audio = read(folder.file("a.wav"));
+    EXPECT_EQ(audio.sampleRate, 48000);
+    EXPECT_EQ(audio.left.size(), 9u * 48000); // the file's 7 s and two seconds of tail
+    EXPECT_GT(peak(audio.left, 0.0, 0.3), 0.1f);
+    EXPECT_EQ(peak(audio.left, 2.0, 2.5), 0.0f); // the rest on the fifth beat
+    EXPECT_GT(peak(audio.left, 6.1, 6.9), 0.5f); // the closing chord
+    EXPECT_EQ(peak(audio.left, 7.1, 9.0), 0.0f);
+}
+
+TEST_F(RenderTest, AThirdPartyInstrumentPlaysTheMidiFile) {
+    const ProgramResult result = render({"/usr/lib/vst/Kars-vst.so", "--midi", kDemo + "demo.mid", "--out", folder.file("kars.wav"),
+                                         "--seconds", "3", "--save-project", folder.file("kars.vprj")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const media::AudioFileData audio = read(folder.file("kars.wav"));
+    EXPECT_EQ(audio.left.size(), 3u * 48000);
+    EXPECT_GT(peak(audio.left, 0.0, 1.0), 0.01f);
+    EXPECT_THAT(readFile(folder.file("kars.vprj")), HasSubstr("03_DLLfile=Kars-vst.so\r\n"));
+}
+
+TEST_F(RenderTest, AnEffectRackHearsTheInputAtItsGain) {
+    // TrelvoGain at gain 0.25 halves what it hears: a program file made by the test.
+    const ProgramResult saved = render({TrelvoGain_PATH, "--out", folder.file("x.wav"), "--seconds", "0.1", "--save-fxp", folder.file("g.fxp")});
+    ASSERT_EQ(saved.exitCode, 0) << saved.err;
+    std::string program = readFile(folder.file("g.fxp"));
+    ASSERT_EQ(program.size(), 64u);
+    program.replace(56, 4, std::string("\x3E\x80\x00\x00", 4)); // parameter 0 = 0.25
+    writeFile(folder.file("g.fxp"), program);
+
+    const std::string input = sine(440.0, 0.5f, 1.0);
+    const ProgramResult result = render({TrelvoGain_PATH, "--in", input, "--fxp", folder.file("g.fxp"), "--out", folder.file("half.wav"),
+                                         "--save-project", folder.file("gain.vprj")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const media::AudioFileData in = read(input);
+    const media::AudioFileData out = read(folder.file("half.wav"));
+    ASSERT_EQ(out.left.size(), 3u * 48000); // the input and two seconds of tail
+    for (std::size_t i = 4800; i < in.left.size(); i += 97) ASSERT_NEAR(out.left[i], 0.5f * in.left[i], 1e-6f) << i;
+    EXPECT_THAT(readFile(folder.file("gain.vprj")), HasSubstr("02_InpVol=0\r\n"));
+}
+
+TEST_F(RenderTest, AThirdPartyEqualiserCutsTheLowsWhenAskedTo) {
+    const std::string eq = "/usr/lib/vst/3BandEQ-vst.so";
+    const std::string input = sine(80.0, 0.5f, 1.0);
+    ASSERT_EQ(render({eq, "--in", input, "--out", folder.file("flat.wav"), "--save-fxp", folder.file("eq.fxp")}).exitCode, 0);
+    std::string program = readFile(folder.file("eq.fxp"));
+    ASSERT_GE(program.size(), 60u);
+    program.replace(56, 4, std::string(4, '\0')); // "Low" all the way down
+    writeFile(folder.file("eq.fxp"), program);
+    const ProgramResult result = render({eq, "--in", input, "--fxp", folder.file("eq.fxp"), "--out", folder.file("cut.wav")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const double flat = rms(read(folder.file("flat.wav")).left, 9600);
+    const double cut = rms(read(folder.file("cut.wav")).left, 9600);
+    EXPECT_GT(flat, 0.1);
+    EXPECT_LT(cut, flat / 2); // the low band at its minimum takes 80 Hz down by more than 6 dB
+}
+
+TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
+    writeFile(folder.file("broken.mid"), "MThd nonsense");
+    writeFile(folder.file("fake.so"), "not a library");
+    writeFile(folder.file("noise.wav"), "RIFF garbage");
+    const std::string slow = sine(440.0, 0.5f, 0.1, 44100);
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{folder.file("missing.vprj"), "--out", folder.file("o.wav")}, "cannot read"},
+        {{kDemo + "demo.vprj", "--midi", folder.file("broken.mid"), "--out", folder.file("o.wav")}, "broken.mid"},
+        {{folder.file("fake.so"), "--out", folder.file("o.wav")}, "could not be loaded"},
+        {{kDemo + "demo.vprj", "--out", folder.file("no/such/folder/o.wav")}, "folder does not exist"},
+        {{TrelvoGain_PATH, "--in", slow, "--out", folder.file("o.wav")}, "44100 Hz, the render runs at 48000 Hz"},
+        {{TrelvoGain_PATH, "--in", folder.file("noise.wav"), "--out", folder.file("o.wav")}, "noise.wav"},
+    };
+    for (const Case& bad : cases) {
+        const ProgramResult result = render(bad.arguments);
+        EXPECT_EQ(result.exitCode, 1) << bad.message;
+        EXPECT_THAT(result.err, HasSubstr(bad.message));
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.file("o.wav")));
+    EXPECT_EQ(render({kDemo + "demo.vprj"}).exitCode, 2); // no --out
+}
+
+} // namespace
+} // namespace trelvo::test

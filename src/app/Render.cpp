@@ -117,7 +117,9 @@ int runRender(const CommandLine& command) {
         backends.push_back(std::move(backend));
         return backends;
     });
-    controller.midi().openPort(0, session.settings.defaultPort);
+    // The MIDI file's events reach "DEFAULT" routes straight, whatever the virtual ports say.
+    controller.midi().openPort(0, "Trelvo render");
+    controller.midi().useAsDefaultPort(0);
 
     if (isLibraryOrProfile(command.file)) {
         controller.startWithLibrary(command.file);

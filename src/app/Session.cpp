@@ -88,6 +88,7 @@ void Session::shutDown(bool writeSettings) {
         if (!settings.writeAll()) diag::hookedLogError("the settings could not be written");
         persist::IniHandle handle;
         controller->midi().writeDeviceSections(handle);
+        controller->midi().writeVirtualPorts(handle);
         persist::CloseIni(handle);
     }
     diag::hookedLog(" closed");

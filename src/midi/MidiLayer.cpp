@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "diag/DiagLog.h"
 #include "host/TVstPlugIn.h"
@@ -92,7 +93,6 @@ void MidiLayer::openLayer() {
 
     persist::IniHandle handle;
     readDeviceSections(handle);
-    if (env.resetVirtualPorts) env.resetVirtualPorts();
     inputsOpened.store(true, std::memory_order_release);
 
     settle();
@@ -117,16 +117,24 @@ void MidiLayer::openLayer() {
         }
         if (!matched) unmatchedOutputs.push_back(device + "=" + alias);
     }
-    if (env.readVirtualPorts) env.readVirtualPorts(handle);
+    readVirtualPorts(handle);
     persist::CloseIni(handle);
-    resolveSlotOutputs();
+    assignSlotPorts();
     env.resumeAudio();
 }
 
 void MidiLayer::readDeviceSections(persist::IniHandle& handle) {
     unmatchedInputs.clear();
     unmatchedOutputs.clear();
-    persist::OpenIni(handle, env.settingsFile, "MIDIinputs", persist::kIniEnumerate);
+    inputSectionFound = persist::OpenIni(handle, env.settingsFile, "MIDIinputs", persist::kIniEnumerate);
+    if (!inputSectionFound) {
+        // A first start: every input plays, under its own name, until the user chooses.
+        for (int i = 0; i < static_cast<int>(inputNames.size()) && i < table.numInputs; ++i) {
+            openPort(i, inputNames[static_cast<std::size_t>(i)]);
+            diag::hookedLog("MIDI: first start: input \"" + inputNames[static_cast<std::size_t>(i)] + "\" opened");
+        }
+        return;
+    }
     for (int line = 0; line < 100; ++line) {
         const std::string entry = persist::IniStr(handle, "", "");
         if (entry.empty()) break;
@@ -173,6 +181,7 @@ void MidiLayer::closeLayer(bool halt) {
         table.length = 0;
         table.numInputs = 0;
         numOutputs = 0;
+        defaultPosition = -1;
     }
     debugLine("  MIDIin0s.Clear");
     unmatchedInputs.clear();
@@ -245,7 +254,11 @@ void MidiLayer::closeOutputPort(int position) {
 }
 
 int MidiLayer::resolvePort(const std::string& name) const {
-    const std::string& wanted = persist::sameName(name, "DEFAULT") ? defaultPortName : name;
+    const bool isDefault = persist::sameName(name, "DEFAULT");
+    if (isDefault && defaultPosition >= 0 && defaultPosition < table.length &&
+        table.ports[static_cast<std::size_t>(defaultPosition)].index >= 0)
+        return defaultPosition;
+    const std::string& wanted = isDefault ? defaultPortName : name;
     for (int i = 0; i < table.length; ++i) {
         const MidiPort& port = table.ports[static_cast<std::size_t>(i)];
         if (port.index >= 0 && port.buffer && persist::sameName(port.name, wanted)) return i;
@@ -264,8 +277,151 @@ int MidiLayer::resolveOutputAlias(const std::string& alias) const {
 void MidiLayer::resolveSlotOutputs() {
     for (int i = 0; i < rack::kMaxSlots; ++i) {
         SlotMidi& slot = *rack.slot(i).midi;
-        slot.outputPort = resolveOutputAlias(slot.outputPortName);
+        int device = resolveOutputAlias(slot.outputPortName);
+        for (std::size_t e = 0; device < 0 && !slot.outputPortName.empty() && e < vports.size(); ++e)
+            if (vports[e].outDevice >= 0 && persist::sameName(vports[e].name, slot.outputPortName)) device = vports[e].outDevice;
+        slot.outputPort = device;
     }
+}
+
+void MidiLayer::resolveSlotRoutes() {
+    for (int i = 0; i < rack::kMaxSlots; ++i) {
+        RouteBlock& block = rack.slot(i).midi->routes;
+        for (int r = 0; r < block.count && r < 4; ++r) {
+            MidiRoute& route = block.routes[static_cast<std::size_t>(r)];
+            route.portIndex = route.portName.empty() ? -1 : resolvePort(route.portName);
+        }
+    }
+}
+
+// ---- Virtual ports and slot ports ----
+
+namespace {
+
+/// How many bytes a short message with this status has.
+std::size_t shortLength(std::uint8_t status) {
+    switch (status & 0xF0) {
+    case 0xC0:
+    case 0xD0: return 2;
+    case 0xF0:
+        if (status == 0xF1 || status == 0xF3) return 2;
+        if (status == 0xF2) return 3;
+        return 1;
+    default: return 3;
+    }
+}
+
+bool isSurfaceName(const std::string& name) {
+    return persist::sameName(name, "MCU") || persist::sameName(name, "LCU") || persist::sameName(name, "BCRU");
+}
+
+std::string twoDigits(int number) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d", number);
+    return text;
+}
+
+} // namespace
+
+void MidiLayer::readVirtualPorts(persist::IniHandle& handle) {
+    debugLine("openINI vMIDIports");
+    for (VirtualPort& entry : vports) {
+        entry = VirtualPort{};
+        entry.routes.count = 0;
+    }
+    const bool sectionFound = persist::OpenIni(handle, env.settingsFile, "vMIDIports", persist::kIniRead);
+    std::array<std::string, kVirtualPorts> prefixes;
+    std::size_t filled = 0;
+    for (int n = 1; n <= 25 && filled < vports.size(); ++n) {
+        const std::string prefix = twoDigits(n) + "_";
+        const std::string name(persist::trimmed(persist::IniStr(handle, prefix + "Name", "")));
+        if (name.empty()) continue;
+        prefixes[filled] = prefix;
+        vports[filled++].name = name;
+    }
+    const auto resolver = [this](const std::string& port) { return resolvePort(port); };
+    for (std::size_t e = 0; e < filled; ++e) {
+        VirtualPort& entry = vports[e];
+        readRoutes(handle, prefixes[e], entry.routes, resolver);
+        entry.outName = persist::IniStr(handle, prefixes[e] + "oMid1-Port", "");
+        entry.outDevice = resolveOutputAlias(entry.outName);
+        if (!entry.outName.empty())
+            debugLine("oMid1-Port=\"" + entry.outName + "\", oPortIdx=" + std::to_string(entry.outDevice));
+    }
+    if (filled == 0) {
+        VirtualPort& main = vports[0];
+        main.name = "MAIN";
+        if (!sectionFound) {
+            // A first start: the default port hears the first four inputs, everything on them.
+            for (int i = 0; i < table.numInputs && main.routes.count < 4; ++i) {
+                const MidiPort& input = table.ports[static_cast<std::size_t>(i)];
+                if (input.index < 0 || !input.buffer) continue;
+                MidiRoute& route = main.routes.routes[static_cast<std::size_t>(main.routes.count++)];
+                route = MidiRoute{};
+                route.portName = input.name;
+                route.portIndex = i;
+                diag::hookedLog("MIDI: first start: \"MAIN\" takes input \"" + input.name + "\"");
+            }
+        }
+        filled = 1;
+    }
+    for (std::size_t e = 0; e < filled; ++e) {
+        openPort(table.numInputs + static_cast<int>(e), vports[e].name);
+        if (isSurfaceName(vports[e].name) && surfaceSetup) surfaceSetup(static_cast<int>(e));
+    }
+    for (int i = 0; i < table.length; ++i) {
+        const MidiPort& port = table.ports[static_cast<std::size_t>(i)];
+        if (port.index >= 0 && persist::sameName(port.name, defaultPortName)) {
+            defaultPosition = i;
+            break;
+        }
+    }
+    debugLine("curMIDIvPortIdx=" + std::to_string(defaultPosition));
+    resolveSlotOutputs();
+    resolveSlotRoutes();
+}
+
+void MidiLayer::writeVirtualPorts(persist::IniHandle& handle) {
+    persist::OpenIni(handle, env.settingsFile, "vMIDIports", persist::kIniClearKeys);
+    persist::IniStr(handle, "DefaultPort", defaultPortName);
+    int number = 0;
+    for (const VirtualPort& entry : vports) {
+        if (entry.name.empty()) continue;
+        const std::string prefix = twoDigits(++number) + "_";
+        persist::IniStr(handle, prefix + "Name", entry.name);
+        writeRoutes(handle, prefix, entry.routes, true);
+        persist::IniStr(handle, prefix + "oMid1-Port", entry.outName);
+    }
+}
+
+void MidiLayer::releaseSlotPorts() {
+    if (table.length == 0) return;
+    const int first = table.numInputs + kVirtualPorts;
+    for (int i = 0; i < rack::kMaxSlots; ++i) rack.slot(i).midi->slotPort = -1;
+    for (int p = first; p < first + kSlotPorts; ++p)
+        if (table.ports[static_cast<std::size_t>(p)].index >= 0) closePort(p);
+}
+
+void MidiLayer::useAsDefaultPort(int position) {
+    if (position < 0 || position >= table.length || table.ports[static_cast<std::size_t>(position)].index < 0) return;
+    defaultPosition = position;
+    resolveSlotRoutes();
+}
+
+void MidiLayer::assignSlotPorts() {
+    if (table.length == 0) return;
+    releaseSlotPorts();
+    const int first = table.numInputs + kVirtualPorts;
+    int next = 0;
+    for (int i = 0; i < rack.numSlots() && next < kSlotPorts; ++i) {
+        host::TVstPlugIn& slot = rack.slot(i);
+        if (!slot.isMidiVport) continue;
+        const int position = first + next++;
+        openPort(position, "SlotID-" + std::to_string(slot.SlotID));
+        slot.midi->slotPort = position;
+    }
+    resolveSlotOutputs();
+    resolveSlotRoutes();
 }
 
 // ---- Input ----
@@ -338,23 +494,56 @@ void MidiLayer::wakeOutput() noexcept {
 }
 
 void MidiLayer::plugInOutput(int slotIndex, const VstEvents* events) noexcept {
-    if (events == nullptr || slotIndex < 0 || slotIndex >= rack::kMaxSlots) return;
-    const int port = rack.slot(slotIndex).midi->outputPort.load(std::memory_order_relaxed);
-    if (port < 0) return;
+    if (events == nullptr || events->numEvents <= 0 || slotIndex < 0 || slotIndex >= rack::kMaxSlots) return;
+    host::TVstPlugIn& slot = rack.slot(slotIndex);
     MidiLockGuard lock;
-    auto* const* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
+    auto* const* list = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
+    // Into the slot port's half of this block, so that later slots hear it at once.
+    const int position = slot.midi->slotPort.load(std::memory_order_relaxed);
+    if (slot.isMidiVport && position >= 0 && position < table.length && table.ports[static_cast<std::size_t>(position)].buffer) {
+        MidiHalf& half = table.ports[static_cast<std::size_t>(position)].buffer->halves[currentReadHalf];
+        for (int i = 0; i < events->numEvents; ++i) {
+            const VstEvent* event = list[i];
+            if (event == nullptr) continue;
+            MidiEvent stored;
+            stored.time = event->deltaFrames;
+            bool added = true;
+            if (event->type == kVstMidiType) {
+                const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+                stored.status = static_cast<std::uint8_t>(midi->midiData[0]);
+                stored.data1 = static_cast<std::uint8_t>(midi->midiData[1]);
+                stored.data2 = static_cast<std::uint8_t>(midi->midiData[2]);
+                stored.spare = static_cast<std::uint8_t>(midi->midiData[3]);
+                added = half.append(stored);
+            } else if (event->type == kVstSysExType) {
+                const auto* sysex = reinterpret_cast<const VstMidiSysexEvent*>(event);
+                if (sysex->sysexDump == nullptr || sysex->dumpBytes <= 0) continue;
+                stored.status = 0xF0;
+                added = half.append(stored, reinterpret_cast<const std::uint8_t*>(sysex->sysexDump),
+                                    static_cast<std::size_t>(sysex->dumpBytes));
+            } else {
+                continue;
+            }
+            if (!added) {
+                diag::hookedLog("overload");
+                break;
+            }
+        }
+    }
+    const int device = slot.midi->outputPort.load(std::memory_order_relaxed);
+    if (device < 0 || !outputs) return;
     for (int i = 0; i < events->numEvents; ++i) {
-        const VstEvent* event = slots[i];
+        const VstEvent* event = list[i];
         if (event == nullptr) continue;
         if (event->type == kVstMidiType) {
             const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
             const auto status = static_cast<std::uint8_t>(midi->midiData[0]);
-            const std::size_t length = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 2 : 3;
-            sendToOutputPort(port, reinterpret_cast<const std::uint8_t*>(midi->midiData), length, midi->deltaFrames);
+            if (status == 0xF0) continue;
+            sendToOutputPort(device, reinterpret_cast<const std::uint8_t*>(midi->midiData), shortLength(status), midi->deltaFrames);
         } else if (event->type == kVstSysExType) {
             const auto* sysex = reinterpret_cast<const VstMidiSysexEvent*>(event);
             if (sysex->sysexDump != nullptr && sysex->dumpBytes > 0)
-                sendToOutputPort(port, reinterpret_cast<const std::uint8_t*>(sysex->sysexDump),
+                sendToOutputPort(device, reinterpret_cast<const std::uint8_t*>(sysex->sysexDump),
                                  static_cast<std::size_t>(sysex->dumpBytes), sysex->deltaFrames);
         }
     }
@@ -367,6 +556,55 @@ void MidiLayer::switchMidiHalves() noexcept {
     // Called with MidiLock held.
     currentReadHalf = currentWriteHalf;
     currentWriteHalf ^= 1;
+}
+
+void MidiLayer::virtualPortStep() noexcept {
+    if (!inputsOpen() || table.length == 0) return;
+    bool sent = false;
+    for (std::size_t e = 0; e < vports.size(); ++e) {
+        const VirtualPort& entry = vports[e];
+        const int own = table.numInputs + static_cast<int>(e);
+        if (entry.name.empty() || !table.ports[static_cast<std::size_t>(own)].buffer) continue;
+        if (isSurfaceName(entry.name)) {
+            if (surfaceStep) surfaceStep(static_cast<int>(e));
+            continue;
+        }
+        MidiHalf& merged = table.ports[static_cast<std::size_t>(own)].buffer->halves[currentReadHalf];
+        merged.clear();
+        for (int r = 0; r < entry.routes.count && r < 4; ++r) {
+            const MidiRoute& route = entry.routes.routes[static_cast<std::size_t>(r)];
+            const int position = route.portIndex;
+            if (position < 0 || position >= table.length || position == own || !table.ports[static_cast<std::size_t>(position)].buffer)
+                continue;
+            const MidiHalf& source = table.ports[static_cast<std::size_t>(position)].buffer->halves[currentReadHalf];
+            for (int i = 0; i < source.count(); ++i) {
+                const MidiEvent& event = source.event(i);
+                if (event.isSysex()) {
+                    merged.insertInTimeOrder(event, source.sysex(event), event.sysexLength);
+                    continue;
+                }
+                filterEvent(route, event, [&](const RoutedMessage& copy) {
+                    MidiEvent routed = event;
+                    routed.status = copy.status;
+                    routed.data1 = copy.data1;
+                    routed.data2 = copy.data2;
+                    merged.insertInTimeOrder(routed, nullptr, 0);
+                });
+            }
+        }
+        if (merged.count() == 0 || !outputs || entry.outDevice < 0) continue;
+        for (int i = 0; i < merged.count(); ++i) {
+            const MidiEvent& event = merged.event(i);
+            if (event.isSysex()) {
+                if (event.sysexLength > 0) sendToOutputPort(entry.outDevice, merged.sysex(event), event.sysexLength, event.time);
+            } else {
+                const std::uint8_t bytes[3] = {event.status, event.data1, event.data2};
+                sendToOutputPort(entry.outDevice, bytes, shortLength(event.status), event.time);
+            }
+        }
+        sent = true;
+    }
+    if (sent) wakeOutput();
 }
 
 void MidiLayer::deliverMidi(host::TVstPlugIn& slot) noexcept {

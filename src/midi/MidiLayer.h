@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include "midi/MidiBackend.h"
 #include "midi/MidiEvent.h"
 #include "midi/MidiOutput.h"
+#include "midi/MidiRoute.h"
 #include "persist/IniFile.h"
 #include "rack/EngineHooks.h"
 
@@ -44,9 +46,15 @@ public:
         std::function<bool()> audioActive = [] { return false; };
         /// The backends to use; by default the ALSA sequencer and JACK MIDI, where present.
         std::function<std::vector<std::unique_ptr<MidiBackend>>(std::vector<std::string>& whyNot)> backends;
-        /// Reads and writes section "vMIDIports" (the virtual ports); empty until they exist.
-        std::function<void(persist::IniHandle& handle)> readVirtualPorts;
-        std::function<void()> resetVirtualPorts;
+    };
+
+    /// A named merge point of up to four routes, readable as its 'P' port, which can pass
+    /// what it merged on to a MIDI output device.
+    struct VirtualPort {
+        std::string name;    ///< empty: not in use; "MCU", "LCU", "BCRU": a control surface
+        RouteBlock routes;   ///< count 0 after a reset
+        std::string outName; ///< "oMid1-Port": an output alias
+        int outDevice = -1;
     };
 
     MidiLayer(rack::Rack& rack, rack::AudioEngine& engine, Environment environment);
@@ -70,8 +78,32 @@ public:
     int resolvePort(const std::string& name) const;
     /// The output-port position of an alias, -1 when none.
     int resolveOutputAlias(const std::string& alias) const;
-    /// Points every slot's "oMid1-Port" at its output port.
+    /// Points every slot's "oMid1-Port" at an output: an output alias of that name, else
+    /// the output device of the virtual port of that name.
     void resolveSlotOutputs();
+    /// Resolves every slot route's port name against the table.
+    void resolveSlotRoutes();
+
+    // ---- Virtual ports and slot ports. Thread: user interface, audio held ----
+    /// Section "vMIDIports": the 16 entries, their 'P' ports, outputs and the default port.
+    /// Without the section, one port "MAIN" takes its routes from the first four open inputs.
+    void readVirtualPorts(persist::IniHandle& handle);
+    /// Writes section "vMIDIports": "DefaultPort" and every named entry from 01.
+    void writeVirtualPorts(persist::IniHandle& handle);
+    /// Gives each slot with "isMidiVport", in rack order, a slot port "SlotID-<id>".
+    void assignSlotPorts();
+    /// Closes every slot port (before the rack changes).
+    void releaseSlotPorts();
+    /// Makes an open port the one "DEFAULT" routes read (a render's own input).
+    void useAsDefaultPort(int position);
+    const std::array<VirtualPort, kVirtualPorts>& virtualPorts() const noexcept { return vports; }
+    std::array<VirtualPort, kVirtualPorts>& virtualPorts() noexcept { return vports; }
+    /// The table position of the default port, -1 when none.
+    int defaultPort() const noexcept { return defaultPosition; }
+    /// Control surfaces: an entry named "MCU", "LCU" or "BCRU" is set up when the ports are
+    /// read and handed to the surface once per block instead of being merged (audio thread).
+    std::function<void(int entry)> surfaceSetup;
+    std::function<void(int entry)> surfaceStep;
     MidiPortTable& ports() noexcept { return table; }
     const MidiOutPort& outputPort(int position) const { return outPorts[static_cast<std::size_t>(position)]; }
     int numOutputPorts() const noexcept { return numOutputs; }
@@ -89,11 +121,15 @@ public:
     /// Queues a message for the output device of an output port.
     bool sendToOutputPort(int position, const std::uint8_t* bytes, std::size_t length, int frame) noexcept;
     void wakeOutput() noexcept;
-    /// A plug-in's outgoing events go to its slot's output device. Thread: any (usually audio).
+    /// A plug-in's outgoing events: into its slot port (read by later slots in the same
+    /// block) and to its slot's output device. Thread: any (usually audio).
     void plugInOutput(int slot, const VstEvents* events) noexcept;
 
     // ---- Engine hooks. Thread: audio ----
     void switchMidiHalves() noexcept override;
+    /// Merges each virtual port's routes into its 'P' port in time order and passes the
+    /// result on to the port's output device.
+    void virtualPortStep() noexcept override;
     bool midiInputOpen() const noexcept override { return inputsOpen(); }
     void deliverMidi(host::TVstPlugIn& slot) noexcept override;
     void panic() noexcept override;
@@ -135,6 +171,9 @@ private:
     std::atomic<bool> inputsOpened{false};
 
     MidiPortTable table;
+    std::array<VirtualPort, kVirtualPorts> vports;
+    int defaultPosition = -1;
+    bool inputSectionFound = true;
     std::array<MidiOutPort, 64> outPorts;
     int numOutputs = 0;
     std::vector<std::string> unmatchedInputs, unmatchedOutputs; ///< MIDIin0s, MIDIout0s

@@ -46,6 +46,7 @@ struct SlotMidi {
     std::unique_ptr<MidiEventBuffer> slotBuffer = std::make_unique<MidiEventBuffer>(); ///< the slot's own input (program changes, slot ports)
     std::string outputPortName;        ///< "oMid1-Port": where the plug-in's MIDI output goes
     std::atomic<int> outputPort{-1};   ///< its position in the output-port table
+    std::atomic<int> slotPort{-1};     ///< the table position of the slot's own port, -1 when none
     std::atomic<std::uint32_t> droppedEvents{0}; ///< events beyond the block's 512, not yet reported
     VstEventBlock block;
 };

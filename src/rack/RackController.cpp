@@ -71,6 +71,8 @@ RackController::RackController(persist::AppSettings& appSettings) : settings(app
     midiLayer->defaultPortName = settings.defaultPort;
     audioEngine.setHooks(midiLayer.get());
     slotEvents.plugInMidiOut = [this](int slot, VstEvents* events) { midiLayer->plugInOutput(slot, events); };
+    releaseSlotPorts = [this] { midiLayer->releaseSlotPorts(); };
+    rebuildSlotPorts = [this] { midiLayer->assignSlotPorts(); };
     slotEvents.assignToAll();
     engineControl.idleTimer = [this](bool enable) { idleEnabled = enable; };
 
@@ -118,13 +120,7 @@ void RackController::startMidi(MidiBackends backends) {
 
 void RackController::resolveSlotRoutes() {
     engineControl.setAllowed(audio::kAllowedPause);
-    for (int i = 0; i < racked.numSlots(); ++i) {
-        midi::RouteBlock& block = racked.slot(i).midi->routes;
-        for (int r = 0; r < block.count && r < 4; ++r) {
-            midi::MidiRoute& route = block.routes[static_cast<std::size_t>(r)];
-            route.portIndex = route.portName.empty() ? -1 : midiLayer->resolvePort(route.portName);
-        }
-    }
+    midiLayer->resolveSlotRoutes();
     engineControl.setAllowed(audio::kAllowedResume);
 }
 

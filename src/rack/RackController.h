@@ -168,9 +168,10 @@ public:
     persist::AppSettings& appSettings() noexcept { return settings; }
 
     // ---- Seams the later parts fill ----
-    /// Virtual ports of the slots, released before a structural change and rebuilt after.
-    std::function<void()> releaseSlotPorts = [] {};
-    std::function<void()> rebuildSlotPorts = [] {};
+    /// The slots' MIDI ports, released before a structural change and assigned again after
+    /// (the MIDI layer's slot ports).
+    std::function<void()> releaseSlotPorts;
+    std::function<void()> rebuildSlotPorts;
     /// Command 10: refresh one parameter line of a slot.
     std::function<void(int slot, int parameter)> refreshParameter;
     /// Tells the control surfaces (code, value).

@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "rack/AudioEngine.h"
 #include "rack/Rack.h"
+#include "rack/RackController.h"
 #include "rack/SlotEvents.h"
 #include "support/EngineRunner.h"
 #include "support/JackServer.h"
@@ -135,6 +136,48 @@ TEST(JackMidi, NotesFromJackMidiseqAreTransposedToTheOutputAndPlayTheSynth) {
     EXPECT_GT(receiver.peak.load(), 0.05f);        // the synth on the same input plays
     layer.setMIDI(iClose);
     control.setAllowed(audio::kAllowedStop);
+}
+
+TEST(JackMidi, OnAFirstStartAKeyboardPlaysThroughMainAndASlotPortPlaysASecondSynth) {
+    test::JackServer server;
+    ASSERT_TRUE(server.running());
+    test::LogCapture log;
+    test::TempFolder home; // no settings file at all
+    persist::AppSettings settings{home.path()};
+    settings.readAll();
+    settings.asioDriver = "JACK";
+    rack::RackController controller{settings};
+    controller.startAudio();
+    ASSERT_TRUE(controller.control().hostReady());
+    controller.startMidi();
+    controller.newRack();
+    controller.loadPlugin(TrelvoSynth_PATH); // on "DEFAULT", that is "MAIN"
+    const int second = controller.addSlot(rack::SlotKind::Channel);
+    const int fx = controller.loadPlugin(TrelvoMidiFx_PATH);
+    controller.rack().slot(fx).isMidiVport = true;
+    const int synth = controller.loadPlugin(TrelvoSynth_PATH);
+    MidiRoute& route = controller.rack().slot(synth).midi->routes.routes[0];
+    route.portName = "SlotID-" + std::to_string(controller.rack().slot(fx).SlotID);
+    controller.midi().resolveSlotRoutes();
+    ASSERT_GE(route.portIndex, 0);
+    controller.setRunning();
+    EXPECT_TRUE(log.contains("MIDI: first start: \"MAIN\" takes input \"JACK: trelvo:midi_in\""));
+
+    Receiver receiver;
+    test::ProgramResult sequencer;
+    std::thread player([&] {
+        sequencer = test::runProgram("/usr/bin/timeout", {"3", "/usr/bin/jack_midiseq", "seq", "12000", "0", "60", "6000"});
+    });
+    for (int wait = 0; wait < 50; ++wait) {
+        if (jack_connect(receiver.client, "seq:out", "trelvo:midi_in") == 0) break;
+        platform::sleepMs(20);
+    }
+    const auto heard = [&](int slot) { return controller.rack().slot(slot).PeakL.load() > 0.05f; };
+    for (int wait = 0; wait < 150 && !(heard(1) && heard(second)); ++wait) platform::sleepMs(20);
+    player.join();
+    EXPECT_TRUE(heard(1)) << "the synth on DEFAULT";
+    EXPECT_TRUE(heard(second)) << "the synth on the effect's slot port";
+    controller.control().setAllowed(audio::kAllowedStop);
 }
 
 } // namespace

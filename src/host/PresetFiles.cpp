@@ -117,6 +117,39 @@ bool openForReading(std::string_view prefix, const std::string& file, std::strin
     return true;
 }
 
+/// The first steps of both loads: the file exists and reads, its form (byte 9) suits the
+/// plug-in, its header is whole and its id is accepted. False with the designed line.
+bool readHeader(const TVstPlugIn& plugIn, std::string_view prefix, const std::string& file, std::size_t chunkHeader,
+                std::size_t paramHeader, std::string& content, char* header, bool& isChunk) {
+    if (!openForReading(prefix, file, content)) return false;
+    if (content.size() < 10) {
+        errorLine(prefix, file, " 1.BlockRead=0");
+        return false;
+    }
+    isChunk = content[9] != 'x';
+    if (plugIn.programsAreChunks() && !isChunk && !TVstPlugIn::DeveloperSwitch.load()) {
+        errorLine(prefix, file, " should be a chunk");
+        return false;
+    }
+    if (!plugIn.programsAreChunks() && isChunk) {
+        errorLine(prefix, file, " should not be a chunk");
+        return false;
+    }
+    const std::size_t size = isChunk ? chunkHeader : paramHeader;
+    if (content.size() < size) {
+        errorLine(prefix, file, " 2.BlockRead=" + std::to_string(content.size()));
+        return false;
+    }
+    std::memcpy(header, content.data(), size);
+    const std::int32_t fxId = bigEndianInt(header + 16);
+    const auto& accepted = plugIn.AltUniqueIds;
+    if (fxId != plugIn.effectUniqueID() && (fxId == 0 || std::find(accepted.begin(), accepted.end(), fxId) == accepted.end())) {
+        errorLine(prefix, file, " not for this plugin");
+        return false;
+    }
+    return true;
+}
+
 /// A file whose write permission is gone (even for a user whom the system would let write).
 bool isReadOnly(const std::string& file) {
     struct stat info {};
@@ -140,38 +173,14 @@ bool writePresetFile(std::string_view prefix, const std::string& file, const std
 
 bool TVstPlugIn::LoadPreset(const std::string& file) {
     static constexpr std::string_view P = "LoadPreset: ";
-    AEffect* effect = PVstEffect.load();
-    if (effect == nullptr) return false;
+    if (PVstEffect.load() == nullptr) return false;
     std::string content;
-    if (!openForReading(P, file, content)) return false;
-    BlockReader reader(std::move(content));
-
     char header[kChunkProgramHeader] = {};
-    reader.seek(9);
-    if (const std::size_t moved = reader.read(header, 1); moved != 1) {
-        errorLine(P, file, " 1.BlockRead=" + std::to_string(moved));
-        return false;
-    }
-    const bool isChunk = header[0] != 'x';
-    reader.seek(0);
-    if (programsAreChunks() && !isChunk && !DeveloperSwitch.load()) {
-        errorLine(P, file, " should be a chunk");
-        return false;
-    }
-    if (!programsAreChunks() && isChunk) {
-        errorLine(P, file, " should not be a chunk");
-        return false;
-    }
-    const std::size_t headerSize = isChunk ? kChunkProgramHeader : kProgramHeader;
-    if (const std::size_t moved = reader.read(header, headerSize); moved != headerSize) {
-        errorLine(P, file, " 2.BlockRead=" + std::to_string(moved));
-        return false;
-    }
+    bool isChunk = false;
+    if (!readHeader(*this, P, file, kChunkProgramHeader, kProgramHeader, content, header, isChunk)) return false;
+    BlockReader reader(std::move(content));
+    reader.seek(isChunk ? kChunkProgramHeader : kProgramHeader);
     const std::int32_t fxId = bigEndianInt(header + 16);
-    if (fxId != effectUniqueID() && (fxId == 0 || std::find(AltUniqueIds.begin(), AltUniqueIds.end(), fxId) == AltUniqueIds.end())) {
-        errorLine(P, file, " not for this plugin");
-        return false;
-    }
     const std::int32_t numParams = bigEndianInt(header + 24);
     if (!isChunk && (numParams < 0 || numParams > kMaxProgramValues)) {
         errorLine(P, file, " numParams=" + std::to_string(numParams));
@@ -213,38 +222,14 @@ bool TVstPlugIn::LoadPreset(const std::string& file) {
 
 bool TVstPlugIn::LoadBank(const std::string& file) {
     static constexpr std::string_view P = "LoadBank: ";
-    AEffect* effect = PVstEffect.load();
-    if (effect == nullptr) return false;
+    if (PVstEffect.load() == nullptr) return false;
     std::string content;
-    if (!openForReading(P, file, content)) return false;
-    BlockReader reader(std::move(content));
-
     char header[kChunkBankHeader] = {};
-    reader.seek(9);
-    if (const std::size_t moved = reader.read(header, 1); moved != 1) {
-        errorLine(P, file, " 1.BlockRead=" + std::to_string(moved));
-        return false;
-    }
-    const bool isChunk = header[0] != 'x';
-    reader.seek(0);
-    if (programsAreChunks() && !isChunk && !DeveloperSwitch.load()) {
-        errorLine(P, file, " should be a chunk");
-        return false;
-    }
-    if (!programsAreChunks() && isChunk) {
-        errorLine(P, file, " should not be a chunk");
-        return false;
-    }
-    const std::size_t headerSize = isChunk ? kChunkBankHeader : kBankHeader;
-    if (const std::size_t moved = reader.read(header, headerSize); moved != headerSize) {
-        errorLine(P, file, " 2.BlockRead=" + std::to_string(moved));
-        return false;
-    }
+    bool isChunk = false;
+    if (!readHeader(*this, P, file, kChunkBankHeader, kBankHeader, content, header, isChunk)) return false;
+    BlockReader reader(std::move(content));
+    reader.seek(isChunk ? kChunkBankHeader : kBankHeader);
     const std::int32_t fxId = bigEndianInt(header + 16);
-    if (fxId != effectUniqueID() && (fxId == 0 || std::find(AltUniqueIds.begin(), AltUniqueIds.end(), fxId) == AltUniqueIds.end())) {
-        errorLine(P, file, " not for this plugin");
-        return false;
-    }
     const std::int32_t numPrograms = bigEndianInt(header + 24);
     VstPatchChunkInfo info{};
     info.version = bigEndianInt(header + 12);

@@ -13,10 +13,6 @@
 namespace trelvo::platform {
 
 namespace {
-std::string withoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
 
 std::string userHome() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
@@ -164,6 +160,15 @@ std::vector<std::string> ownPluginFolders() {
         if (::stat(candidate.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) folders.push_back(candidate);
     }
     return folders;
+}
+
+std::string withTrailingSlash(const std::string& folder) {
+    return folder.empty() || folder.back() == '/' ? folder : folder + "/";
+}
+
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
 }
 
 } // namespace trelvo::platform

@@ -27,6 +27,10 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
 using BeforeReplaceHook = void (*)(const std::string& temporaryPath);
 void setBeforeReplaceHook(BeforeReplaceHook hook) noexcept;
 
+/// A folder name with one trailing "/" (an empty name stays empty), and without it.
+std::string withTrailingSlash(const std::string& folder);
+std::string withoutTrailingSlash(std::string path);
+
 /// Reads a whole regular file; false when it does not exist or cannot be read.
 bool readWholeFile(const std::string& path, std::string& text);
 

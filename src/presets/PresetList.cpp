@@ -28,10 +28,6 @@ std::string extensionOf(const std::string& name) {
     return dot == std::string::npos ? std::string() : lowered(file.substr(dot));
 }
 
-std::string withSlash(const std::string& folder) {
-    return folder.empty() || folder.back() == '/' ? folder : folder + "/";
-}
-
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -108,7 +104,7 @@ std::vector<std::string> listPresetFolder(const std::string& folder, const std::
 }
 
 std::string currentFxpFolder(const TVstPlugIn& slot) {
-    const std::string root = withSlash(slot.FXPfolder);
+    const std::string root = platform::withTrailingSlash(slot.FXPfolder);
     return slot.FXPbank.empty() ? root : root + slot.FXPbank + "/";
 }
 
@@ -163,8 +159,8 @@ std::string PresetList::findPresetFile(TVstPlugIn& slot, const std::string& name
     // program's working folder.
     if (name.find('/') != std::string::npos && platform::isRegularFile(name)) return name;
     const std::string file = platform::fileNamePart(name);
-    std::vector<std::string> candidates{withSlash(folder) + name, folderOf(slot.DllPath) + file};
-    for (const std::string& searched : env.searchFolders()) candidates.push_back(withSlash(searched) + file);
+    std::vector<std::string> candidates{platform::withTrailingSlash(folder) + name, folderOf(slot.DllPath) + file};
+    for (const std::string& searched : env.searchFolders()) candidates.push_back(platform::withTrailingSlash(searched) + file);
     for (const std::string& candidate : candidates)
         if (!candidate.empty() && platform::isRegularFile(candidate)) return candidate;
     return {};

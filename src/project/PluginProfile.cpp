@@ -17,6 +17,8 @@ using host::TVstPlugIn;
 using persist::IniBool;
 using persist::IniHandle;
 using persist::IniStr;
+using platform::withoutTrailingSlash;
+using platform::withTrailingSlash;
 
 namespace {
 
@@ -26,11 +28,6 @@ std::string stemOf(const std::string& path) {
     return dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
 }
 
-std::string withTrailingSlash(const std::string& path) { return path.empty() || path.back() == '/' ? path : path + "/"; }
-std::string withoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
 
 void announce(const std::string& libraryPath) { diag::hookedLog(".setPluginPRF \"" + libraryPath + "\""); }
 
@@ -120,11 +117,6 @@ void writeParamMap(IniHandle& handle, const std::string& file, const TVstPlugIn&
         if (named) value += "," + entry.name.substr(0, 11);
         IniStr(handle, "p-" + std::to_string(row), value);
     }
-}
-
-void writeRouting(IniHandle& handle, const std::string& prefix, const TVstPlugIn& slot) {
-    if (!slot.midi->outputPortName.empty()) IniStr(handle, prefix + "oMid1-Port", slot.midi->outputPortName);
-    midi::writeRoutes(handle, prefix, slot.midi->routes, false);
 }
 
 } // namespace
@@ -296,7 +288,7 @@ bool writeProfile(const persist::AppSettings& settings, const TVstPlugIn& slot) 
     persist::OpenIni(handle, file, "Levels", persist::kIniClearKeys);
     writeVolumeKeys(handle, "", slot);
     persist::OpenIni(handle, file, "MIDIin", persist::kIniClearKeys);
-    writeRouting(handle, "", slot);
+    writeRoutingKeys(handle, "", slot);
     return persist::CloseIni(handle);
 }
 

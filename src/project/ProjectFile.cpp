@@ -18,6 +18,7 @@ using host::TVstPlugIn;
 using persist::IniHandle;
 using persist::IniInt;
 using persist::IniStr;
+using platform::withTrailingSlash;
 using rack::SlotKind;
 
 namespace {
@@ -30,27 +31,9 @@ std::string slotPrefix(int number, const char* separator) {
     return text + std::string(separator);
 }
 
-const char* kindKey(SlotKind kind) {
-    switch (kind) {
-    case SlotKind::Output: return "OUTPUT";
-    case SlotKind::Group: return "GROUP";
-    case SlotKind::Channel: return "CHANNEL";
-    case SlotKind::Midi: return "MIDI";
-    case SlotKind::Plugin: return "PLUGIN";
-    default: return nullptr;
-    }
-}
-
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
-}
-
-std::string withTrailingSlash(const std::string& path) { return path.empty() || path.back() == '/' ? path : path + "/"; }
-
-void writeRouting(IniHandle& handle, const std::string& prefix, const TVstPlugIn& slot) {
-    if (!slot.midi->outputPortName.empty()) IniStr(handle, prefix + "oMid1-Port", slot.midi->outputPortName);
-    midi::writeRoutes(handle, prefix, slot.midi->routes, false);
 }
 
 void readRouting(IniHandle& handle, const std::string& prefix, TVstPlugIn& slot, rack::RackController& controller) {
@@ -142,8 +125,8 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
         if (slot.isFree()) continue;
         const std::string p = slotPrefix(++number, "_");
         IniInt(handle, p + "SlotID", slot.SlotID);
-        const char* key = kindKey(slot.kind());
-        if (key == nullptr) continue; // input slots keep only their identity
+        const std::string key(rack::projectWord(slot.kind()));
+        if (key.empty()) continue; // input slots keep only their identity
         const bool isTemplate = i == controller.templateSlot;
         const bool loaded = slot.PlugLoaded.load() && slot.Active.load();
         if (slot.kind() == SlotKind::Plugin) {
@@ -160,7 +143,7 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
         writeVolumeKeys(handle, p, slot);
         if (slot.kind() == SlotKind::Midi) {
             presets::writeMidiProgramKeys(handle, p, slot);
-            writeRouting(handle, p, slot);
+            writeRoutingKeys(handle, p, slot);
         } else if (slot.kind() == SlotKind::Plugin) {
             if (loaded) slot.CurProgramName = slot.GetProgramName();
             writePresetKeys(handle, p, slot, isTemplate);
@@ -169,7 +152,7 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
                 IniStr(handle, p + "Editor", editorText(slot));
             else if (isTemplate)
                 IniStr(handle, p + "Editor", "1,1,0,0,1");
-            writeRouting(handle, p, slot);
+            writeRoutingKeys(handle, p, slot);
         }
     }
     for (int scene = 1; scene <= controller.scenes; ++scene)

@@ -3,11 +3,16 @@
 #include <algorithm>
 
 #include "host/TVstPlugIn.h"
+#include "midi/MidiRoute.h"
 #include "persist/PathForms.h"
+#include "platform/TrelvoHome.h"
 #include "rack/SlotRecord.h"
 #include "rack/VolumeCodec.h"
 
 namespace trelvo::project {
+
+using platform::withoutTrailingSlash;
+using platform::withTrailingSlash;
 
 namespace {
 
@@ -24,12 +29,6 @@ int readVolume(persist::IniHandle& handle, const std::string& key, int fallback)
     std::int32_t value = 0;
     return persist::parseWholeNumber(text, value) ? rack::clampVolumeDb(value) : fallback;
 }
-
-std::string withoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-std::string withTrailingSlash(const std::string& path) { return path.empty() || path.back() == '/' ? path : path + "/"; }
 
 /// A folder stored relative to the library's folder, without trailing "/".
 std::string storedFolder(const host::TVstPlugIn& slot, const std::string& folder) {
@@ -111,6 +110,11 @@ void readPresetKeys(persist::IniHandle& handle, const std::string& prefix, host:
     text("Preset", slot.CurProgramName);
     const std::string mode = persist::IniStr(handle, prefix + "PresetMode", "\x01");
     if (mode != "\x01") slot.presetMode = convertPresetMode(mode);
+}
+
+void writeRoutingKeys(persist::IniHandle& handle, const std::string& prefix, const host::TVstPlugIn& slot) {
+    if (!slot.midi->outputPortName.empty()) persist::IniStr(handle, prefix + "oMid1-Port", slot.midi->outputPortName);
+    midi::writeRoutes(handle, prefix, slot.midi->routes, false);
 }
 
 } // namespace trelvo::project

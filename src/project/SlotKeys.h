@@ -29,6 +29,9 @@ void writePresetKeys(persist::IniHandle& handle, const std::string& prefix, cons
 /// Reads the preset keys; "." or an empty value keeps what loading the library set.
 void readPresetKeys(persist::IniHandle& handle, const std::string& prefix, host::TVstPlugIn& slot);
 
+/// "oMid1-Port" when it is set, then the input routes.
+void writeRoutingKeys(persist::IniHandle& handle, const std::string& prefix, const host::TVstPlugIn& slot);
+
 /// "PresetMode" values of older files in today's three-character form.
 std::string convertPresetMode(const std::string& value);
 

@@ -73,6 +73,17 @@ public:
     std::atomic<float> peak{0.0f};
 };
 
+/// Debian's jack_midiseq plays middle C every quarter of a second for three seconds into
+/// Trelvo's JACK MIDI input.
+std::thread playMiddleC(Receiver& receiver) {
+    std::thread player([] { test::runProgram("/usr/bin/timeout", {"3", "/usr/bin/jack_midiseq", "seq", "12000", "0", "60", "6000"}); });
+    for (int wait = 0; wait < 50; ++wait) {
+        if (jack_connect(receiver.client, "seq:out", "trelvo:midi_in") == 0) break;
+        platform::sleepMs(20);
+    }
+    return player;
+}
+
 TEST(JackMidi, NotesFromJackMidiseqAreTransposedToTheOutputAndPlayTheSynth) {
     test::JackServer server;
     ASSERT_TRUE(server.running());
@@ -121,14 +132,7 @@ TEST(JackMidi, NotesFromJackMidiseqAreTransposedToTheOutputAndPlayTheSynth) {
     Receiver receiver;
     ASSERT_TRUE(receiver.connect("trelvo:midi_out", "receiver:midi"));
     ASSERT_TRUE(receiver.connect("trelvo:out_1", "receiver:audio"));
-    test::ProgramResult sequencer;
-    std::thread player([&] {
-        sequencer = test::runProgram("/usr/bin/timeout", {"3", "/usr/bin/jack_midiseq", "seq", "12000", "0", "60", "6000"});
-    });
-    for (int wait = 0; wait < 50; ++wait) {
-        if (jack_connect(receiver.client, "seq:out", "trelvo:midi_in") == 0) break;
-        platform::sleepMs(20);
-    }
+    std::thread player = playMiddleC(receiver);
     for (int wait = 0; wait < 150 && (receiver.keys().empty() || receiver.peak.load() < 0.05f); ++wait) platform::sleepMs(20);
     player.join();
 
@@ -164,14 +168,7 @@ TEST(JackMidi, OnAFirstStartAKeyboardPlaysThroughMainAndASlotPortPlaysASecondSyn
     EXPECT_TRUE(log.contains("MIDI: first start: \"MAIN\" takes input \"JACK: trelvo:midi_in\""));
 
     Receiver receiver;
-    test::ProgramResult sequencer;
-    std::thread player([&] {
-        sequencer = test::runProgram("/usr/bin/timeout", {"3", "/usr/bin/jack_midiseq", "seq", "12000", "0", "60", "6000"});
-    });
-    for (int wait = 0; wait < 50; ++wait) {
-        if (jack_connect(receiver.client, "seq:out", "trelvo:midi_in") == 0) break;
-        platform::sleepMs(20);
-    }
+    std::thread player = playMiddleC(receiver);
     const auto heard = [&](int slot) { return controller.rack().slot(slot).PeakL.load() > 0.05f; };
     for (int wait = 0; wait < 150 && !(heard(1) && heard(second)); ++wait) platform::sleepMs(20);
     player.join();

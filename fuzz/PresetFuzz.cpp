@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "diag/DiagLog.h"
 #include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
 
@@ -33,6 +34,7 @@ float getParameter(AEffect*, VstInt32 index) { return index >= 0 && index < kPar
 
 struct Stage {
     Stage() {
+        diag::theLog().switches.debugOutput = false; // a refused file is the normal case here
         effect.magic = kEffectMagic;
         effect.dispatcher = dispatcher;
         effect.setParameter = setParameter;

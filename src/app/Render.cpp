@@ -86,34 +86,45 @@ void showProgress(std::int64_t done, std::int64_t total) {
 
 } // namespace
 
-int runRender(const CommandLine& command) {
+struct RenderJob::State {
+    media::MidiFileContents midiFile;
+    media::AudioFileData input;
+    std::unique_ptr<Session> session;
+    audio::OfflineDriver* offline = nullptr;
+    RenderMidiInput* midiInput = nullptr;
+    int first = -1;
+    std::vector<float> left, right;
+};
+
+RenderJob::RenderJob(const CommandLine& commandLine) : command(commandLine), state(std::make_unique<State>()) {}
+
+RenderJob::~RenderJob() = default;
+
+int RenderJob::prepare() {
     if (!platform::isRegularFile(command.file)) return failure("cannot read " + command.file);
     if (!folderIsWritable(command.out)) return failure("cannot write " + command.out + ": the folder does not exist or is not writable");
-
-    media::MidiFileContents midiFile;
     std::string error;
-    if (!command.midi.empty() && !media::readMidiFile(command.midi, midiFile, error)) return failure(command.midi + ": " + error);
-    media::AudioFileData input;
+    if (!command.midi.empty() && !media::readMidiFile(command.midi, state->midiFile, error)) return failure(command.midi + ": " + error);
     if (!command.in.empty()) {
-        if (!media::readAudioFile(command.in, input, error)) return failure(error);
-        if (input.sampleRate != command.rate)
-            return failure(command.in + " has a sample rate of " + std::to_string(input.sampleRate) + " Hz, the render runs at " +
-                           std::to_string(command.rate) + " Hz");
+        if (!media::readAudioFile(command.in, state->input, error)) return failure(error);
+        if (state->input.sampleRate != command.rate)
+            return failure(command.in + " has a sample rate of " + std::to_string(state->input.sampleRate) +
+                           " Hz, the render runs at " + std::to_string(command.rate) + " Hz");
     }
 
-    Session session(false);
-    rack::RackController& controller = *session.controller;
+    state->session = std::make_unique<Session>(false);
+    rack::RackController& controller = *state->session->controller;
     // The offline driver runs every block on this thread: no block can be running while
     // the rack changes, so holding audio needs no waiting.
     controller.control().sleep = [](int) {};
-    session.startAudio("Offline", {audio::offlineDriverEntry(command.block, command.rate)});
-    auto* offline = dynamic_cast<audio::OfflineDriver*>(controller.control().host() ? controller.control().host()->openDriver() : nullptr);
-    if (offline == nullptr) return failure("the offline driver could not be started");
-    RenderMidiInput* midiInput = nullptr;
-    controller.startMidi([&midiInput](std::vector<std::string>&) {
+    state->session->startAudio("Offline", {audio::offlineDriverEntry(command.block, command.rate)});
+    audio::TASIOHost* host = controller.control().host();
+    state->offline = dynamic_cast<audio::OfflineDriver*>(host != nullptr ? host->openDriver() : nullptr);
+    if (state->offline == nullptr) return failure("the offline driver could not be started");
+    controller.startMidi([this](std::vector<std::string>&) {
         std::vector<std::unique_ptr<midi::MidiBackend>> backends;
         auto backend = std::make_unique<RenderMidiInput>();
-        midiInput = backend.get();
+        state->midiInput = backend.get();
         backends.push_back(std::move(backend));
         return backends;
     });
@@ -132,24 +143,30 @@ int runRender(const CommandLine& command) {
         if (slot.kind() == rack::SlotKind::Plugin && !slot.PlugLoaded.load())
             return failure("the plug-in " + slot.DllPath + " could not be loaded");
     }
-    const int first = firstPluginSlot(rack);
-    if ((!command.fxp.empty() || !command.fxb.empty() || !command.saveFxp.empty() || !command.saveFxb.empty()) && first < 0)
+    state->first = firstPluginSlot(rack);
+    if ((!command.fxp.empty() || !command.fxb.empty() || !command.saveFxp.empty() || !command.saveFxb.empty()) && state->first < 0)
         return failure("the rack holds no plug-in for the preset files");
-    if (!command.fxb.empty() && !rack.slot(first).LoadBank(command.fxb)) return failure("cannot load the bank " + command.fxb);
-    if (!command.fxp.empty() && !rack.slot(first).LoadPreset(command.fxp)) return failure("cannot load the preset " + command.fxp);
+    if (!command.fxb.empty() && !rack.slot(state->first).LoadBank(command.fxb)) return failure("cannot load the bank " + command.fxb);
+    if (!command.fxp.empty() && !rack.slot(state->first).LoadPreset(command.fxp)) return failure("cannot load the preset " + command.fxp);
     controller.resolveSlotRoutes();
     controller.setRunning();
+    return 0;
+}
 
+int RenderJob::render() {
+    rack::RackController& controller = *state->session->controller;
+    const media::AudioFileData& input = state->input;
     const double rate = command.rate;
     double seconds = command.seconds;
     if (seconds <= 0) {
         const double inputSeconds = static_cast<double>(input.left.size()) / rate;
-        const double longest = std::max(command.midi.empty() ? 0.0 : midiFile.lengthSeconds, inputSeconds);
+        const double longest = std::max(command.midi.empty() ? 0.0 : state->midiFile.lengthSeconds, inputSeconds);
         seconds = command.midi.empty() && command.in.empty() ? 10.0 : longest + 2.0;
     }
     const auto total = static_cast<std::int64_t>(std::llround(seconds * rate));
     const auto block = static_cast<std::int64_t>(command.block);
-    std::vector<float> left, right;
+    std::vector<float>& left = state->left;
+    std::vector<float>& right = state->right;
     left.reserve(static_cast<std::size_t>(total));
     right.reserve(static_cast<std::size_t>(total));
     std::vector<float> inLeft(static_cast<std::size_t>(block)), inRight(static_cast<std::size_t>(block));
@@ -160,13 +177,13 @@ int runRender(const CommandLine& command) {
     const bool progress = isatty(STDERR_FILENO) != 0;
     std::int64_t blocks = 0;
     for (std::int64_t position = 0; position < total; position += block, ++blocks) {
-        midiInput->feed(midiFile, nextEvent, position, position + block, rate);
+        state->midiInput->feed(state->midiFile, nextEvent, position, position + block, rate);
         for (std::int64_t f = 0; f < block; ++f) {
             const auto source = static_cast<std::size_t>(position + f);
             inLeft[static_cast<std::size_t>(f)] = source < input.left.size() ? input.left[source] : 0.0f;
             inRight[static_cast<std::size_t>(f)] = source < input.right.size() ? input.right[source] : 0.0f;
         }
-        if (!offline->runBlock({inLeft.data(), inRight.data()}, outputs) || outputs.size() < 2)
+        if (!state->offline->runBlock({inLeft.data(), inRight.data()}, outputs) || outputs.size() < 2)
             return failure("the offline driver stopped");
         const auto take = static_cast<std::size_t>(std::min(block, total - position));
         left.insert(left.end(), outputs[0].begin(), outputs[0].begin() + static_cast<std::ptrdiff_t>(take));
@@ -178,8 +195,15 @@ int runRender(const CommandLine& command) {
         showProgress(total, total);
         std::fputc('\n', stderr);
     }
-    if (!media::writeFloatWav(command.out, left, right, command.rate, error)) return failure(error);
+    return 0;
+}
 
+int RenderJob::finish() {
+    rack::RackController& controller = *state->session->controller;
+    rack::Rack& rack = controller.rack();
+    std::string error;
+    if (!media::writeFloatWav(command.out, state->left, state->right, command.rate, error)) return failure(error);
+    const int first = state->first;
     if (!command.saveFxp.empty()) rack.slot(first).SavePreset(command.saveFxp, 0);
     if (!command.saveFxb.empty()) rack.slot(first).SaveBank(command.saveFxb, false);
     if (!command.saveProject.empty() && !controller.saveProjectTo(command.saveProject))
@@ -187,6 +211,14 @@ int runRender(const CommandLine& command) {
     for (const std::string& saved : {command.saveFxp, command.saveFxb})
         if (!saved.empty() && !platform::isRegularFile(saved)) return failure("cannot save " + saved);
     return 0;
+}
+
+int runRender(const CommandLine& command) {
+    RenderJob job(command);
+    int status = job.prepare();
+    if (status == 0) status = job.render();
+    if (status == 0) status = job.finish();
+    return status;
 }
 
 } // namespace trelvo::app

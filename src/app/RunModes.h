@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "app/CommandLine.h"
 
 namespace trelvo::app {
@@ -12,5 +14,28 @@ int runHeadless(const CommandLine& command);
 /// Renders through the rack on the Offline driver into a WAV file. Exit status 0, 1 on
 /// any failure (with a message on standard error).
 int runRender(const CommandLine& command);
+
+/// The three steps of a render, for callers that time them. Each returns 0, or the exit
+/// status after a message on standard error; a step runs only after the one before it
+/// returned 0.
+class RenderJob {
+public:
+    explicit RenderJob(const CommandLine& command);
+    ~RenderJob();
+    RenderJob(const RenderJob&) = delete;
+    RenderJob& operator=(const RenderJob&) = delete;
+
+    /// Reads the input files and builds the rack around the Offline driver.
+    int prepare();
+    /// Runs every block.
+    int render();
+    /// Writes the WAV file and the files asked to be saved.
+    int finish();
+
+private:
+    struct State;
+    const CommandLine& command;
+    std::unique_ptr<State> state;
+};
 
 } // namespace trelvo::app

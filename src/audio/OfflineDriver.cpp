@@ -37,7 +37,9 @@ bool OfflineDriver::runBlock(const std::vector<const float*>& inputs, std::vecto
         platform::RealtimeScope realtime;
         BufferedDriver::runBlock(half);
     }
-    outputsOut.assign(static_cast<std::size_t>(outputs), std::vector<float>(static_cast<std::size_t>(frames), 0.0f));
+    // The caller's vectors are reused from block to block; only a change of size allocates.
+    outputsOut.resize(static_cast<std::size_t>(outputs));
+    for (std::vector<float>& output : outputsOut) output.assign(static_cast<std::size_t>(frames), 0.0f);
     for (const Channel& channel : channels)
         if (!channel.isInput) std::memcpy(outputsOut[static_cast<std::size_t>(channel.number)].data(), halfOf(channel, half), bytes);
     half ^= 1;

@@ -34,6 +34,28 @@ std::vector<std::unique_ptr<MidiBackend>> defaultBackends(std::vector<std::strin
     return found;
 }
 
+/// Reads the "device=alias" lines of an enumerated section open on `handle` and calls
+/// `open(i, alias)` for every device i of the first `count` named so; returns the lines that
+/// named no device ("device=alias"), to be written back untouched.
+template <class NameOf, class Open>
+std::vector<std::string> matchDeviceLines(persist::IniHandle& handle, int count, NameOf nameOf, Open open) {
+    std::vector<std::string> unmatched;
+    for (int line = 0; line < 100; ++line) {
+        const std::string entry = persist::IniStr(handle, "", "");
+        if (entry.empty()) break;
+        const std::size_t split = entry.find(persist::kEnumSeparator);
+        const std::string device = entry.substr(0, split), alias = entry.substr(split + 1);
+        bool matched = false;
+        for (int i = 0; i < count; ++i) {
+            if (!persist::sameName(nameOf(i), device)) continue;
+            open(i, alias);
+            matched = true;
+        }
+        if (!matched) unmatched.push_back(device + "=" + alias);
+    }
+    return unmatched;
+}
+
 } // namespace
 
 MidiLayer::MidiLayer(rack::Rack& owner, rack::AudioEngine& audioEngine, Environment environment)
@@ -103,20 +125,12 @@ void MidiLayer::openLayer() {
     numOutputs = std::clamp(outputs->count(), 1, 64);
     for (MidiOutPort& port : outPorts) port = MidiOutPort{};
     persist::OpenIni(handle, env.settingsFile, "MIDIoutputs", persist::kIniEnumerate);
-    for (int line = 0; line < 100; ++line) {
-        const std::string entry = persist::IniStr(handle, "", "");
-        if (entry.empty()) break;
-        const std::size_t split = entry.find(persist::kEnumSeparator);
-        const std::string device = entry.substr(0, split), alias = entry.substr(split + 1);
-        bool matched = false;
-        for (int i = 0; i < outputs->count() && i < numOutputs; ++i) {
-            if (!persist::sameName(outputs->name(i), device)) continue;
+    unmatchedOutputs = matchDeviceLines(
+        handle, std::min(outputs->count(), numOutputs), [this](int i) { return outputs->name(i); },
+        [this](int i, const std::string& alias) {
             openOutputPort(i, alias);
             debugLine("setMIDIout: " + std::to_string(i) + "  \"" + alias + "\", oDevIdx=" + std::to_string(i));
-            matched = true;
-        }
-        if (!matched) unmatchedOutputs.push_back(device + "=" + alias);
-    }
+        });
     readVirtualPorts(handle);
     persist::CloseIni(handle);
     assignSlotPorts();
@@ -135,19 +149,14 @@ void MidiLayer::readDeviceSections(persist::IniHandle& handle) {
         }
         return;
     }
-    for (int line = 0; line < 100; ++line) {
-        const std::string entry = persist::IniStr(handle, "", "");
-        if (entry.empty()) break;
-        const std::size_t split = entry.find(persist::kEnumSeparator);
-        const std::string device = entry.substr(0, split), alias = entry.substr(split + 1);
-        bool matched = false;
-        for (int i = 0; i < static_cast<int>(inputNames.size()) && i < table.numInputs; ++i) {
-            if (!persist::sameName(inputNames[static_cast<std::size_t>(i)], device)) continue;
-            openPort(i, alias);
-            matched = true;
-        }
-        if (!matched && !persist::sameName(device, "DefaultPort")) unmatchedInputs.push_back(device + "=" + alias);
-    }
+    unmatchedInputs = matchDeviceLines(
+        handle, std::min(static_cast<int>(inputNames.size()), table.numInputs),
+        [this](int i) { return inputNames[static_cast<std::size_t>(i)]; },
+        [this](int i, const std::string& alias) { openPort(i, alias); });
+    // "DefaultPort=" in this section names the default virtual port, not a device.
+    std::erase_if(unmatchedInputs, [](const std::string& line) {
+        return persist::sameName(line.substr(0, line.find('=')), "DefaultPort");
+    });
 }
 
 void MidiLayer::closeLayer(bool halt) {

@@ -67,6 +67,11 @@ bool SlotCommandQueue::Enqueue(SlotCommandCode code, int slot, int argument, std
     default: break;
     }
 
+    return post(code, slot, argument, value, floatValue, text, kWaitingForAudio | kWaitingForListView);
+}
+
+bool SlotCommandQueue::post(SlotCommandCode code, int slot, int argument, int value, float floatValue,
+                            std::string_view text, std::uint32_t state) noexcept {
     const int index = claim();
     if (index < 0) {
         drops.fetch_add(1, std::memory_order_relaxed);
@@ -81,33 +86,16 @@ bool SlotCommandQueue::Enqueue(SlotCommandCode code, int slot, int argument, std
     const std::size_t length = text.size() < kCommandTextCapacity - 1 ? text.size() : kCommandTextCapacity - 1;
     if (length > 0) std::memcpy(entry.text, text.data(), length);
     entry.text[length] = '\0';
-    publish(index, kWaitingForAudio | kWaitingForListView);
-    return true;
-}
-
-bool SlotCommandQueue::enqueueUnconverted(SlotCommandCode code, int slot, int argument, int value) noexcept {
-    const int index = claim();
-    if (index < 0) {
-        drops.fetch_add(1, std::memory_order_relaxed);
-        return false;
-    }
-    SlotCommand& entry = entries[static_cast<std::size_t>(index)];
-    entry.command = static_cast<std::int32_t>(code);
-    entry.slot = slot;
-    entry.argument = argument;
-    entry.wholeValue = value;
-    entry.floatValue = 0.0f;
-    entry.text[0] = '\0';
-    publish(index, kWaitingForAudio);
+    publish(index, state);
     return true;
 }
 
 bool SlotCommandQueue::EnqueueRequest(SlotCommandCode code, int slot, int argument, int value) noexcept {
-    return enqueueUnconverted(code, slot, argument, value);
+    return post(code, slot, argument, value, 0.0f, {}, kWaitingForAudio);
 }
 
 bool SlotCommandQueue::EnqueuePlain(SlotCommandCode code, int slot, int argument, int value) noexcept {
-    return enqueueUnconverted(code, slot, argument, value);
+    return post(code, slot, argument, value, 0.0f, {}, kWaitingForAudio);
 }
 
 bool SlotCommandQueue::transition(int index, std::uint32_t expected, std::uint32_t desired) noexcept {

@@ -116,7 +116,9 @@ private:
     /// Claims an entry (state 0 to kBeingFilled); -1 when the queue is full.
     int claim() noexcept;
     void publish(int index, std::uint32_t state) noexcept;
-    bool enqueueUnconverted(SlotCommandCode code, int slot, int argument, int value) noexcept;
+    /// Claims an entry, fills it and publishes it in `state`; counts a drop when the queue is full.
+    bool post(SlotCommandCode code, int slot, int argument, int value, float floatValue, std::string_view text,
+              std::uint32_t state) noexcept;
 
     std::unique_ptr<std::array<SlotCommand, kCommandQueueCapacity>> storage;
     std::array<SlotCommand, kCommandQueueCapacity>& entries;

@@ -203,13 +203,11 @@ int RenderJob::finish() {
     rack::Rack& rack = controller.rack();
     std::string error;
     if (!media::writeFloatWav(command.out, state->left, state->right, command.rate, error)) return failure(error);
-    const int first = state->first;
-    if (!command.saveFxp.empty()) rack.slot(first).SavePreset(command.saveFxp, 0);
-    if (!command.saveFxb.empty()) rack.slot(first).SaveBank(command.saveFxb, false);
+    host::TVstPlugIn* first = state->first >= 0 ? &rack.slot(state->first) : nullptr;
+    if (!command.saveFxp.empty() && !first->SavePreset(command.saveFxp, 0)) return failure("cannot save " + command.saveFxp);
+    if (!command.saveFxb.empty() && !first->SaveBank(command.saveFxb, false)) return failure("cannot save " + command.saveFxb);
     if (!command.saveProject.empty() && !controller.saveProjectTo(command.saveProject))
         return failure("cannot save the project " + command.saveProject);
-    for (const std::string& saved : {command.saveFxp, command.saveFxb})
-        if (!saved.empty() && !platform::isRegularFile(saved)) return failure("cannot save " + saved);
     return 0;
 }
 

@@ -299,12 +299,12 @@ bool TVstPlugIn::FillProgramRecord(int program, const std::string& fallbackName,
     return true;
 }
 
-void TVstPlugIn::SavePreset(const std::string& file, int mode) {
+bool TVstPlugIn::SavePreset(const std::string& file, int mode) {
     static constexpr std::string_view P = "SavePreset: ";
-    if (PVstEffect.load() == nullptr) return;
+    if (PVstEffect.load() == nullptr) return false;
     if (isReadOnly(file)) {
         diag::hookedLogError("SavePreset: Cannot save \"" + file + "\", is ReadOnly");
-        return;
+        return false;
     }
     const std::string name = mode == 2 ? baseName(file) : GetProgramName();
     if (mode != 1 && programsAreChunks()) {
@@ -312,7 +312,7 @@ void TVstPlugIn::SavePreset(const std::string& file, int mode) {
         const VstIntPtr size = GetChunk(true, data);
         if (size <= 0 || data == nullptr) {
             errorLine(P, file, " chunkSize=0");
-            return;
+            return false;
         }
         std::string content;
         putMagic(content, "CcnK");
@@ -325,23 +325,22 @@ void TVstPlugIn::SavePreset(const std::string& file, int mode) {
         putName(content, name);
         putBigEndian(content, static_cast<std::uint32_t>(size));
         content.append(static_cast<const char*>(data), static_cast<std::size_t>(size));
-        writePresetFile(P, file, content, '5');
-        return;
+        return writePresetFile(P, file, content, '5');
     }
     std::string record;
-    if (!FillProgramRecord(GetProgram(), baseName(file), record, true)) return;
+    if (!FillProgramRecord(GetProgram(), baseName(file), record, true)) return false;
     std::string named = record.substr(0, 28);
     putName(named, name);
     named += record.substr(kProgramHeader);
-    writePresetFile(P, file, named, '7');
+    return writePresetFile(P, file, named, '7');
 }
 
-void TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
+bool TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
     static constexpr std::string_view P = "SaveBank: ";
-    if (PVstEffect.load() == nullptr) return;
+    if (PVstEffect.load() == nullptr) return false;
     if (isReadOnly(file)) {
         diag::hookedLogError("SaveBank: Cannot save \"" + file + "\", is ReadOnly");
-        return;
+        return false;
     }
     const auto putBankHeader = [this](std::string& out, const char* magic, std::uint32_t byteSize) {
         putMagic(out, "CcnK");
@@ -358,14 +357,13 @@ void TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
         const VstIntPtr size = GetChunk(false, data);
         if (size <= 0 || data == nullptr) {
             errorLine(P, file, " chunkSize=0");
-            return;
+            return false;
         }
         std::string content;
         putBankHeader(content, "FBCh", static_cast<std::uint32_t>(size + 160));
         putBigEndian(content, static_cast<std::uint32_t>(size));
         content.append(static_cast<const char*>(data), static_cast<std::size_t>(size));
-        writePresetFile(P, file, content, '1');
-        return;
+        return writePresetFile(P, file, content, '1');
     }
     const int numPrograms = std::max(effectNumPrograms(), 0);
     const int numParams = std::max(effectNumParams(), 0);
@@ -380,7 +378,7 @@ void TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
     }
     SetProgram(remembered);
     // A bank that could not be filled completely is not written: it would not load back.
-    if (complete) writePresetFile(P, file, content, '3');
+    return complete && writePresetFile(P, file, content, '3');
 }
 
 } // namespace trelvo::host

@@ -119,9 +119,10 @@ public:
     bool LoadPreset(const std::string& fileName);
     /// Writes the current program. mode 0: name from the plug-in, form by the chunk flag;
     /// 1: parameter form always; 2: name from the file name, form by the chunk flag.
-    void SavePreset(const std::string& fileName, int mode);
+    /// False, with an error line, when nothing was written.
+    bool SavePreset(const std::string& fileName, int mode);
     bool LoadBank(const std::string& fileName);
-    void SaveBank(const std::string& fileName, bool forceParams);
+    bool SaveBank(const std::string& fileName, bool forceParams);
     /// One program in parameter form (56-byte header and big-endian values) into record.
     bool FillProgramRecord(int program, const std::string& fallbackName, std::string& record, bool useFallbackName);
     /// Lets a parameter-form program load into a plug-in whose programs are chunks.

@@ -141,6 +141,14 @@ TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
     }
     EXPECT_FALSE(std::filesystem::exists(folder.file("o.wav")));
     EXPECT_EQ(render({kDemo + "demo.vprj"}).exitCode, 2); // no --out
+
+    // A program file that may not be overwritten is a failure, even though a file is there.
+    writeFile(folder.file("locked.fxp"), "keep me");
+    std::filesystem::permissions(folder.file("locked.fxp"), std::filesystem::perms::owner_read);
+    const ProgramResult locked = render({TrelvoGain_PATH, "--out", folder.file("l.wav"), "--seconds", "0.1", "--save-fxp", folder.file("locked.fxp")});
+    EXPECT_EQ(locked.exitCode, 1);
+    EXPECT_THAT(locked.err, HasSubstr("cannot save " + folder.file("locked.fxp")));
+    EXPECT_EQ(readFile(folder.file("locked.fxp")), "keep me");
 }
 
 } // namespace

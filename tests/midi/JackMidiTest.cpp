@@ -6,6 +6,10 @@
 #include <mutex>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
@@ -22,7 +26,6 @@
 #include "support/EngineRunner.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
-#include "support/RunProgram.h"
 #include "support/TempFolder.h"
 
 namespace trelvo::midi {
@@ -73,15 +76,38 @@ public:
     std::atomic<float> peak{0.0f};
 };
 
-/// Debian's jack_midiseq plays middle C every quarter of a second for three seconds into
-/// Trelvo's JACK MIDI input.
-std::thread playMiddleC(Receiver& receiver) {
-    std::thread player([] { test::runProgram("/usr/bin/timeout", {"3", "/usr/bin/jack_midiseq", "seq", "12000", "0", "60", "6000"}); });
-    for (int wait = 0; wait < 50; ++wait) {
-        if (jack_connect(receiver.client, "seq:out", "trelvo:midi_in") == 0) break;
-        platform::sleepMs(20);
+/// Debian's jack_midiseq playing middle C every quarter of a second into Trelvo's JACK MIDI
+/// input until the player goes out of scope. A loaded machine may take a while to start it.
+class MiddleC {
+public:
+    explicit MiddleC(Receiver& receiver) {
+        pid = fork();
+        if (pid == 0) {
+            const int devNull = open("/dev/null", O_WRONLY);
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+            execl("/usr/bin/jack_midiseq", "jack_midiseq", "seq", "12000", "0", "60", "6000", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int wait = 0; wait < 500 && !connected; ++wait) {
+            connected = jack_connect(receiver.client, "seq:out", "trelvo:midi_in") == 0;
+            if (!connected) platform::sleepMs(20);
+        }
     }
-    return player;
+    ~MiddleC() {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    bool connected = false;
+
+private:
+    pid_t pid;
+};
+
+/// Waits up to ten seconds for the condition.
+template <class Condition>
+void waitFor(Condition condition) {
+    for (int wait = 0; wait < 500 && !condition(); ++wait) platform::sleepMs(20);
 }
 
 TEST(JackMidi, NotesFromJackMidiseqAreTransposedToTheOutputAndPlayTheSynth) {
@@ -132,9 +158,11 @@ TEST(JackMidi, NotesFromJackMidiseqAreTransposedToTheOutputAndPlayTheSynth) {
     Receiver receiver;
     ASSERT_TRUE(receiver.connect("trelvo:midi_out", "receiver:midi"));
     ASSERT_TRUE(receiver.connect("trelvo:out_1", "receiver:audio"));
-    std::thread player = playMiddleC(receiver);
-    for (int wait = 0; wait < 150 && (receiver.keys().empty() || receiver.peak.load() < 0.05f); ++wait) platform::sleepMs(20);
-    player.join();
+    {
+        MiddleC player(receiver);
+        ASSERT_TRUE(player.connected);
+        waitFor([&] { return !receiver.keys().empty() && receiver.peak.load() >= 0.05f; });
+    }
 
     EXPECT_EQ(receiver.keys(), std::set<int>{72}); // 60, transposed by TrelvoMidiFx
     EXPECT_GT(receiver.peak.load(), 0.05f);        // the synth on the same input plays
@@ -168,10 +196,12 @@ TEST(JackMidi, OnAFirstStartAKeyboardPlaysThroughMainAndASlotPortPlaysASecondSyn
     EXPECT_TRUE(log.contains("MIDI: first start: \"MAIN\" takes input \"JACK: trelvo:midi_in\""));
 
     Receiver receiver;
-    std::thread player = playMiddleC(receiver);
     const auto heard = [&](int slot) { return controller.rack().slot(slot).PeakL.load() > 0.05f; };
-    for (int wait = 0; wait < 150 && !(heard(1) && heard(second)); ++wait) platform::sleepMs(20);
-    player.join();
+    {
+        MiddleC player(receiver);
+        ASSERT_TRUE(player.connected);
+        waitFor([&] { return heard(1) && heard(second); });
+    }
     EXPECT_TRUE(heard(1)) << "the synth on DEFAULT";
     EXPECT_TRUE(heard(second)) << "the synth on the effect's slot port";
     controller.control().setAllowed(audio::kAllowedStop);

@@ -93,7 +93,8 @@ struct RenderJob::State {
     audio::OfflineDriver* offline = nullptr;
     RenderMidiInput* midiInput = nullptr;
     int first = -1;
-    std::vector<float> left, right;
+    std::int64_t frames = 0;
+    media::FloatWavWriter wav;
 };
 
 RenderJob::RenderJob(const CommandLine& commandLine) : command(commandLine), state(std::make_unique<State>()) {}
@@ -111,6 +112,19 @@ int RenderJob::prepare() {
             return failure(command.in + " has a sample rate of " + std::to_string(state->input.sampleRate) +
                            " Hz, the render runs at " + std::to_string(command.rate) + " Hz");
     }
+    double seconds = command.seconds;
+    if (seconds <= 0) {
+        const double inputSeconds = static_cast<double>(state->input.left.size()) / command.rate;
+        const double longest = std::max(command.midi.empty() ? 0.0 : state->midiFile.lengthSeconds, inputSeconds);
+        seconds = command.midi.empty() && command.in.empty() ? 10.0 : longest + 2.0;
+    }
+    const double maxSeconds = static_cast<double>(media::FloatWavWriter::kMaxFrames) / command.rate;
+    if (!(seconds <= maxSeconds))
+        return failure("the render would last " + std::to_string(std::llround(std::min(seconds, 1e15))) +
+                       " s; a WAV file holds at most " + std::to_string(static_cast<long long>(maxSeconds)) + " s at " +
+                       std::to_string(command.rate) + " Hz");
+    state->frames = std::llround(seconds * command.rate);
+    if (!state->wav.open(command.out, command.rate, error)) return failure(error);
 
     state->session = std::make_unique<Session>(false);
     rack::RackController& controller = *state->session->controller;
@@ -157,18 +171,9 @@ int RenderJob::render() {
     rack::RackController& controller = *state->session->controller;
     const media::AudioFileData& input = state->input;
     const double rate = command.rate;
-    double seconds = command.seconds;
-    if (seconds <= 0) {
-        const double inputSeconds = static_cast<double>(input.left.size()) / rate;
-        const double longest = std::max(command.midi.empty() ? 0.0 : state->midiFile.lengthSeconds, inputSeconds);
-        seconds = command.midi.empty() && command.in.empty() ? 10.0 : longest + 2.0;
-    }
-    const auto total = static_cast<std::int64_t>(std::llround(seconds * rate));
+    const std::int64_t total = state->frames;
     const auto block = static_cast<std::int64_t>(command.block);
-    std::vector<float>& left = state->left;
-    std::vector<float>& right = state->right;
-    left.reserve(static_cast<std::size_t>(total));
-    right.reserve(static_cast<std::size_t>(total));
+    std::string error;
     std::vector<float> inLeft(static_cast<std::size_t>(block)), inRight(static_cast<std::size_t>(block));
     std::vector<std::vector<float>> outputs;
     std::size_t nextEvent = 0;
@@ -186,8 +191,7 @@ int RenderJob::render() {
         if (!state->offline->runBlock({inLeft.data(), inRight.data()}, outputs) || outputs.size() < 2)
             return failure("the offline driver stopped");
         const auto take = static_cast<std::size_t>(std::min(block, total - position));
-        left.insert(left.end(), outputs[0].begin(), outputs[0].begin() + static_cast<std::ptrdiff_t>(take));
-        right.insert(right.end(), outputs[1].begin(), outputs[1].begin() + static_cast<std::ptrdiff_t>(take));
+        if (!state->wav.write(outputs[0].data(), outputs[1].data(), take, error)) return failure(error);
         if (blocks % idleEvery == 0) controller.idleTick();
         if (progress && blocks % 64 == 0) showProgress(position, total);
     }
@@ -202,7 +206,7 @@ int RenderJob::finish() {
     rack::RackController& controller = *state->session->controller;
     rack::Rack& rack = controller.rack();
     std::string error;
-    if (!media::writeFloatWav(command.out, state->left, state->right, command.rate, error)) return failure(error);
+    if (!state->wav.commit(error)) return failure(error);
     host::TVstPlugIn* first = state->first >= 0 ? &rack.slot(state->first) : nullptr;
     if (!command.saveFxp.empty() && !first->SavePreset(command.saveFxp, 0)) return failure("cannot save " + command.saveFxp);
     if (!command.saveFxb.empty() && !first->SaveBank(command.saveFxb, false)) return failure("cannot save " + command.saveFxb);

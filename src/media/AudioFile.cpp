@@ -3,38 +3,64 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace trelvo::media {
 
-bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right, int sampleRate,
-                   std::string& error) {
-    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+FloatWavWriter::~FloatWavWriter() {
+    if (file != nullptr) {
+        sf_close(file);
+        std::remove(temporary.c_str());
+    }
+}
+
+bool FloatWavWriter::open(const std::string& path, int sampleRate, std::string& error) {
+    target = path;
+    temporary = path + ".tmp-" + std::to_string(getpid());
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(temporary.c_str(), SFM_WRITE, &info);
+    file = sf_open(temporary.c_str(), SFM_WRITE, &info);
     if (file == nullptr) {
         error = "cannot write " + path + ": " + sf_strerror(nullptr);
         return false;
     }
     // The peak chunk carries a time stamp; without it equal audio gives equal files.
     sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    const std::size_t frames = std::min(left.size(), right.size());
-    std::vector<float> interleaved(2 * frames);
+    return true;
+}
+
+bool FloatWavWriter::write(const float* left, const float* right, std::size_t frames, std::string& error) {
+    interleaved.resize(2 * frames);
     for (std::size_t i = 0; i < frames; ++i) {
         interleaved[2 * i] = left[i];
         interleaved[2 * i + 1] = right[i];
     }
-    const sf_count_t written = sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames));
+    if (file != nullptr && sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames)) == static_cast<sf_count_t>(frames))
+        return true;
+    error = "cannot write " + target;
+    return false;
+}
+
+bool FloatWavWriter::commit(std::string& error) {
+    if (file == nullptr) return error = "cannot write " + target, false;
     const bool closed = sf_close(file) == 0;
-    if (written != static_cast<sf_count_t>(frames) || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    file = nullptr;
+    if (!closed || std::rename(temporary.c_str(), target.c_str()) != 0) {
         std::remove(temporary.c_str());
-        error = "cannot write " + path;
+        error = "cannot write " + target;
         return false;
     }
     return true;
+}
+
+bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right, int sampleRate,
+                   std::string& error) {
+    FloatWavWriter writer;
+    return writer.open(path, sampleRate, error) && writer.write(left.data(), right.data(), std::min(left.size(), right.size()), error) &&
+           writer.commit(error);
 }
 
 bool readAudioFile(const std::string& path, AudioFileData& data, std::string& error) {

@@ -1,12 +1,38 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+typedef struct sf_private_tag SNDFILE;
+
 namespace trelvo::media {
 
-/// Writes a 32-bit float stereo WAV file. The file appears under its name only once it was
-/// written whole; the same samples always give the same bytes (no time stamps).
+/// Writes a 32-bit float stereo WAV file block by block. The file appears under its name
+/// only once commit() succeeds; until then it is a temporary file beside it, removed when
+/// the writer goes away uncommitted. The same samples always give the same bytes (no time
+/// stamps).
+class FloatWavWriter {
+public:
+    /// The most frames a WAV file can hold (its sizes are 32-bit).
+    static constexpr std::int64_t kMaxFrames = (std::int64_t{0xFFFFFFFF} - 4096) / 8;
+
+    FloatWavWriter() = default;
+    ~FloatWavWriter();
+    FloatWavWriter(const FloatWavWriter&) = delete;
+    FloatWavWriter& operator=(const FloatWavWriter&) = delete;
+
+    bool open(const std::string& path, int sampleRate, std::string& error);
+    bool write(const float* left, const float* right, std::size_t frames, std::string& error);
+    bool commit(std::string& error);
+
+private:
+    std::string target, temporary;
+    SNDFILE* file = nullptr;
+    std::vector<float> interleaved;
+};
+
+/// Writes a whole 32-bit float stereo WAV file through FloatWavWriter.
 bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right, int sampleRate,
                    std::string& error);
 

@@ -55,11 +55,21 @@ private:
 
 } // namespace
 
+std::vector<std::unique_ptr<MidiBackend>> openMidiBackends(std::vector<std::string>& whyNot) {
+    std::vector<std::unique_ptr<MidiBackend>> found;
+    std::string reason;
+    for (auto open : {&openAlsaSequencer, &openJackMidi}) {
+        if (auto backend = open(reason))
+            found.push_back(std::move(backend));
+        else
+            whyNot.push_back(reason);
+    }
+    return found;
+}
+
 void listMidiDevices(std::vector<std::string>& inputs, std::vector<std::string>& outputs) {
-    std::string ignored;
-    std::unique_ptr<MidiBackend> found[] = {openAlsaSequencer(ignored), openJackMidi(ignored)};
-    for (const auto& backend : found) {
-        if (!backend) continue;
+    std::vector<std::string> ignored;
+    for (const auto& backend : openMidiBackends(ignored)) {
         for (const std::string& name : backend->inputNames()) inputs.push_back(name);
         for (const std::string& name : backend->outputNames()) outputs.push_back(name);
     }

@@ -60,5 +60,7 @@ void listMidiDevices(std::vector<std::string>& inputs, std::vector<std::string>&
 std::unique_ptr<MidiBackend> openAlsaSequencer(std::string& whyNot);
 /// Trelvo's own JACK MIDI ports while the JACK audio driver runs, or nothing.
 std::unique_ptr<MidiBackend> openJackMidi(std::string& whyNot);
+/// Every backend present, ALSA sequencer first; a reason for each one missing.
+std::vector<std::unique_ptr<MidiBackend>> openMidiBackends(std::vector<std::string>& whyNot);
 
 } // namespace trelvo::midi

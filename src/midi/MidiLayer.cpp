@@ -20,20 +20,6 @@ void debugLine(const std::string& line) {
     if (diag::theLog().switches.writeLog.load()) diag::hookedLog(line);
 }
 
-std::vector<std::unique_ptr<MidiBackend>> defaultBackends(std::vector<std::string>& whyNot) {
-    std::vector<std::unique_ptr<MidiBackend>> found;
-    std::string reason;
-    if (auto alsa = openAlsaSequencer(reason))
-        found.push_back(std::move(alsa));
-    else
-        whyNot.push_back(reason);
-    if (auto jack = openJackMidi(reason))
-        found.push_back(std::move(jack));
-    else
-        whyNot.push_back(reason);
-    return found;
-}
-
 /// Reads the "device=alias" lines of an enumerated section open on `handle` and calls
 /// `open(i, alias)` for every device i of the first `count` named so; returns the lines that
 /// named no device ("device=alias"), to be written back untouched.
@@ -83,7 +69,7 @@ void MidiLayer::openLayer() {
     debugLine("setMIDI(iOpen)");
     env.haltAudio();
     std::vector<std::string> whyNot;
-    backends = env.backends ? env.backends(whyNot) : defaultBackends(whyNot);
+    backends = env.backends ? env.backends(whyNot) : openMidiBackends(whyNot);
     inputs.clear();
     inputNames.clear();
     for (auto& backend : backends) {

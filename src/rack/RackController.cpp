@@ -54,18 +54,7 @@ RackController::RackController(persist::AppSettings& appSettings) : settings(app
     environment.samplesPerMs = [this] { return engineControl.samplesPerMs > 0.0f ? engineControl.samplesPerMs : 48.0f; };
     environment.audioActive = [this] { return audioEngine.allowed.load(); };
     environment.backends = [this](std::vector<std::string>& whyNot) {
-        if (midiBackends) return midiBackends(whyNot);
-        std::vector<std::unique_ptr<midi::MidiBackend>> found;
-        std::string reason;
-        if (auto alsa = midi::openAlsaSequencer(reason))
-            found.push_back(std::move(alsa));
-        else
-            whyNot.push_back(reason);
-        if (auto jack = midi::openJackMidi(reason))
-            found.push_back(std::move(jack));
-        else
-            whyNot.push_back(reason);
-        return found;
+        return midiBackends ? midiBackends(whyNot) : midi::openMidiBackends(whyNot);
     };
     midiLayer = std::make_unique<midi::MidiLayer>(racked, audioEngine, std::move(environment));
     midiLayer->defaultPortName = settings.defaultPort;

@@ -3,6 +3,7 @@
 // client of the test's own receives; a TrelvoSynth on the same input is heard.
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <mutex>
 #include <set>
 

@@ -27,10 +27,14 @@ bool isLibraryOrProfile(const std::string& file) {
 }
 
 Session::Session(bool interactiveSession) : interactive(interactiveSession) {
+    // On a first start the home folder does not exist yet; the settings, the MIDI sections
+    // and the log are written into it at exit.
+    const bool homeReady = !interactive || platform::makeDirectories(platform::trelvoHome());
     settings.readAll();
     settings.applyLogSwitches();
     if (interactive) {
         diag::theLog().start(platform::trelvoHome() + "/Trelvo.log");
+        if (!homeReady) diag::hookedLogError("cannot create the Trelvo folder " + platform::trelvoHome());
         removeClipboardFiles();
     } else {
         diag::theLog().switches.debugOutput = false;

@@ -36,6 +36,16 @@ TEST_F(HeadlessTest, RunsTheDemoOnTheDummyDriverForTheGivenTime) {
     EXPECT_THAT(readFile(home.file("Trelvo.log")), HasSubstr("ASIOinit"));
 }
 
+TEST_F(HeadlessTest, AFirstStartCreatesTheTrelvoFolderAndWritesItsFilesThere) {
+    const std::string fresh = home.file("config/Trelvo");
+    const ProgramResult result = runProgram(TRELVO_EXECUTABLE_PATH, {"--headless", "--seconds", "0.5"}, {"TRELVO_HOME=" + fresh}, 60);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(result.err, ::testing::Not(HasSubstr("ERR:")));
+    const std::string settings = readFile(fresh + "/Trelvo.ini");
+    EXPECT_THAT(settings, HasSubstr("[VST]"));
+    EXPECT_THAT(settings, HasSubstr("[vMIDIports]")); // written by the MIDI layer after the settings
+}
+
 TEST_F(HeadlessTest, StopsCleanlyOnSigtermUnderJack) {
     JackServer server;
     ASSERT_TRUE(server.running());

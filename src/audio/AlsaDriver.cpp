@@ -150,13 +150,7 @@ AsioError AlsaDriver::setSampleRate(double sampleRate) {
     return sampleRate == rate.load() ? ASE_OK : ASE_InvalidMode;
 }
 
-AsioError AlsaDriver::controlPanel() {
-    DriverSettings settings = settingsFor(driverName);
-    if (panelBufferSize > 0) settings.bufferSize = panelBufferSize;
-    if (panelSampleRate > 0.0) settings.sampleRate = panelSampleRate;
-    storeSettings(driverName, settings);
-    return ASE_OK;
-}
+AsioError AlsaDriver::controlPanel() { return storePanelChoices(); }
 
 AsioError AlsaDriver::start() {
     if (playback == nullptr) return ASE_NotPresent;

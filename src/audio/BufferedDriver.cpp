@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "audio/DriverSettings.h"
 #include "platform/Clock.h"
 
 namespace trelvo::audio {
@@ -96,6 +97,14 @@ void BufferedDriver::runBlock(int half) noexcept {
     AsioCallbacks* current = callbacks.load(std::memory_order_acquire);
     if (current != nullptr && current->bufferSwitch != nullptr) current->bufferSwitch(half, 1);
     samplePosition.fetch_add(framesPerBlock.load(std::memory_order_relaxed), std::memory_order_acq_rel);
+}
+
+AsioError BufferedDriver::storePanelChoices() {
+    DriverSettings settings = settingsFor(driverName);
+    if (panelBufferSize > 0) settings.bufferSize = panelBufferSize;
+    if (panelSampleRate > 0.0) settings.sampleRate = panelSampleRate;
+    storeSettings(driverName, settings);
+    return ASE_OK;
 }
 
 } // namespace trelvo::audio

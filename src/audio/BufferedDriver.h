@@ -40,6 +40,9 @@ protected:
         std::vector<unsigned char> halves[2];
     };
 
+    /// Stores the block size and rate chosen in the control panel as this driver's settings,
+    /// for a driver whose device takes them when it is opened again.
+    AsioError storePanelChoices();
     /// One block: the callback for half index, then the position moves on.
     /// Thread: the driver's audio thread.
     void runBlock(int half) noexcept;

@@ -29,13 +29,7 @@ AsioError DummyDriver::stop() {
     return ASE_OK;
 }
 
-AsioError DummyDriver::controlPanel() {
-    DriverSettings settings = settingsFor(driverName);
-    if (panelBufferSize > 0) settings.bufferSize = panelBufferSize;
-    if (panelSampleRate > 0.0) settings.sampleRate = panelSampleRate;
-    storeSettings(driverName, settings);
-    return ASE_OK;
-}
+AsioError DummyDriver::controlPanel() { return storePanelChoices(); }
 
 void DummyDriver::run() {
     enterAudioThread();

@@ -14,6 +14,8 @@ packages=(
   libsndfile1-dev
   # third-party plug-ins used by the integration tests
   dpf-plugins-vst
+  # wide (64-channel) plug-ins for the tests of plug-ins with many channels
+  iem-plugin-suite-vst
 )
 
 missing=()

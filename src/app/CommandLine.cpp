@@ -66,6 +66,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             if (!valueOf(i, result.file)) return usageError("--render needs a project or plug-in library");
         } else if (argument == "--driver") {
             if (!valueOf(i, result.driver)) return usageError("--driver needs a driver name");
+        } else if (argument == "--play") {
+            result.play = true;
         } else if (argument == "--seconds") {
             if (!valueOf(i, value) || !positiveNumber(value, result.seconds)) return usageError("--seconds needs a positive number");
         } else if (argument == "--rate" || argument == "--block") {
@@ -102,16 +104,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (!renderOnly.empty()) return usageError(renderOnly.front() + " belongs to --render");
     if (headless && result.mode == CommandLine::Mode::Run) result.mode = CommandLine::Mode::Headless;
     if (result.mode != CommandLine::Mode::Run && result.mode != CommandLine::Mode::Headless &&
-        (!result.driver.empty() || result.seconds > 0))
-        return usageError("--driver and --seconds belong to running the rack");
+        (!result.driver.empty() || result.seconds > 0 || result.play))
+        return usageError("--driver, --seconds and --play belong to running the rack");
     return result;
 }
 
 std::string usageText() {
     return "usage: trelvo [FILE]\n"
-           "       trelvo --headless [FILE] [--driver NAME] [--seconds N]\n"
+           "       trelvo --headless [FILE] [--driver NAME] [--seconds N] [--play]\n"
            "       trelvo --render FILE --out OUT.wav [--midi IN.mid] [--in IN.wav] [--seconds N]\n"
-           "              [--rate R] [--block B] [--fxp P] [--fxb B]\n"
+           "              [--rate R] [--block B] [--fxp P] [--fxb B] [--play]\n"
            "              [--save-fxp P] [--save-fxb B] [--save-project P]\n"
            "       trelvo --info LIBRARY     print a plug-in's facts\n"
            "       trelvo --list-drivers     list the audio drivers present\n"
@@ -121,7 +123,10 @@ std::string usageText() {
            "FILE is a project (.vprj), a plug-in library (.so) or a plug-in profile (.vprf).\n"
            "Without a window the rack runs headless until SIGINT or SIGTERM (or N seconds).\n"
            "--render runs the rack offline at rate R (48000) and block size B (256) and writes\n"
-           "a 32-bit float stereo WAV file.\n";
+           "a 32-bit float stereo WAV file. It exits with 1 when a plug-in faulted while\n"
+           "processing (the file is still written, with that plug-in passed by from the fault on).\n"
+           "--play starts the transport at the beginning, so that tempo-synced plug-ins see a\n"
+           "running song position.\n";
 }
 
 } // namespace trelvo::app

@@ -15,6 +15,7 @@ struct CommandLine {
     // ---- Running without a window ----
     std::string driver;   ///< --driver: a driver by name instead of the settings' one
     double seconds = -1;  ///< --seconds: how long to run or render; negative: the default
+    bool play = false;    ///< --play: the transport plays from the start
 
     // ---- Rendering ----
     std::string out, midi, in;

@@ -5,6 +5,7 @@
 #include "app/Session.h"
 #include "diag/DiagLog.h"
 #include "platform/Clock.h"
+#include "rack/PlugInFaults.h"
 
 namespace trelvo::app {
 
@@ -31,6 +32,7 @@ int runHeadless(const CommandLine& command) {
     const bool opened = session.openStartFile(command.file);
     if (!opened) std::fprintf(stderr, "trelvo: cannot open %s; running a new rack\n", command.file.c_str());
     controller.setRunning();
+    if (command.play) controller.rack().transport().request(rack::TransportRequest::Play);
     std::fprintf(stderr, "trelvo: running headless on %s with %d slots (%s); stop with Ctrl+C\n", driver.c_str(),
                  controller.rack().numSlots(), controller.projectName.c_str());
 
@@ -40,6 +42,8 @@ int runHeadless(const CommandLine& command) {
     while (gStopRequested == 0 && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
         platform::sleepMs(static_cast<unsigned>(controller.idlePeriodMs()));
         controller.idleTick();
+        for (const std::string& fault : rack::takePlugInFaults(controller.rack()))
+            std::fprintf(stderr, "trelvo: %s\n", fault.c_str());
         if (platform::tickCountMs() - lastReport >= 3000) {
             lastReport = platform::tickCountMs();
             std::fprintf(stderr, "trelvo:%s |%s\n", controller.stateLabel1.c_str(), controller.stateLabel2.c_str());

@@ -13,6 +13,7 @@
 #include "media/MidiFile.h"
 #include "midi/MidiBackend.h"
 #include "platform/TrelvoHome.h"
+#include "rack/PlugInFaults.h"
 
 namespace trelvo::app {
 
@@ -164,6 +165,8 @@ int RenderJob::prepare() {
     if (!command.fxp.empty() && !rack.slot(state->first).LoadPreset(command.fxp)) return failure("cannot load the preset " + command.fxp);
     controller.resolveSlotRoutes();
     controller.setRunning();
+    // After setRunning: starting audio resets the transport to stopped.
+    if (command.play) rack.transport().request(trelvo::rack::TransportRequest::Play);
     return 0;
 }
 
@@ -212,6 +215,13 @@ int RenderJob::finish() {
     if (!command.saveFxb.empty() && !first->SaveBank(command.saveFxb, false)) return failure("cannot save " + command.saveFxb);
     if (!command.saveProject.empty() && !controller.saveProjectTo(command.saveProject))
         return failure("cannot save the project " + command.saveProject);
+    // A plug-in that faulted was passed by from then on: the file holds what was heard, but
+    // not what was asked for.
+    const std::vector<std::string> faults = trelvo::rack::takePlugInFaults(rack);
+    for (const std::string& fault : faults) std::fprintf(stderr, "trelvo: %s\n", fault.c_str());
+    if (!faults.empty())
+        return failure(command.out + " was written, but " + (faults.size() == 1 ? "a plug-in" : "plug-ins") +
+                       " faulted while rendering");
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "host/TVstPlugIn.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -70,16 +71,24 @@ std::string TVstPlugIn::programText(int program) {
 
 // ---- Guarded calls ----
 
-bool TVstPlugIn::callPlugIn(void (*fn)(void*), void* context, std::string_view what) noexcept {
+bool TVstPlugIn::callPlugIn(void (*fn)(void*), void* context, std::string_view what,
+                            bool quarantineOnException) noexcept {
     if (Quarantined.load(std::memory_order_acquire)) return false;
     platform::maskFloatingPointExceptions();
     platform::FaultReport report;
     if (platform::runGuarded(fn, context, report)) return true;
-    if (report.kind == platform::FaultKind::Signal) quarantine(report, what);
+    if (report.kind == platform::FaultKind::Signal || quarantineOnException) quarantine(report, what);
     return false;
 }
 
 void TVstPlugIn::quarantine(const platform::FaultReport& report, std::string_view what) noexcept {
+    LineText reason;
+    reason << (report.kind == platform::FaultKind::Signal ? "" : "exception ") << report.what << " in " << what;
+    const std::string_view text = reason.view();
+    const std::size_t length = std::min(text.size(), sizeof quarantineText - 1);
+    std::memcpy(quarantineText, text.data(), length);
+    quarantineText[length] = '\0';
+    refusalReported.store(false, std::memory_order_relaxed);
     Quarantined.store(true, std::memory_order_release);
     LineText line;
     line << "quarantined slot " << SlotIdx << " " << '"' << SlotName << '"' << ": " << report.what << " in " << what
@@ -87,11 +96,19 @@ void TVstPlugIn::quarantine(const platform::FaultReport& report, std::string_vie
     errorLine(line.view());
 }
 
+std::string TVstPlugIn::quarantineReason() const {
+    if (!isQuarantined()) return {};
+    return quarantineText;
+}
+
 VstIntPtr TVstPlugIn::Dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, double opt) noexcept {
     AEffect* effect = PVstEffect.load(std::memory_order_acquire);
     const std::uint32_t tick = host.idleTick.load(std::memory_order_relaxed);
     if (kind() != rack::SlotKind::Plugin || !PlugLoaded.load(std::memory_order_acquire) || effect == nullptr ||
         isQuarantined()) {
+        // A quarantined slot is refused on every call (the MIDI delivery of every block among
+        // them): one line says so, the rest would bury the log.
+        if (isQuarantined() && refusalReported.exchange(true, std::memory_order_relaxed)) return kDispatchRefused;
         LineText line;
         line << tick << ":.dispatchTo " << '"' << EffectName << '"' << ", " << opcode << ":" << opcode << ":eff"
              << effOpcodeBaseName(opcode);
@@ -210,14 +227,14 @@ bool TVstPlugIn::Process(float** inputs, float** outputs, int sampleFrames) noex
     AEffect* effect = PVstEffect.load(std::memory_order_acquire);
     if (effect == nullptr || effect->process == nullptr) return true;
     ProcessCall call{effect, effect->process, inputs, outputs, sampleFrames};
-    return callPlugIn(&runProcess, &call, "process");
+    return callPlugIn(&runProcess, &call, "process", true);
 }
 
 bool TVstPlugIn::ProcessReplacing(float** inputs, float** outputs, int sampleFrames) noexcept {
     AEffect* effect = PVstEffect.load(std::memory_order_acquire);
     if (effect == nullptr || effect->processReplacing == nullptr) return true;
     ProcessCall call{effect, effect->processReplacing, inputs, outputs, sampleFrames};
-    return callPlugIn(&runProcess, &call, "processReplacing");
+    return callPlugIn(&runProcess, &call, "processReplacing", true);
 }
 
 // ---- Loading ----
@@ -253,6 +270,7 @@ bool TVstPlugIn::enterMain(const char* entryName) {
 bool TVstPlugIn::Load() {
     debugLine("Load: " + quoted(DllPath));
     Quarantined.store(false, std::memory_order_release);
+    quarantineAnnounced = false;
     if (!platform::fileExists(DllPath)) {
         unloadWithReason("File does not exist");
         return false;
@@ -348,6 +366,7 @@ void TVstPlugIn::Open() {
     PlugLoaded = true;
     numInputs = effect->numInputs;
     numOutputs = effect->numOutputs;
+    tooWideReported.store(false, std::memory_order_relaxed);
     isMidiPlugin = isMidiPlugin || (numInputs <= 0 && numOutputs <= 0);
 
     debugLine("effOpen: " + quoted(DllPath));

@@ -142,6 +142,9 @@ public:
     VstInt32 effectVersion() const noexcept;
     int effectInitialDelay() const noexcept;
     bool isQuarantined() const noexcept { return Quarantined.load(std::memory_order_acquire); }
+    /// Why the slot was quarantined ("SIGSEGV in processReplacing"); empty while it is not.
+    /// Thread: any.
+    std::string quarantineReason() const;
 
     /// "007" for 7, "042" for 42, "123" for 123, "00-1" for -1.
     static std::string programText(int program);
@@ -164,6 +167,8 @@ public:
     /// The last effMainsChanged sent was 1 (resumed).
     bool mainsOn = false;
     std::atomic<bool> Quarantined{false};
+    /// The user was told about the quarantine (user-interface thread).
+    bool quarantineAnnounced = false;
     bool CanBypass = false;
     bool CanReceiveMidi = false;
     bool NoResize = false;
@@ -234,8 +239,11 @@ public:
 
 protected:
     /// Runs a call into the plug-in with exceptions masked and under the guard. On a
-    /// hardware fault the slot is quarantined; what names the call in the error line.
-    bool callPlugIn(void (*fn)(void*), void* context, std::string_view what) noexcept;
+    /// hardware fault the slot is quarantined, and on an exception too when
+    /// quarantineOnException is set (processing: a plug-in that threw out of its process
+    /// call has left its state half-updated); what names the call in the error line.
+    bool callPlugIn(void (*fn)(void*), void* context, std::string_view what,
+                    bool quarantineOnException = false) noexcept;
 
 private:
     void unloadWithReason(std::string_view reason);
@@ -245,6 +253,10 @@ private:
     bool enterMain(const char* entryName);
 
     bool dittoWritten = false;
+    /// Written before Quarantined is set, read after it was seen set.
+    char quarantineText[200] = {};
+    /// The refused-call error line was written once for this quarantine.
+    std::atomic<bool> refusalReported{false};
 };
 
 } // namespace trelvo::host

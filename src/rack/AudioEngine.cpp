@@ -67,7 +67,7 @@ void addInto(float* target, const float* source, int frames) noexcept {
 
 AudioEngine::AudioEngine(Rack& owner, EngineHooks* engineHooks)
     : rack(owner), hooks(engineHooks != nullptr ? engineHooks : &noHooks),
-      worker([this](int head) { processStrip(head); }) {}
+      worker([this](int head) { processStrip(head, *workerPins); }) {}
 
 AudioEngine::~AudioEngine() = default;
 
@@ -76,12 +76,16 @@ AudioEngine::~AudioEngine() = default;
 void AudioEngine::allocateBuffers(int blockSize) {
     if (blockSize < 1) return;
     if (buffersReady.load()) releaseBuffers();
+    int width = kStripChannels;
     for (int i = 0; i < rack.numSlots(); ++i) {
         TVstPlugIn& slot = rack.slot(i);
         if (slot.IsMixer && !slot.buffers) slot.buffers = std::make_unique<StripBuffers>(blockSize);
+        if (slot.PlugLoaded.load())
+            width = std::max({width, std::min<int>(slot.numInputs, kMaxPlugInChannels),
+                              std::min<int>(slot.numOutputs, kMaxPlugInChannels)});
     }
-    scratchIn = std::make_unique<ChannelArray>(blockSize);
-    scratchOut = std::make_unique<ChannelArray>(blockSize);
+    callerPins = std::make_unique<PlugInPins>(blockSize, width);
+    workerPins = std::make_unique<PlugInPins>(blockSize, width);
     inputPair = std::make_unique<ChannelArray>(blockSize);
     capacity = blockSize;
     buffersReady.store(true, std::memory_order_release);
@@ -90,8 +94,8 @@ void AudioEngine::allocateBuffers(int blockSize) {
 void AudioEngine::releaseBuffers() {
     buffersReady.store(false, std::memory_order_release);
     for (int i = 0; i < kMaxSlots; ++i) rack.slot(i).buffers.reset();
-    scratchIn.reset();
-    scratchOut.reset();
+    callerPins.reset();
+    workerPins.reset();
     inputPair.reset();
     capacity = 0;
 }
@@ -141,10 +145,6 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
 
         rack.commands().applyPending([this](SlotCommand& command) { applyCommand(command); });
 
-        if (scratchIn) {
-            zeroChannels(scratchIn->channels(), 2, frames);
-            zeroChannels(scratchOut->channels(), 2, frames);
-        }
         for (int c = 0; c < 2; ++c) {
             float* target = inputPair->channel(c);
             const float* source = c < block.numInputs && block.inputs != nullptr ? block.inputs[c] : nullptr;
@@ -207,7 +207,7 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
             if (outputBus >= 0) {
                 TVstPlugIn& output = rack.slot(outputBus);
                 sumChannelsInto(*output.buffers);
-                processStrip(outputBus);
+                processStrip(outputBus, *callerPins);
                 const float volume = outputVolume.load(std::memory_order_relaxed);
                 for (int c = 0; c < 2 && c < block.numOutputs; ++c) {
                     float* driver = block.outputs[c];
@@ -310,11 +310,12 @@ void AudioEngine::runList(const std::array<int, 32>& heads, int count, std::int6
     const bool workerHasStrips = split && worker.size() > 0;
     if (workerHasStrips) worker.start();
     for (int k = 0; k < count; ++k)
-        if (rack.slot(heads[static_cast<std::size_t>(k)]).workerFlag == 0) processStrip(heads[static_cast<std::size_t>(k)]);
+        if (rack.slot(heads[static_cast<std::size_t>(k)]).workerFlag == 0)
+            processStrip(heads[static_cast<std::size_t>(k)], *callerPins);
     if (workerHasStrips) worker.wait();
 }
 
-void AudioEngine::processStrip(int headIndex) noexcept {
+void AudioEngine::processStrip(int headIndex, PlugInPins& pins) noexcept {
     const std::int64_t startTicks = platform::perfCounter();
     TVstPlugIn& head = rack.slot(headIndex);
     StripBuffers& buffers = *head.buffers;
@@ -349,7 +350,7 @@ void AudioEngine::processStrip(int headIndex) noexcept {
     const bool headSilenced = offOrBypassed(head) && head.smoothed.on == 0.0f;
     if (!headSilenced) {
         int pluginsRun = -1;
-        if (!runChain(headIndex, pluginsRun)) {
+        if (!runChain(headIndex, pluginsRun, pins)) {
             diag::LineText line;
             line << "-proc " << headIndex;
             diag::hookedLogError(line.view());
@@ -370,29 +371,44 @@ void AudioEngine::processStrip(int headIndex) noexcept {
     updateStripTiming(head, platform::perfCounter() - startTicks);
 }
 
-bool AudioEngine::runChain(int headIndex, int& pluginsRun) noexcept {
+bool AudioEngine::runChain(int headIndex, int& pluginsRun, PlugInPins& pins) noexcept {
     TVstPlugIn& head = rack.slot(headIndex);
     const int n = rack.numSlots();
     bool failed = false;
     for (int j = headIndex + 1; j < n && !failed; ++j) {
         TVstPlugIn& slot = rack.slot(j);
         if (slot.IsMixer) break;
-        processPlugInSlot(head, slot, pluginsRun, failed);
+        processPlugInSlot(head, slot, pluginsRun, failed, pins);
     }
     return !failed;
 }
 
-void AudioEngine::processPlugInSlot(TVstPlugIn& head, TVstPlugIn& slot, int& pluginsRun, bool& failed) noexcept {
-    StripBuffers& buffers = *head.buffers;
-    const bool loaded = slot.PlugLoaded.load(std::memory_order_acquire) && slot.hasEffect() && !slot.isQuarantined();
+bool AudioEngine::fitsPins(TVstPlugIn& slot, const PlugInPins& pins) noexcept {
+    if (slot.numInputs <= pins.width() && slot.numOutputs <= pins.width()) return true;
+    if (!slot.tooWideReported.exchange(true, std::memory_order_relaxed)) {
+        diag::LineText line;
+        line << "slot " << slot.SlotIdx << " \"" << slot.SlotName << "\" declares " << slot.numInputs << " inputs and "
+             << slot.numOutputs << " outputs, more than " << pins.width() << "; it is passed by";
+        diag::hookedLogError(line.view());
+    }
+    return false;
+}
 
-    // a. MIDI first; a MIDI plug-in runs here on the scratch pair.
+void AudioEngine::processPlugInSlot(TVstPlugIn& head, TVstPlugIn& slot, int& pluginsRun, bool& failed,
+                                    PlugInPins& pins) noexcept {
+    StripBuffers& buffers = *head.buffers;
+    const bool loaded = slot.PlugLoaded.load(std::memory_order_acquire) && slot.hasEffect() && !slot.isQuarantined() &&
+                        fitsPins(slot, pins);
+
+    // a. MIDI first; a MIDI plug-in runs here on silence and scratch memory.
     if (hooks->midiInputOpen()) {
         hooks->deliverMidi(slot);
-        if (loaded && slot.isMidiPlugin && scratchIn) {
+        if (loaded && slot.isMidiPlugin) {
+            pins.prepare(nullptr, nullptr, nullptr, nullptr, slot.numInputs, frames);
+            if (!slot.canReplacing()) pins.zeroOutputs(slot.numOutputs, frames);
             const bool ok = slot.canReplacing()
-                                ? slot.ProcessReplacing(scratchIn->channels(), scratchOut->channels(), frames)
-                                : slot.Process(scratchIn->channels(), scratchOut->channels(), frames);
+                                ? slot.ProcessReplacing(pins.inputPointers(), pins.outputPointers(), frames)
+                                : slot.Process(pins.inputPointers(), pins.outputPointers(), frames);
             slot.Processed = true;
             if (!ok) {
                 failed = true;
@@ -421,19 +437,22 @@ void AudioEngine::processPlugInSlot(TVstPlugIn& head, TVstPlugIn& slot, int& plu
 
     // d. Run the plug-in.
     if (!slot.Processed) {
+        pins.prepare(inL, inR, outL, outR, slot.numInputs, frames);
         bool ok;
         if (slot.canReplacing()) {
-            ok = slot.ProcessReplacing(buffers.input->channels(), buffers.output->channels(), frames);
+            ok = slot.ProcessReplacing(pins.inputPointers(), pins.outputPointers(), frames);
         } else {
             // The accumulating form adds to its outputs, which must start silent.
-            zeroChannels(buffers.output->channels(), std::clamp(slot.numOutputs, 2, kBufferChannels), frames);
-            ok = slot.Process(buffers.input->channels(), buffers.output->channels(), frames);
+            pins.zeroOutputs(slot.numOutputs, frames);
+            ok = slot.Process(pins.inputPointers(), pins.outputPointers(), frames);
         }
         slot.Processed = true;
         if (!ok) {
             failed = true;
             return;
         }
+        // A plug-in with one output feeds both sides of the strip.
+        if (slot.numOutputs == 1) std::memcpy(outR, outL, sizeof(float) * static_cast<std::size_t>(frames));
     }
 
     // e. Mix wet and dry, pan, and cross-fade to the unprocessed signal while the slot is

@@ -70,12 +70,13 @@ public:
     /// One block. Thread: the driver's audio thread.
     void bufferSwitch(const DriverBlock& block) noexcept;
 
-    /// Gives every mixer slot among 0..N-1 its strip buffers, creates the scratch pair and
-    /// sizes the input pair, then sets buffers ready. The engine-control operations call
+    /// Gives every mixer slot among 0..N-1 its strip buffers, sizes the channel pointers lent
+    /// to plug-ins to the widest plug-in loaded and the input pair to the block, then sets
+    /// buffers ready. The engine-control operations call
     /// it; audio must be held. Thread: user interface.
     void allocateBuffers(int blockSize);
-    /// Clears buffers ready and releases every strip buffer, the scratch pair and the input
-    /// pair. Thread: user interface, audio held.
+    /// Clears buffers ready and releases every strip buffer, the plug-in channel pointers and
+    /// the input pair. Thread: user interface, audio held.
     void releaseBuffers();
     /// The block size the buffers were made for (0 without buffers).
     int bufferCapacity() const noexcept { return capacity; }
@@ -109,9 +110,12 @@ private:
     void applyCommand(SlotCommand& command) noexcept;
     void recomputeSolo() noexcept;
     void runList(const std::array<int, 32>& heads, int count, std::int64_t costSum, bool split) noexcept;
-    void processStrip(int head) noexcept;
-    bool runChain(int head, int& pluginsRun) noexcept;
-    void processPlugInSlot(host::TVstPlugIn& headSlot, host::TVstPlugIn& slot, int& pluginsRun, bool& failed) noexcept;
+    void processStrip(int head, PlugInPins& pins) noexcept;
+    bool runChain(int head, int& pluginsRun, PlugInPins& pins) noexcept;
+    void processPlugInSlot(host::TVstPlugIn& headSlot, host::TVstPlugIn& slot, int& pluginsRun, bool& failed,
+                           PlugInPins& pins) noexcept;
+    /// False (and one error line) for a plug-in declaring more channels than the pins hold.
+    bool fitsPins(host::TVstPlugIn& slot, const PlugInPins& pins) noexcept;
     void mixHead(host::TVstPlugIn& headSlot, bool anyPluginRan) noexcept;
     void updateBlockTiming(std::int64_t elapsed) noexcept;
     static void updateStripTiming(host::TVstPlugIn& headSlot, std::int64_t elapsed) noexcept;
@@ -122,8 +126,10 @@ private:
     int capacity = 0;
     int frames = 0; ///< this block's size
     std::unique_ptr<ChannelArray> inputPair;
-    std::unique_ptr<ChannelArray> scratchIn;
-    std::unique_ptr<ChannelArray> scratchOut;
+    /// Channel pointers for plug-ins: one set for the driver's thread, one for the worker,
+    /// each as wide as the widest plug-in in the rack when the buffers were made.
+    std::unique_ptr<PlugInPins> callerPins;
+    std::unique_ptr<PlugInPins> workerPins;
     TwrkThread worker;
 };
 

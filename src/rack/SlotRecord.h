@@ -132,6 +132,8 @@ public:
     std::atomic<bool> suspended{false}; ///< the engine sent effMainsChanged(0) because the slot is Off
     std::int32_t numInputs = 0;
     std::int32_t numOutputs = 0;
+    /// The engine said once that the plug-in declares more channels than it can lend.
+    std::atomic<bool> tooWideReported{false};
 
     std::atomic<std::int64_t> averageTime{0};
     std::int64_t timeSum = 0;   ///< audio thread

@@ -46,6 +46,17 @@ TEST_F(HeadlessTest, AFirstStartCreatesTheTrelvoFolderAndWritesItsFilesThere) {
     EXPECT_THAT(settings, HasSubstr("[vMIDIports]")); // written by the MIDI layer after the settings
 }
 
+// Guards the fault where a plug-in's fault went unsaid until the log was read at exit.
+TEST_F(HeadlessTest, APlugInFaultIsSaidWhenItHappensAndOnce) {
+    const ProgramResult result = run({TrelvoFaulty_CrashInProcess_PATH, "--driver", "Dummy", "--seconds", "2"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string fault = "(" + std::string(TrelvoFaulty_CrashInProcess_PATH) + ") faulted: SIGSEGV";
+    const std::size_t said = result.err.find(fault);
+    ASSERT_NE(said, std::string::npos) << result.err;
+    EXPECT_LT(said, result.err.find("trelvo: stopping")) << "said while running, not at shut-down";
+    EXPECT_EQ(result.err.find(fault, said + 1), std::string::npos) << "said once";
+}
+
 TEST_F(HeadlessTest, StopsCleanlyOnSigtermUnderJack) {
     JackServer server;
     ASSERT_TRUE(server.running());

@@ -9,6 +9,7 @@
 #include "TestPaths.h"
 #include "media/AudioFile.h"
 #include "support/RunProgram.h"
+#include "support/ThirdPartyPlugins.h"
 #include "support/TempFolder.h"
 
 namespace trelvo::test {
@@ -115,6 +116,62 @@ TEST_F(RenderTest, AThirdPartyEqualiserCutsTheLowsWhenAskedTo) {
     const double cut = rms(read(folder.file("cut.wav")).left, 9600);
     EXPECT_GT(flat, 0.1);
     EXPECT_LT(cut, flat / 2); // the low band at its minimum takes 80 Hz down by more than 6 dB
+}
+
+// Guards the fault where a plug-in that faulted was quarantined in silence and the render
+// still ended with 0.
+TEST_F(RenderTest, APlugInThatFaultsEndsTheRenderWithOneAndSaysWhichButTheFileIsWritten) {
+    const std::string input = sine(440.0, 0.25f, 0.5);
+    const ProgramResult result = render({TrelvoFaulty_CrashInProcess_PATH, "--in", input, "--out", folder.file("f.wav")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.err, HasSubstr("slot 2 "));
+    EXPECT_THAT(result.err, HasSubstr("(" + std::string(TrelvoFaulty_CrashInProcess_PATH) + ") faulted: SIGSEGV"));
+    EXPECT_THAT(result.err, HasSubstr(folder.file("f.wav") + " was written, but a plug-in faulted while rendering"));
+    // The faulting plug-in lost its first block, then was passed by: the input plays.
+    const media::AudioFileData out = read(folder.file("f.wav"));
+    const media::AudioFileData in = read(input);
+    ASSERT_GE(out.left.size(), in.left.size());
+    for (std::size_t i = 4800; i < in.left.size(); i += 101) ASSERT_NEAR(out.left[i], in.left[i], 1e-6f) << i;
+}
+
+// Guards the fault where plug-ins with more than 32 channels read past the pointers they
+// were lent, faulted on their first block and were passed by.
+TEST_F(RenderTest, WidePlugInsRenderTheirFirstTwoChannels) {
+    const std::string input = sine(440.0, 0.25f, 0.5);
+    std::vector<std::string> wide = widePlugins();
+    wide.insert(wide.begin(), TrelvoWide_PATH);
+    for (const std::string& library : wide) {
+        SCOPED_TRACE(library);
+        const ProgramResult result = render({library, "--in", input, "--out", folder.file("w.wav")});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_THAT(result.err, ::testing::Not(HasSubstr("faulted")));
+        media::AudioFileData out = read(folder.file("w.wav"));
+        const media::AudioFileData in = read(input);
+        ASSERT_GE(out.left.size(), in.left.size());
+        out.left.resize(in.left.size());
+        out.right.resize(in.right.size());
+        // Every one of these passes a plain stereo signal through at its defaults, within
+        // the tolerance of the equaliser's filters.
+        EXPECT_NEAR(rms(out.left, 4800), rms(in.left, 4800), 0.01);
+        EXPECT_NEAR(rms(out.right, 4800), rms(in.right, 4800), 0.01);
+    }
+}
+
+TEST_F(RenderTest, PlayStartsTheTransportAtTheBeginningForTempoSyncedPlugIns) {
+    const ProgramResult playing = render({TrelvoTransport_PATH, "--play", "--seconds", "1", "--out", folder.file("p.wav")});
+    ASSERT_EQ(playing.exitCode, 0) << playing.err;
+    const media::AudioFileData played = read(folder.file("p.wav"));
+    ASSERT_EQ(played.left.size(), 48000u);
+    // Past the volume ramps of the fresh strip (1000 samples), blocks of 256 frames at 120
+    // beats per minute: the block that starts at frame f is f / 24000 beats in.
+    EXPECT_EQ(played.left[1100], 1.0f) << "playing from the start";
+    EXPECT_NEAR(played.right[1100], 1024.0 / 24000.0 / 1000.0, 1e-9) << "counted from the beginning of the song";
+    EXPECT_NEAR(played.right[24064], 24064.0 / 24000.0 / 1000.0, 1e-9);
+    EXPECT_EQ(played.left.back(), 1.0f);
+
+    ASSERT_EQ(render({TrelvoTransport_PATH, "--seconds", "1", "--out", folder.file("s.wav")}).exitCode, 0);
+    const media::AudioFileData stopped = read(folder.file("s.wav"));
+    EXPECT_EQ(peak(stopped.left, 0.0, 1.0), 0.0f) << "without --play the transport stays stopped";
 }
 
 TEST_F(RenderTest, BadInputEndsWithAClearMessage) {

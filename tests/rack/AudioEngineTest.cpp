@@ -1,5 +1,6 @@
 #include "rack/AudioEngine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -253,13 +254,13 @@ TEST_F(AudioEngineTest, BypassUsesThePlugInsOwnBypassElseAHardOneWithPanicForCha
     EXPECT_EQ(runner.rack.slot(plain).runMode.text(), "BmsO");
 }
 
-TEST_F(AudioEngineTest, APlugInThatThrowsOrFaultsLosesItsStripForTheBlockAndTheRestPlays) {
+TEST_F(AudioEngineTest, APlugInThatThrowsOrFaultsLosesItsStripForTheBlockThenIsPassedBy) {
     runner.rack.addSlot(SlotKind::Output);
     const int healthy = runner.rack.addSlot(SlotKind::Channel);
     runner.rack.slot(healthy).InpVol.set(0);
     const int throwing = runner.rack.addSlot(SlotKind::Channel);
     runner.rack.slot(throwing).InpVol.set(0);
-    addPlugIn(runner.rack, TrelvoFaulty_ThrowInProcess_PATH, "Thrower");
+    const int thrower = addPlugIn(runner.rack, TrelvoFaulty_ThrowInProcess_PATH, "Thrower");
     const int crashing = runner.rack.addSlot(SlotKind::Channel);
     runner.rack.slot(crashing).InpVol.set(0);
     const int crasher = addPlugIn(runner.rack, TrelvoFaulty_CrashInProcess_PATH, "Crasher");
@@ -269,9 +270,13 @@ TEST_F(AudioEngineTest, APlugInThatThrowsOrFaultsLosesItsStripForTheBlockAndTheR
     EXPECT_THAT(log.errors(), ::testing::Contains("-proc " + std::to_string(throwing)));
     EXPECT_THAT(log.errors(), ::testing::Contains("-proc " + std::to_string(crashing)));
     EXPECT_TRUE(runner.rack.slot(crasher).isQuarantined());
-    // The thrower's strip stays silent; the quarantined plug-in is passed by, so its
-    // channel plays the input again, next to the healthy channel.
-    EXPECT_EQ(runner.outLeft[10], 0.25f);
+    EXPECT_TRUE(runner.rack.slot(thrower).isQuarantined());
+    // Each faulty strip lost one block, then was said once: the quarantined plug-ins are
+    // passed by, so their channels play the input again, next to the healthy channel.
+    const auto errors = log.errors();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), "-proc " + std::to_string(throwing)), 1);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), "-proc " + std::to_string(crashing)), 1);
+    EXPECT_EQ(runner.outLeft[10], 3 * 0.125f);
 }
 
 TEST_F(AudioEngineTest, TheWorkThreadGivesExactlyTheSameOutput) {

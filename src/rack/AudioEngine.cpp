@@ -384,11 +384,15 @@ bool AudioEngine::runChain(int headIndex, int& pluginsRun, PlugInPins& pins) noe
 }
 
 bool AudioEngine::fitsPins(TVstPlugIn& slot, const PlugInPins& pins) noexcept {
-    if (slot.numInputs <= pins.width() && slot.numOutputs <= pins.width()) return true;
+    // The counts as the plug-in declares them now: one that grew them after loading (it may
+    // tell the host so, or not) must not read past what the pins hold.
+    const int numIn = std::max<int>(slot.numInputs, slot.effectNumInputs());
+    const int numOut = std::max<int>(slot.numOutputs, slot.effectNumOutputs());
+    if (numIn <= pins.width() && numOut <= pins.width()) return true;
     if (!slot.tooWideReported.exchange(true, std::memory_order_relaxed)) {
         diag::LineText line;
-        line << "slot " << slot.SlotIdx << " \"" << slot.SlotName << "\" declares " << slot.numInputs << " inputs and "
-             << slot.numOutputs << " outputs, more than " << pins.width() << "; it is passed by";
+        line << "slot " << slot.SlotIdx << " \"" << slot.SlotName << "\" declares " << numIn << " inputs and " << numOut
+             << " outputs, more than " << pins.width() << "; it is passed by";
         diag::hookedLogError(line.view());
     }
     return false;
@@ -404,8 +408,8 @@ void AudioEngine::processPlugInSlot(TVstPlugIn& head, TVstPlugIn& slot, int& plu
     if (hooks->midiInputOpen()) {
         hooks->deliverMidi(slot);
         if (loaded && slot.isMidiPlugin) {
-            pins.prepare(nullptr, nullptr, nullptr, nullptr, slot.numInputs, frames);
-            if (!slot.canReplacing()) pins.zeroOutputs(slot.numOutputs, frames);
+            pins.prepare(nullptr, nullptr, nullptr, nullptr, slot.effectNumInputs(), frames);
+            if (!slot.canReplacing()) pins.zeroOutputs(slot.effectNumOutputs(), frames);
             const bool ok = slot.canReplacing()
                                 ? slot.ProcessReplacing(pins.inputPointers(), pins.outputPointers(), frames)
                                 : slot.Process(pins.inputPointers(), pins.outputPointers(), frames);
@@ -437,13 +441,13 @@ void AudioEngine::processPlugInSlot(TVstPlugIn& head, TVstPlugIn& slot, int& plu
 
     // d. Run the plug-in.
     if (!slot.Processed) {
-        pins.prepare(inL, inR, outL, outR, slot.numInputs, frames);
+        pins.prepare(inL, inR, outL, outR, slot.effectNumInputs(), frames);
         bool ok;
         if (slot.canReplacing()) {
             ok = slot.ProcessReplacing(pins.inputPointers(), pins.outputPointers(), frames);
         } else {
             // The accumulating form adds to its outputs, which must start silent.
-            pins.zeroOutputs(slot.numOutputs, frames);
+            pins.zeroOutputs(slot.effectNumOutputs(), frames);
             ok = slot.Process(pins.inputPointers(), pins.outputPointers(), frames);
         }
         slot.Processed = true;

@@ -9,22 +9,21 @@
 namespace trelvo::media {
 
 FloatWavWriter::~FloatWavWriter() {
-    if (file != nullptr) {
-        sf_close(file);
-        std::remove(temporary.c_str());
-    }
+    if (file != nullptr) sf_close(file);
+    // The replacer removes its temporary file when it goes.
 }
 
 bool FloatWavWriter::open(const std::string& path, int sampleRate, std::string& error) {
     target = path;
-    temporary = path + ".tmp-" + std::to_string(getpid());
+    if (!output.begin(path, error)) return false;
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    file = sf_open(temporary.c_str(), SFM_WRITE, &info);
+    file = sf_open_fd(output.fd(), SFM_WRITE, &info, SF_FALSE);
     if (file == nullptr) {
         error = "cannot write " + path + ": " + sf_strerror(nullptr);
+        output.abandon();
         return false;
     }
     // The peak chunk carries a time stamp; without it equal audio gives equal files.
@@ -48,12 +47,12 @@ bool FloatWavWriter::commit(std::string& error) {
     if (file == nullptr) return error = "cannot write " + target, false;
     const bool closed = sf_close(file) == 0;
     file = nullptr;
-    if (!closed || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    if (!closed) {
+        output.abandon();
         error = "cannot write " + target;
         return false;
     }
-    return true;
+    return output.commit(error);
 }
 
 bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right, int sampleRate,

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileReplacer.h"
+
 typedef struct sf_private_tag SNDFILE;
 
 namespace trelvo::media {
@@ -25,9 +27,13 @@ public:
     bool open(const std::string& path, int sampleRate, std::string& error);
     bool write(const float* left, const float* right, std::size_t frames, std::string& error);
     bool commit(std::string& error);
+    /// The file being written until commit (a temporary file beside the target, or the
+    /// target itself when it is a device or a FIFO).
+    const std::string& writePath() const noexcept { return output.writePath(); }
 
 private:
-    std::string target, temporary;
+    std::string target;
+    platform::FileReplacer output;
     SNDFILE* file = nullptr;
     std::vector<float> interleaved;
 };

@@ -1,5 +1,7 @@
 #include "platform/TrelvoHome.h"
 
+#include "platform/FileReplacer.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -22,12 +24,11 @@ std::string userHome() {
 
 std::atomic<BeforeReplaceHook> gBeforeReplace{nullptr};
 
-std::string describeErrno(const char* what, const std::string& path) {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
-}
 } // namespace
 
 void setBeforeReplaceHook(BeforeReplaceHook hook) noexcept { gBeforeReplace.store(hook); }
+
+BeforeReplaceHook beforeReplaceHook() noexcept { return gBeforeReplace.load(); }
 
 bool readWholeFile(const std::string& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -75,40 +76,8 @@ bool makeDirectories(const std::string& path) {
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = describeErrno("cannot create", temporary);
-        return false;
-    }
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            error = describeErrno("cannot write", temporary);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    const bool flushed = ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!flushed || !closed) {
-        error = describeErrno("cannot flush", temporary);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (BeforeReplaceHook hook = gBeforeReplace.load()) hook(temporary);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = describeErrno("cannot replace", path);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    FileReplacer file;
+    return file.begin(path, error) && file.write(text.data(), text.size(), error) && file.commit(error);
 }
 
 } // namespace trelvo::platform

@@ -17,15 +17,17 @@ std::string executablePath();
 /// Creates the folder and its missing parents. True when it exists afterwards.
 bool makeDirectories(const std::string& path);
 
-/// Writes text to path through a temporary file in the same folder that is renamed over
-/// the target only after every byte was written and flushed, so a failed write never
-/// leaves a truncated file behind. False with errno-style text in error on failure.
+/// Writes text to path as every save does (FileReplacer): through a temporary file renamed
+/// over the target only after every byte was written and flushed, so a failed write never
+/// leaves a truncated file behind; links followed, devices and FIFOs written into, mode and
+/// owner kept, read-only targets refused. False with the reason in error on failure.
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
 /// Called by writeFileAtomically after the temporary file is complete and before it is
 /// renamed over the target. Only tests set it (to stop a write at its most delicate moment).
 using BeforeReplaceHook = void (*)(const std::string& temporaryPath);
 void setBeforeReplaceHook(BeforeReplaceHook hook) noexcept;
+BeforeReplaceHook beforeReplaceHook() noexcept;
 
 /// A folder name with one trailing "/" (an empty name stays empty), and without it.
 std::string withTrailingSlash(const std::string& folder);

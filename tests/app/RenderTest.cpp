@@ -1,5 +1,8 @@
 // trelvo --render end to end: the demo, the project's own and third-party plug-ins, audio
 // input, and bad input, each run as the program on a fresh Trelvo home folder.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <cmath>
 #include <filesystem>
 
@@ -172,6 +175,33 @@ TEST_F(RenderTest, PlayStartsTheTransportAtTheBeginningForTempoSyncedPlugIns) {
     ASSERT_EQ(render({TrelvoTransport_PATH, "--seconds", "1", "--out", folder.file("s.wav")}).exitCode, 0);
     const media::AudioFileData stopped = read(folder.file("s.wav"));
     EXPECT_EQ(peak(stopped.left, 0.0, 1.0), 0.0f) << "without --play the transport stays stopped";
+}
+
+// Guards the faults where saving replaced devices with regular files, made private files
+// readable for all and overwrote read-only projects.
+TEST_F(RenderTest, SavingRespectsWhatIsThere) {
+    const std::string wav = folder.file("private.wav");
+    writeFile(wav, "old");
+    ASSERT_EQ(chmod(wav.c_str(), 0600), 0);
+    const std::string project = folder.file("locked.vprj");
+    writeFile(project, "[Project]\r\n");
+    ASSERT_EQ(chmod(project.c_str(), 0444), 0);
+
+    const ProgramResult result = render({TrelvoGain_PATH, "--seconds", "0.1", "--out", wav, "--save-project", project});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.err, HasSubstr("cannot save the project " + project));
+    struct stat info {};
+    ASSERT_EQ(stat(wav.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u) << "the WAV file keeps its mode";
+    EXPECT_EQ(read(wav).left.size(), 4800u);
+    EXPECT_EQ(readFile(project), "[Project]\r\n") << "the read-only project is kept";
+
+    const std::string device = folder.file("null");
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        EXPECT_EQ(render({TrelvoGain_PATH, "--seconds", "0.1", "--out", device}).exitCode, 0);
+        ASSERT_EQ(stat(device.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISCHR(info.st_mode)) << "a device stays a device";
+    }
 }
 
 TEST_F(RenderTest, BadInputEndsWithAClearMessage) {

@@ -40,6 +40,11 @@ Session::Session(bool interactiveSession) : interactive(interactiveSession) {
         diag::theLog().switches.debugOutput = false;
     }
     controller = std::make_unique<rack::RackController>(settings);
+    // Without a window, what a message box would say goes to standard error (and the log).
+    controller->showMessage = [](const std::string& text) {
+        diag::hookedLogError(text);
+        std::fprintf(stderr, "trelvo: %s\n", text.c_str());
+    };
 }
 
 Session::~Session() { shutDown(interactive); }

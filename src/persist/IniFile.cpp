@@ -304,7 +304,13 @@ bool CloseIni(IniHandle& handle) {
     if (!handle) return true;
     bool ok = true;
     IniFile& file = *handle;
-    if (file.modified && !file.lines.empty()) {
+    if (file.modified && !file.overflow.empty()) {
+        // Written back, its tail could no longer match what the table changed: a file is
+        // written only when it was read whole.
+        diag::hookedLogError("CloseIni: " + file.fileName + " has more than " + std::to_string(kMaxIniLines) +
+                             " lines and was not read whole: not written, so that none of it is lost");
+        ok = false;
+    } else if (file.modified && !file.lines.empty()) {
         std::string error;
         ok = platform::writeFileAtomically(file.fileName, file.render(), error);
         if (!ok) diag::hookedLogError("CloseIni: " + file.fileName + " not written: " + error);

@@ -31,6 +31,47 @@ std::string slotPrefix(int number, const char* separator) {
     return text + std::string(separator);
 }
 
+/// Why a file cannot be a project, or empty when it may be one: a project is a text file
+/// of at most kMaxIniLines lines with a [Project] section.
+std::string whyNotAProject(const std::string& file) {
+    std::string text;
+    if (!platform::readWholeFile(file, text)) return "cannot read " + file;
+    const std::string expected = ": a Trelvo project (.vprj) is a text file with a [Project] section";
+    if (text.empty()) return file + " is empty" + expected;
+    if (text.compare(0, 4, "MThd") == 0) return file + " is a MIDI file" + expected;
+    if (text.compare(0, 4, "RIFF") == 0) return file + " is a sound file" + expected;
+    if (text.find('\0') != std::string::npos) return file + " is not a text file" + expected;
+    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + (text.back() == '\n' ? 0 : 1);
+    if (lines > persist::kMaxIniLines)
+        return file + " has " + std::to_string(lines) + " lines, more than the " + std::to_string(persist::kMaxIniLines) +
+               " Trelvo reads: it was not opened, so that saving cannot cut it short";
+    bool hasProject = false;
+    std::size_t start = 0;
+    while (!hasProject && start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line = persist::trimmed(std::string_view(text).substr(start, end - start));
+        hasProject = line.size() >= 9 && line.front() == '[' && persist::sameName(line.substr(0, 9), "[Project]");
+        start = end + 1;
+    }
+    if (!hasProject) return file + " has no [Project] section" + expected;
+    return {};
+}
+
+/// How many slots a project names past the rack's 32 (slot numbers 33 to 99).
+int slotsBeyondTheRack(IniHandle& handle) {
+    static const char* const kKinds[] = {"OUTPUT", "GROUP", "CHANNEL", "Track", "MIDI", "PLUGIN"};
+    int beyond = 0;
+    for (int number = rack::kMaxSlots + 1; number <= 99; ++number) {
+        bool named = false;
+        for (const char* kind : kKinds)
+            for (const char* separator : {"**", "_"})
+                named = named || !IniStr(handle, slotPrefix(number, separator) + kind, "").empty();
+        if (named) ++beyond;
+    }
+    return beyond;
+}
+
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
@@ -167,6 +208,11 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
         file = withTrailingSlash(settings.projectsFolder) + platform::fileNamePart(path);
         if (!platform::isRegularFile(file)) return false;
     }
+    // Refused before anything changes: the rack that plays stays as it is.
+    if (const std::string why = whyNotAProject(file); !why.empty()) {
+        controller.showMessage(why);
+        return false;
+    }
     rack::Rack& rack = controller.rack();
     controller.loading = true;
     controller.clearRack();
@@ -201,6 +247,7 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
     controller.scenes = std::max(0, IniInt(handle, "NrOfScenes", 0));
     bool anySolo = false, anyOutput = false;
     int highestTab = 0;
+    int leftOut = slotsBeyondTheRack(handle);
     static const struct {
         const char* key;
         SlotKind kind;
@@ -225,7 +272,8 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
         if (kind == SlotKind::Free) continue;
         if (rack.findFreeSlot() < 0) {
             diag::hookedLogError("loadProject: no free slot for " + prefix + name);
-            break;
+            ++leftOut;
+            continue;
         }
         const std::string runMode = IniStr(handle, prefix + "RunMode", "");
         if (kind != SlotKind::Plugin) {
@@ -279,6 +327,9 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
         highestTab = std::max(highestTab, slot.EditorTab);
     }
     persist::CloseIni(handle);
+    if (leftOut > 0)
+        controller.showMessage("the project " + file + " holds more slots than the rack's " + std::to_string(rack::kMaxSlots) +
+                               ": " + std::to_string(leftOut) + (leftOut == 1 ? " slot was" : " slots were") + " left out");
 
     if (!anyOutput) {
         const int index = rack.addSlot(SlotKind::Output);

@@ -208,6 +208,7 @@ TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
     writeFile(folder.file("broken.mid"), "MThd nonsense");
     writeFile(folder.file("fake.so"), "not a library");
     writeFile(folder.file("noise.wav"), "RIFF garbage");
+    writeFile(folder.file("empty.vprj"), "");
     // The slowest tempo, then an end of track 2^28 ticks later: 142 years of silence.
     writeFile(folder.file("endless.mid"), std::string("MThd\0\0\0\6\0\0\0\1\0\1"
                                                       "MTrk\0\0\0\x0E\0\xFF\x51\3\xFF\xFF\xFF\xFF\xFF\xFF\x7F\xFF\x2F\0",
@@ -219,6 +220,8 @@ TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
     };
     const std::vector<Case> cases = {
         {{folder.file("missing.vprj"), "--out", folder.file("o.wav")}, "cannot read"},
+        {{folder.file("empty.vprj"), "--out", folder.file("o.wav")}, "is empty: a Trelvo project (.vprj) is a text file"},
+        {{folder.file("noise.wav"), "--out", folder.file("o.wav")}, "is a sound file: a Trelvo project"},
         {{kDemo + "demo.vprj", "--midi", folder.file("broken.mid"), "--out", folder.file("o.wav")}, "broken.mid"},
         {{kDemo + "demo.vprj", "--midi", folder.file("endless.mid"), "--out", folder.file("o.wav")}, "a WAV file holds at most 11184 s"},
         {{folder.file("fake.so"), "--out", folder.file("o.wav")}, "could not be loaded"},
@@ -232,7 +235,7 @@ TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
         EXPECT_THAT(result.err, HasSubstr(bad.message));
     }
     EXPECT_FALSE(std::filesystem::exists(folder.file("o.wav")));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 5) << "no temporary file is left behind";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 6) << "no temporary file is left behind";
     EXPECT_EQ(render({kDemo + "demo.vprj"}).exitCode, 2); // no --out
 
     // A program file that may not be overwritten is a failure, even though a file is there.

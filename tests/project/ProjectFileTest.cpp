@@ -18,6 +18,7 @@ namespace trelvo::project {
 namespace {
 
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using rack::SlotKind;
@@ -160,13 +161,64 @@ TEST_F(ProjectFileTest, SavingKeepsForeignTextAndDropsKeysOfRemovedSlots) {
     EXPECT_THAT(text, Not(HasSubstr("03_")));
 }
 
+// Guards the faults where an empty file, random bytes or a MIDI file loaded as an empty
+// rack, and where a project past the line limit loaded empty and was then saved over.
+TEST_F(ProjectFileTest, AFileThatIsNotAProjectIsRefusedWithWhatWasExpectedAndTheRackPlaysOn) {
+    controller->addSlot(SlotKind::Channel, false);
+    ASSERT_EQ(controller->rack().numSlots(), 3);
+    std::string huge = "[Project]\r\n01_OUTPUT=Out\r\n";
+    for (int i = 0; i < 10001; ++i) huge += "; filler " + std::to_string(i) + "\r\n";
+    const struct {
+        const char* name;
+        std::string text;
+        const char* why;
+    } cases[] = {
+        {"empty.vprj", "", "is empty: a Trelvo project (.vprj) is a text file with a [Project] section"},
+        {"noise.vprj", std::string("\x01\x00\xff\x7f random", 11), "is not a text file"},
+        {"song.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60", 14), "is a MIDI file"},
+        {"take.wav", "RIFF....WAVEfmt ", "is a sound file"},
+        {"notes.txt", "[Layout]\r\nMainWindowX=1\r\n", "has no [Project] section"},
+        {"huge.vprj", huge, "has 10003 lines, more than the 10000 Trelvo reads"},
+    };
+    std::vector<std::string> messages;
+    controller->showMessage = [&messages](const std::string& text) { messages.push_back(text); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages.clear();
+        test::writeFile(project(c.name), c.text);
+        EXPECT_FALSE(controller->openProject(project(c.name)));
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_THAT(messages[0], HasSubstr(project(c.name) + " "));
+        EXPECT_THAT(messages[0], HasSubstr(c.why));
+        EXPECT_EQ(controller->rack().numSlots(), 3) << "the rack that plays is left as it was";
+        EXPECT_EQ(test::readFile(project(c.name)), c.text);
+    }
+    EXPECT_NE(settings.lastProject, project("huge.vprj")) << "so a save never goes over it";
+}
+
+TEST_F(ProjectFileTest, AProjectOfFortySlotsLoadsTheFirst32AndSaysTheRestWereLeftOut) {
+    std::string text = "[Project]\r\n01_OUTPUT=Out\r\n";
+    for (int number = 2; number <= 40; ++number) {
+        char prefix[8];
+        std::snprintf(prefix, sizeof prefix, "%02d_", number);
+        text += std::string(prefix) + "MIDI=Midi " + std::to_string(number) + "\r\n";
+    }
+    test::writeFile(project(), text);
+    std::vector<std::string> messages;
+    auto back = std::make_unique<rack::RackController>(settings);
+    back->showMessage = [&messages](const std::string& message) { messages.push_back(message); };
+    ASSERT_TRUE(back->openProject(project()));
+    EXPECT_EQ(back->rack().numSlots(), 32);
+    EXPECT_EQ(back->rack().slot(31).SlotName, "Midi 32");
+    EXPECT_THAT(messages, ElementsAre(HasSubstr("holds more slots than the rack's 32: 8 slots were left out")));
+}
+
 TEST_F(ProjectFileTest, OlderAndDamagedProjectsLoadWhatCanBeLoaded) {
     std::string text = "[Layout]\r\ncurLV=9\r\ncurTab=7\r\n[Project]\r\n01_Track=Old Channel\r\n01_RunMode=bMS\r\n"
                        "01_InpVol=loud\r\n03**GROUP=Old Group\r\n03**InpVol=~\r\n02_SlotID=abc\r\n02_PLUGIN=Gain\r\n02_DLLfile=TrelvoGain.so\r\n"
                        "02_RunMode=12345\r\n02_WetVol=99\r\n02_Pan=-40\r\n02_Editor=1,2\r\n02_PresetMode=M\r\n"
                        "02_iMid1-Port=DEFAULT\r\n02_iMid1-Channels=zz\r\n02_iMid1-NVsplits=!\r\n02_MidiPgms=x,y\r\n"
                        "04_PLUGIN=No file\r\n05_Nothing=1\r\n33_CHANNEL=Beyond\r\n";
-    for (int i = 0; i < 10001; ++i) text += "; filler " + std::to_string(i) + "\r\n";
     test::writeFile(project(), text);
     auto back = reloaded(project());
     rack::Rack& rack = back->rack();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 
 #include "app/RunModes.h"
@@ -59,6 +60,10 @@ private:
     midi::MidiInputSink* sink = nullptr;
     int position = 0;
 };
+
+volatile std::sig_atomic_t gInterruptedBy = 0;
+
+extern "C" void interruptRender(int signalNumber) { gInterruptedBy = signalNumber; }
 
 int failure(const std::string& message) {
     std::fprintf(stderr, "trelvo: %s\n", message.c_str());
@@ -185,6 +190,12 @@ int RenderJob::render() {
     const bool progress = isatty(STDERR_FILENO) != 0;
     std::int64_t blocks = 0;
     for (std::int64_t position = 0; position < total; position += block, ++blocks) {
+        if (gInterruptedBy != 0) {
+            // The temporary file goes with the writer; the target was never touched.
+            if (progress) std::fputc('\n', stderr);
+            std::fprintf(stderr, "trelvo: the render was interrupted; %s was left as it was\n", command.out.c_str());
+            return 128 + gInterruptedBy;
+        }
         state->midiInput->feed(state->midiFile, nextEvent, position, position + block, rate);
         for (std::int64_t f = 0; f < block; ++f) {
             const auto source = static_cast<std::size_t>(position + f);
@@ -211,10 +222,13 @@ int RenderJob::finish() {
     std::string error;
     if (!state->wav.commit(error)) return failure(error);
     host::TVstPlugIn* first = state->first >= 0 ? &rack.slot(state->first) : nullptr;
-    if (!command.saveFxp.empty() && !first->SavePreset(command.saveFxp, 0)) return failure("cannot save " + command.saveFxp);
-    if (!command.saveFxb.empty() && !first->SaveBank(command.saveFxb, false)) return failure("cannot save " + command.saveFxb);
+    const std::string written = " (" + command.out + " was written)";
+    if (!command.saveFxp.empty() && !first->SavePreset(command.saveFxp, 0))
+        return failure("--save-fxp: cannot save " + command.saveFxp + written);
+    if (!command.saveFxb.empty() && !first->SaveBank(command.saveFxb, false))
+        return failure("--save-fxb: cannot save " + command.saveFxb + written);
     if (!command.saveProject.empty() && !controller.saveProjectTo(command.saveProject))
-        return failure("cannot save the project " + command.saveProject);
+        return failure("--save-project: cannot save the project " + command.saveProject + written);
     // A plug-in that faulted was passed by from then on: the file holds what was heard, but
     // not what was asked for.
     const std::vector<std::string> faults = trelvo::rack::takePlugInFaults(rack);
@@ -226,6 +240,13 @@ int RenderJob::finish() {
 }
 
 int runRender(const CommandLine& command) {
+    // Ctrl+C or a polite kill stops between blocks, so the temporary file can be removed.
+    gInterruptedBy = 0;
+    struct sigaction action {};
+    action.sa_handler = interruptRender;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
     RenderJob job(command);
     int status = job.prepare();
     if (status == 0) status = job.render();

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <csignal>
 #include <cmath>
 #include <filesystem>
 
@@ -189,7 +190,7 @@ TEST_F(RenderTest, SavingRespectsWhatIsThere) {
 
     const ProgramResult result = render({TrelvoGain_PATH, "--seconds", "0.1", "--out", wav, "--save-project", project});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_THAT(result.err, HasSubstr("cannot save the project " + project));
+    EXPECT_THAT(result.err, HasSubstr("--save-project: cannot save the project " + project + " (" + wav + " was written)"));
     struct stat info {};
     ASSERT_EQ(stat(wav.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u) << "the WAV file keeps its mode";
@@ -201,6 +202,21 @@ TEST_F(RenderTest, SavingRespectsWhatIsThere) {
         EXPECT_EQ(render({TrelvoGain_PATH, "--seconds", "0.1", "--out", device}).exitCode, 0);
         ASSERT_EQ(stat(device.c_str(), &info), 0);
         EXPECT_TRUE(S_ISCHR(info.st_mode)) << "a device stays a device";
+    }
+}
+
+TEST_F(RenderTest, AnInterruptedRenderLeavesTheTargetAsItWasAndNoTemporaryFile) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const std::string out = folder.file("long.wav");
+        writeFile(out, "the take from yesterday");
+        // Hours of audio: still rendering when the signal comes.
+        const ProgramResult result = runProgram(TRELVO_EXECUTABLE_PATH, {"--render", TrelvoSynth_PATH, "--seconds", "10000", "--out", out},
+                                                {"TRELVO_HOME=" + home.path()}, 120, 1500, signal);
+        EXPECT_EQ(result.exitCode, 128 + signal);
+        EXPECT_THAT(result.err, HasSubstr("the render was interrupted; " + out + " was left as it was"));
+        EXPECT_EQ(readFile(out), "the take from yesterday");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
     }
 }
 

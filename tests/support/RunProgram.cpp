@@ -15,7 +15,8 @@ extern char** environ;
 namespace trelvo::test {
 
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& arguments,
-                         const std::vector<std::string>& extraEnvironment, int timeoutSeconds, int terminateAfterMs) {
+                         const std::vector<std::string>& extraEnvironment, int timeoutSeconds, int terminateAfterMs,
+                         int terminateSignal) {
     ProgramResult result;
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
@@ -56,7 +57,7 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
             clock_gettime(CLOCK_MONOTONIC, &now);
             const long elapsedMs = (now.tv_sec - started.tv_sec) * 1000 + (now.tv_nsec - started.tv_nsec) / 1000000;
             if (elapsedMs >= terminateAfterMs) {
-                kill(child, SIGTERM);
+                kill(child, terminateSignal);
                 terminated = true;
             }
         }

@@ -176,9 +176,10 @@ std::string profileLibraryPath(const persist::AppSettings& settings, const std::
     return withTrailingSlash(persist::ExpandPath({}, folder)) + name;
 }
 
-bool readProfile(const persist::AppSettings& settings, TVstPlugIn& slot, const midi::PortResolver& resolve) {
+bool readProfile(const persist::AppSettings& settings, TVstPlugIn& slot, const midi::PortResolver& resolve,
+                 const std::string& profileFile) {
     announce(slot.DllPath);
-    const std::string file = profilePath(settings, slot.DllPath);
+    const std::string file = profileFile.empty() ? profilePath(settings, slot.DllPath) : profileFile;
     if (!platform::isRegularFile(file)) return false;
     IniHandle handle;
     persist::OpenIni(handle, file, "VST", persist::kIniRead);

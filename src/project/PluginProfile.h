@@ -26,7 +26,9 @@ std::string profilePath(const persist::AppSettings& settings, const std::string&
 std::string profileLibraryPath(const persist::AppSettings& settings, const std::string& libraryPath);
 
 /// Mode 1: reads the profile into the slot of an open plug-in. False when there is none.
-bool readProfile(const persist::AppSettings& settings, host::TVstPlugIn& slot, const midi::PortResolver& resolve);
+/// profileFile names the profile to read; empty: the library's own in the profiles folder.
+bool readProfile(const persist::AppSettings& settings, host::TVstPlugIn& slot, const midi::PortResolver& resolve,
+                 const std::string& profileFile = {});
 
 /// Mode 2 ("Save VSTprofile"): writes the slot's profile. False when it could not be written.
 bool writeProfile(const persist::AppSettings& settings, const host::TVstPlugIn& slot);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 #include "diag/DiagLog.h"
 #include "persist/IniFile.h"
@@ -70,6 +71,36 @@ int slotsBeyondTheRack(IniHandle& handle) {
         if (named) ++beyond;
     }
     return beyond;
+}
+
+std::string folderOfFile(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+/// The "DLLfile" value of a library: its file name when that name alone finds it again (in
+/// the program's folder, through its profile or in the VST folders); else, for a library
+/// inside the project's folder, "./" and its path from there, so that it moves with the
+/// project; else its whole path.
+std::string libraryKey(const rack::RackController& controller, const std::string& library, const std::string& projectFile) {
+    const std::string name = platform::fileNamePart(library);
+    if (library.empty() || library.front() != '/' || controller.resolveLibrary(name) == library) return name;
+    const std::string folder = folderOfFile(projectFile);
+    std::error_code error;
+    const std::string absolute = std::filesystem::absolute(folder, error).lexically_normal().string();
+    const std::string relative = persist::RelativePath(platform::withoutTrailingSlash(absolute), library);
+    if (relative.empty() || relative.front() == '.' || relative.front() == '/') return library;
+    return "./" + relative;
+}
+
+/// A "DLLfile" value as a path loadLibrary understands: a bare name stays bare (it is looked
+/// for), a relative form is taken against the project's folder.
+std::string libraryFromKey(const std::string& value, const std::string& projectFile) {
+    const std::string library(persist::trimmed(value));
+    const bool bare = library.find('/') == std::string::npos && library.find('\\') == std::string::npos;
+    if (bare || library.front() == '/') return library;
+    return persist::ExpandPath(folderOfFile(projectFile), library);
 }
 
 std::string upper(std::string text) {
@@ -175,7 +206,7 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
             if (!name.empty() && name[0] == '?') name.erase(0, 1);
             if (name == kTemplateLibrary || isTemplate) name = ".";
             IniStr(handle, p + key, name);
-            IniStr(handle, p + "DLLfile", isTemplate ? std::string(kTemplateLibrary) : platform::fileNamePart(slot.DllPath));
+            IniStr(handle, p + "DLLfile", isTemplate ? std::string(kTemplateLibrary) : libraryKey(controller, slot.DllPath, path));
             IniStr(handle, p + "RunMode", slot.runMode.text());
         } else {
             IniStr(handle, p + key, slot.SlotName);
@@ -297,6 +328,7 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
 
         std::string library = IniStr(handle, prefix + "DLLfile", "");
         if (library.empty()) continue;
+        if (library != kTemplateLibrary) library = libraryFromKey(library, file);
         const int index = rack.numSlots();
         const bool isTemplate = library == kTemplateLibrary;
         if (isTemplate) {

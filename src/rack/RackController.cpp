@@ -460,13 +460,7 @@ bool RackController::loadLibrary(int index, const std::string& path, const std::
         racked.assignIdentity(index, 0);
     }
 
-    // A bare file name is looked for in the program's folder, never the working folder.
-    std::string file = path.find('/') == std::string::npos ? persist::ExpandPath({}, path) : path;
-    if (!platform::isRegularFile(file)) {
-        const std::string fromProfile = profileLibraryPath(path);
-        if (!fromProfile.empty()) file = fromProfile;
-    }
-    if (!platform::isRegularFile(file)) file = findInVstFolders(platform::fileNamePart(path));
+    const std::string file = resolveLibrary(path);
 
     const std::string displayName = withoutExtension(platform::fileNamePart(path));
     slot.Kind = SlotKind::Plugin;
@@ -540,6 +534,17 @@ bool RackController::loadLibrary(int index, const std::string& path, const std::
     return loaded;
 }
 
+std::string RackController::resolveLibrary(const std::string& path) const {
+    // A bare file name is looked for in the program's folder, never the working folder.
+    std::string file = path.find('/') == std::string::npos ? persist::ExpandPath({}, path) : path;
+    if (!platform::isRegularFile(file)) {
+        const std::string fromProfile = profileLibraryPath(path);
+        if (!fromProfile.empty()) file = fromProfile;
+    }
+    if (!platform::isRegularFile(file)) file = findInVstFolders(platform::fileNamePart(path));
+    return file;
+}
+
 void RackController::restorePresetState(int index) {
     TVstPlugIn& slot = racked.slot(index);
     const std::string program = slot.CurProgramName;
@@ -557,7 +562,12 @@ std::string RackController::profileLibraryPath(const std::string& path) const {
 }
 
 bool RackController::readProfile(TVstPlugIn& slot) {
-    return project::readProfile(settings, slot, [this](const std::string& port) { return midiLayer->resolvePort(port); });
+    // A profile given on the command line describes the library it started: it is read
+    // whole, wherever it lies.
+    const bool given = !pendingProfile.empty() && !pendingLibrary.empty() &&
+                       persist::sameName(platform::fileNamePart(slot.DllPath), platform::fileNamePart(pendingLibrary));
+    return project::readProfile(settings, slot, [this](const std::string& port) { return midiLayer->resolvePort(port); },
+                                given ? pendingProfile : std::string());
 }
 
 bool RackController::savePluginProfile(int index) {
@@ -614,6 +624,7 @@ void RackController::startWithLibrary(const std::string& path) {
     if (path.size() > 5 && persist::sameName(path.substr(path.size() - 5), ".vprf")) {
         // A profile stands for the library it describes.
         profile = path;
+        pendingProfile = path;
         persist::IniHandle handle;
         persist::OpenIni(handle, profile, "VST", persist::kIniRead);
         const std::string folder(persist::trimmed(persist::IniStr(handle, "DLLpath", "")));
@@ -649,6 +660,7 @@ void RackController::startWithLibrary(const std::string& path) {
             racked.slot(1).InpVol.set(0);
     }
     pendingLibrary.clear();
+    pendingProfile.clear();
     projectName = "untitled";
 }
 

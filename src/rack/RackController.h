@@ -96,6 +96,10 @@ public:
     bool loadLibrary(int index, const std::string& path, const std::function<void(host::TVstPlugIn&)>& projectKeys);
     /// "Save VSTprofile" for a slot with an open plug-in.
     bool savePluginProfile(int index);
+    /// Where a library named in a project is found: a bare file name in the program's
+    /// folder, through its profile, or in the VST folders; other paths as they are.
+    /// Empty when it is found nowhere.
+    std::string resolveLibrary(const std::string& path) const;
 
     /// Holds audio for a structural change (the slots' virtual ports are released), and
     /// lets it go again (numbers, buffers and ports rebuilt).
@@ -131,6 +135,7 @@ public:
     bool loading = false;          ///< a project is being loaded
     int templateSlot = -1;         ///< the slot that holds (or held) "%dll.dll"
     std::string pendingLibrary;    ///< DLL template mode: the library that replaces "%dll.dll"
+    std::string pendingProfile;    ///< DLL template mode started from a profile: that profile
     bool libraryReplacedTemplate = false;
 
     // ---- Idle duties. Thread: user interface, every "IdleTime" ms ----
@@ -204,6 +209,7 @@ private:
     void updateDeviceState(const std::string& load);
     std::string findInVstFolders(const std::string& fileName) const;
     std::string profileLibraryPath(const std::string& path) const;
+
     bool readProfile(host::TVstPlugIn& slot);
     void restorePresetState(int index);
     bool holdsInstrument(const host::TVstPlugIn& slot) const;

@@ -243,6 +243,59 @@ TEST_F(ProjectFileTest, OlderAndDamagedProjectsLoadWhatCanBeLoaded) {
     EXPECT_EQ(back->layout.currentTab, 0);
 }
 
+// Guards the fault where a library from outside the VST folders was saved as a bare file
+// name that could not be found again.
+TEST_F(ProjectFileTest, ALibraryFromOutsideTheVstFoldersIsFoundAgain) {
+    test::TempFolder elsewhere;
+    fs::create_directories(home.file("plugins/mine"));
+    const std::string near = home.file("plugins/mine/TrelvoGain.so"); // beside the project
+    const std::string far = elsewhere.file("TrelvoSynth.so");         // in another tree
+    fs::copy_file(TrelvoGain_PATH, near);
+    fs::copy_file(TrelvoSynth_PATH, far);
+    const int inside = controller->loadPlugin(lib("TrelvoMidiFx.so"));
+    const int nearSlot = controller->loadPlugin(near);
+    const int farSlot = controller->loadPlugin(far);
+    ASSERT_TRUE(controller->saveProjectTo(project()));
+    const std::string text = test::readFile(project());
+    EXPECT_THAT(text, HasSubstr("_DLLfile=TrelvoMidiFx.so\r\n")) << "found by name in the VST folders: kept bare";
+    EXPECT_THAT(text, HasSubstr("_DLLfile=./plugins/mine/TrelvoGain.so\r\n"));
+    EXPECT_THAT(text, HasSubstr("_DLLfile=" + far + "\r\n"));
+
+    // From another working folder, and with the project moved along with its plug-ins.
+    fs::create_directories(home.file("moved"));
+    fs::rename(home.file("plugins"), home.file("moved/plugins"));
+    fs::rename(project(), home.file("moved/p.vprj"));
+    auto back = reloaded(home.file("moved/p.vprj"));
+    EXPECT_EQ(back->rack().slot(inside).DllPath, lib("TrelvoMidiFx.so"));
+    EXPECT_EQ(back->rack().slot(nearSlot).DllPath, home.file("moved/plugins/mine/TrelvoGain.so"));
+    EXPECT_TRUE(back->rack().slot(nearSlot).Active.load());
+    EXPECT_EQ(back->rack().slot(farSlot).DllPath, far);
+    EXPECT_TRUE(back->rack().slot(farSlot).Active.load());
+}
+
+// Guards the fault where a profile given on the command line from another folder brought
+// only its library, not its name, levels and map.
+TEST_F(ProjectFileTest, AProfileFromAnyFolderIsAppliedWhole) {
+    const int gain = controller->loadPlugin(lib("TrelvoGain.so"));
+    controller->renameSlot(gain, "Stage Gain");
+    slot(gain).DryVol.set(-7);
+    slot(gain).ParamMap = {{1, 0.0, 1.0, 0.001, "Width"}};
+    ASSERT_TRUE(controller->savePluginProfile(gain));
+    test::TempFolder downloads;
+    fs::rename(profilePath(settings, lib("TrelvoGain.so")), downloads.file("TrelvoGain.vprf"));
+
+    auto fresh = std::make_unique<rack::RackController>(settings);
+    fresh->startWithLibrary(downloads.file("TrelvoGain.vprf"));
+    const int index = fresh->rack().numSlots() - 1;
+    host::TVstPlugIn& entry = fresh->rack().slot(index);
+    ASSERT_TRUE(entry.Active.load());
+    EXPECT_EQ(entry.DllPath, lib("TrelvoGain.so"));
+    EXPECT_EQ(entry.SlotName, "Stage Gain");
+    EXPECT_EQ(entry.DryVol.getDb(), -7);
+    ASSERT_EQ(entry.ParamMap.size(), 1u);
+    EXPECT_EQ(entry.ParamMap[0].name, "Width");
+}
+
 TEST_F(ProjectFileTest, AProfileBringsAPlugInBackTheWayTheUserLeftIt) {
     const int gain = controller->loadPlugin(lib("TrelvoGain.so"));
     controller->renameSlot(gain, "Guitar Gain");

@@ -3,6 +3,7 @@
 
 #include "app/RunModes.h"
 #include "app/Session.h"
+#include "audio/DriverList.h"
 #include "diag/DiagLog.h"
 #include "platform/Clock.h"
 
@@ -23,6 +24,19 @@ int runHeadless(const CommandLine& command) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+
+    // A driver asked for by name must be there: playing on another one would surprise. This
+    // is checked before the session starts, so that nothing is written when it is not.
+    if (!command.driver.empty()) {
+        const std::vector<audio::DriverEntry> drivers = audio::listDrivers();
+        if (presentDriver(drivers, command.driver).empty()) {
+            std::string names;
+            for (const audio::DriverEntry& entry : drivers) names += (names.empty() ? "" : ", ") + entry.name;
+            std::fprintf(stderr, "trelvo: the audio driver \"%s\" is not present; the drivers present are: %s\n",
+                         command.driver.c_str(), names.c_str());
+            return 1;
+        }
+    }
 
     Session session(true);
     rack::RackController& controller = *session.controller;

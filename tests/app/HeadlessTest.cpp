@@ -57,5 +57,15 @@ TEST_F(HeadlessTest, StopsCleanlyOnSigtermUnderJack) {
     EXPECT_THAT(readFile(home.file("Trelvo.log")), HasSubstr("closing log"));
 }
 
+TEST_F(HeadlessTest, ADriverNamedButNotPresentIsAnErrorThatListsTheDriversPresent) {
+    const ProgramResult result = run({"--driver", "NoSuchCard", "--seconds", "0.5"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.err, HasSubstr("the audio driver \"NoSuchCard\" is not present"));
+    EXPECT_THAT(result.err, HasSubstr("the drivers present are: "));
+    EXPECT_THAT(result.err, HasSubstr("Dummy"));
+    EXPECT_THAT(result.err, ::testing::Not(HasSubstr("running headless")));
+    EXPECT_FALSE(fileExists(home.file("Trelvo.log"))); // nothing ran
+}
+
 } // namespace
 } // namespace trelvo::test

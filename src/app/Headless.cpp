@@ -54,6 +54,7 @@ int runHeadless(const CommandLine& command) {
     while (gStopRequested == 0 && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
         platform::sleepMs(static_cast<unsigned>(controller.idlePeriodMs()));
         controller.idleTick();
+        diag::theLog().drain(); // lines of the audio threads (a refused priority, an xrun) show now
         if (platform::tickCountMs() - lastReport >= 3000) {
             lastReport = platform::tickCountMs();
             std::fprintf(stderr, "trelvo:%s |%s\n", controller.stateLabel1.c_str(), controller.stateLabel2.c_str());

@@ -127,7 +127,7 @@ void JackDriver::notify(std::int32_t selector) noexcept {
 
 int JackDriver::onProcess(jack_nframes_t frames, void* context) {
     auto* self = static_cast<JackDriver*>(context);
-    if (!self->threadPrepared.exchange(true)) enterAudioThread();
+    if (!self->threadPrepared.exchange(true)) enterAudioThread(AudioThreadScheduling::Keep);
     const auto count = static_cast<int>(frames);
     const std::size_t bytes = sizeof(float) * frames;
     midi::JackMidiBridge& bridge = midi::JackMidiBridge::instance();

@@ -12,7 +12,8 @@ namespace trelvo::audio {
 
 /// "JACK": a client of a running JACK server (never starts one). Float32LSB channels,
 /// ports trelvo:in_N and trelvo:out_N, connected by default to the first physical capture
-/// and playback ports. JACK's process callback runs the blocks; buffer-size, latency and
+/// and playback ports. JACK's process callback runs the blocks on JACK's thread, whose
+/// scheduling is JACK's; buffer-size, latency and
 /// shut-down notices become the designed driver messages, sample-rate changes
 /// sampleRateDidChange.
 class JackDriver final : public BufferedDriver {

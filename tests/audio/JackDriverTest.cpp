@@ -3,18 +3,28 @@
 
 #include <atomic>
 #include <cmath>
+#include <thread>
+
+#include <jack/thread.h>
 
 #include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "audio/EngineControl.h"
 #include "platform/Clock.h"
+#include "platform/ThreadScheduling.h"
 #include "rack/AudioEngine.h"
 #include "rack/Rack.h"
 #include "support/EngineRunner.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
 #include "support/RunProgram.h"
+
+namespace trelvo::platform {
+void PrintTo(const ThreadScheduling& scheduling, std::ostream* out) {
+    *out << "policy " << scheduling.policy << ", priority " << scheduling.priority;
+}
+} // namespace trelvo::platform
 
 namespace trelvo::audio {
 namespace {
@@ -66,7 +76,8 @@ public:
 
 class JackDriverTest : public ::testing::Test {
 protected:
-    JackDriverTest() {
+    /// realtimePriority > 0: the server runs real-time at that priority.
+    explicit JackDriverTest(int realtimePriority = 0) : server(256, 48000, realtimePriority) {
         rack.addSlot(rack::SlotKind::Output);
         rack.addSlot(rack::SlotKind::Channel);
         control.sleep = [](int ms) { platform::sleepMs(static_cast<unsigned>(ms)); };
@@ -90,6 +101,29 @@ protected:
         rack::UiMessage message;
         while (messages.take(message))
             if (message.code == rack::kMsgAsioNotice) control.handleNotice(static_cast<int>(message.wParam));
+    }
+
+    JackDriver* jackDriver() { return dynamic_cast<JackDriver*>(control.host()->openDriver()); }
+
+    // Does the interface thread's duties (notices) until done() holds or the time is up;
+    // generous, for a loaded machine.
+    template <class Done>
+    bool pumpUntil(Done done, std::uint32_t limitMs = 20000) {
+        const std::uint32_t began = platform::tickCountMs();
+        while (!done()) {
+            if (platform::tickCountMs() - began > limitMs) return false;
+            platform::sleepMs(20);
+            pumpNotices();
+        }
+        return true;
+    }
+
+    // JACK's process thread (Trelvo's audio thread) after it ran Trelvo's blocks.
+    platform::ThreadScheduling processThreadScheduling() {
+        int policy = -1;
+        sched_param parameters{};
+        EXPECT_EQ(pthread_getschedparam(jack_client_thread_id(jackDriver()->client()), &policy, &parameters), 0);
+        return {policy, parameters.sched_priority};
     }
 
     test::JackServer server;
@@ -133,6 +167,45 @@ TEST_F(JackDriverTest, ABufferSizeChangeResetsTheDriverAndAudioComesBack) {
     platform::sleepMs(200);
     EXPECT_GT(rack.host().bufferCount.load(), before + 5); // blocks flow again
     EXPECT_EQ(engine.oversizedBlocks.load(), 0u);
+}
+
+TEST_F(JackDriverTest, JacksProcessThreadKeepsTheSchedulingJackGaveIt) {
+    startWithSynth();
+    const std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 5; }));
+    // This server runs without real-time scheduling, and so must its process thread.
+    EXPECT_EQ(processThreadScheduling(), (platform::ThreadScheduling{SCHED_OTHER, 0}));
+}
+
+/// True when this process may use real-time scheduling at all.
+bool mayUseRealtime() {
+    bool allowed = false;
+    std::thread probe([&allowed] {
+        sched_param parameters{};
+        parameters.sched_priority = 1;
+        allowed = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) == 0;
+    });
+    probe.join();
+    return allowed;
+}
+
+class JackRealtimeDriverTest : public JackDriverTest {
+protected:
+    JackRealtimeDriverTest() : JackDriverTest(70) {}
+};
+
+TEST_F(JackRealtimeDriverTest, JacksRealtimeProcessThreadKeepsItsPriorityAndTheWorkThreadIsToldIt) {
+    if (!mayUseRealtime()) GTEST_SKIP() << "real-time scheduling is not allowed here";
+    startWithSynth();
+    const std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 5; }));
+    const int jackPriority = jack_client_real_time_priority(jackDriver()->client());
+    ASSERT_GT(jackPriority, 0);
+    const platform::ThreadScheduling jacks{SCHED_FIFO, jackPriority};
+    EXPECT_EQ(processThreadScheduling(), jacks);
+    platform::ThreadScheduling published;
+    EXPECT_NE(platform::publishedAudioThreadScheduling(published), 0u);
+    EXPECT_EQ(published, jacks); // what the work thread takes over
 }
 
 TEST_F(JackDriverTest, TheDriverListShowsJackWhileAServerRuns) {

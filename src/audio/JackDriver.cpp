@@ -13,8 +13,9 @@ namespace {
 void quietJackError(const char*) {}
 } // namespace
 
-JackDriver::JackDriver(const std::string& name, int numInputs, int numOutputs)
-    : BufferedDriver("JACK", SampleType::Float32LSB, numInputs, numOutputs, 256, 48000.0), clientName(name) {}
+JackDriver::JackDriver(const std::string& name, int numInputs, int numOutputs, std::shared_ptr<JackConnections> shared)
+    : BufferedDriver("JACK", SampleType::Float32LSB, numInputs, numOutputs, 256, 48000.0), clientName(name),
+      memory(shared != nullptr ? std::move(shared) : std::make_shared<JackConnections>()) {}
 
 JackDriver::~JackDriver() {
     stop();
@@ -60,6 +61,14 @@ bool JackDriver::init(void*) {
     return true;
 }
 
+std::vector<jack_port_t*> JackDriver::allPorts() const {
+    std::vector<jack_port_t*> ports(inputPorts);
+    ports.insert(ports.end(), outputPorts.begin(), outputPorts.end());
+    ports.push_back(midiIn);
+    ports.push_back(midiOut);
+    return ports;
+}
+
 std::string JackDriver::portName(bool isInput, int index) const {
     const auto& ports = isInput ? inputPorts : outputPorts;
     if (index < 0 || index >= static_cast<int>(ports.size()) || ports[static_cast<std::size_t>(index)] == nullptr) return {};
@@ -71,12 +80,18 @@ AsioError JackDriver::start() {
     if (active.load()) return ASE_OK;
     if (jack_activate(jackClient) != 0) return ASE_HWMalfunction;
     active = true;
-    connectDefaultPorts();
+    if (memory->known())
+        memory->restore(jackClient, allPorts());
+    else
+        connectDefaultPorts();
     return ASE_OK;
 }
 
 AsioError JackDriver::stop() {
-    if (jackClient != nullptr && active.exchange(false)) jack_deactivate(jackClient);
+    if (jackClient == nullptr || !active.exchange(false)) return ASE_OK;
+    // Deactivating takes every connection away: what they are now is what comes back.
+    if (!serverGone.load()) memory->remember(JackConnections::read(jackClient, allPorts()));
+    jack_deactivate(jackClient);
     return ASE_OK;
 }
 
@@ -110,14 +125,19 @@ AsioError JackDriver::controlPanel() {
 }
 
 void JackDriver::connectDefaultPorts() {
+    // Remembered as made: the graph the client reads may not show them before the next cycle.
+    std::vector<JackConnections::Connection> made;
     const char** playback = jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
     for (std::size_t i = 0; playback != nullptr && playback[i] != nullptr && i < outputPorts.size(); ++i)
-        jack_connect(jackClient, jack_port_name(outputPorts[i]), playback[i]);
+        if (jack_connect(jackClient, jack_port_name(outputPorts[i]), playback[i]) == 0)
+            made.push_back({jack_port_short_name(outputPorts[i]), playback[i]});
     if (playback != nullptr) jack_free(playback);
     const char** capture = jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
     for (std::size_t i = 0; capture != nullptr && capture[i] != nullptr && i < inputPorts.size(); ++i)
-        jack_connect(jackClient, capture[i], jack_port_name(inputPorts[i]));
+        if (jack_connect(jackClient, capture[i], jack_port_name(inputPorts[i])) == 0)
+            made.push_back({jack_port_short_name(inputPorts[i]), capture[i]});
     if (capture != nullptr) jack_free(capture);
+    memory->remember(std::move(made));
 }
 
 void JackDriver::notify(std::int32_t selector) noexcept {
@@ -178,6 +198,7 @@ void JackDriver::onLatency(jack_latency_callback_mode_t, void* context) {
 
 void JackDriver::onShutdown(void* context) {
     auto* self = static_cast<JackDriver*>(context);
+    self->serverGone = true;
     self->active = false;
     self->notify(kAsioResetRequest);
 }

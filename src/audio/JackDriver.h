@@ -1,24 +1,29 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <jack/jack.h>
 
 #include "audio/BufferedDriver.h"
+#include "audio/JackConnections.h"
 
 namespace trelvo::audio {
 
 /// "JACK": a client of a running JACK server (never starts one). Float32LSB channels,
-/// ports trelvo:in_N and trelvo:out_N, connected by default to the first physical capture
-/// and playback ports. JACK's process callback runs the blocks on JACK's thread, whose
-/// scheduling is JACK's; buffer-size, latency and
-/// shut-down notices become the designed driver messages, sample-rate changes
+/// ports trelvo:in_N and trelvo:out_N, connected on the first start to the first physical
+/// capture and playback ports, and later as they were (see JackConnections). JACK's process
+/// callback runs the blocks on JACK's thread, whose scheduling is JACK's; buffer-size,
+/// latency and shut-down notices become the designed driver messages, sample-rate changes
 /// sampleRateDidChange.
 class JackDriver final : public BufferedDriver {
 public:
-    explicit JackDriver(const std::string& clientName = "trelvo", int numInputs = 2, int numOutputs = 2);
+    /// memory: the connections shared with the drivers opened before and after this one;
+    /// without it the driver keeps its own.
+    explicit JackDriver(const std::string& clientName = "trelvo", int numInputs = 2, int numOutputs = 2,
+                        std::shared_ptr<JackConnections> memory = nullptr);
     ~JackDriver() override;
 
     /// True when a JACK server answers (the driver list asks this; it starts nothing).
@@ -32,6 +37,7 @@ public:
     AsioError controlPanel() override;
 
     jack_client_t* client() const noexcept { return jackClient; }
+    const JackConnections& connections() const noexcept { return *memory; }
     /// The full name of one of our ports, "trelvo:out_1" for example.
     std::string portName(bool isInput, int index) const;
 
@@ -43,6 +49,7 @@ private:
     static void onShutdown(void* self);
     void notify(std::int32_t selector) noexcept;
     void connectDefaultPorts();
+    std::vector<jack_port_t*> allPorts() const;
 
     std::string clientName;
     jack_client_t* jackClient = nullptr;
@@ -52,7 +59,11 @@ private:
     jack_port_t* midiOut = nullptr;
     std::atomic<bool> active{false};
     std::atomic<bool> threadPrepared{false};
+    std::atomic<bool> serverGone{false};
     int half = 0;
+
+    // ---- User-interface thread ----
+    std::shared_ptr<JackConnections> memory;
 };
 
 } // namespace trelvo::audio

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <set>
 #include <thread>
 
 #include <jack/thread.h>
@@ -118,6 +119,16 @@ protected:
         return true;
     }
 
+    // What one of Trelvo's ports is connected to, as JACK tells Trelvo's client.
+    std::set<std::string> peersOf(const std::string& port) {
+        jack_client_t* client = jackDriver()->client();
+        std::set<std::string> peers;
+        const char** names = jack_port_get_all_connections(client, jack_port_by_name(client, port.c_str()));
+        for (std::size_t i = 0; names != nullptr && names[i] != nullptr; ++i) peers.insert(names[i]);
+        if (names != nullptr) jack_free(names);
+        return peers;
+    }
+
     // JACK's process thread (Trelvo's audio thread) after it ran Trelvo's blocks.
     platform::ThreadScheduling processThreadScheduling() {
         int policy = -1;
@@ -167,6 +178,24 @@ TEST_F(JackDriverTest, ABufferSizeChangeResetsTheDriverAndAudioComesBack) {
     platform::sleepMs(200);
     EXPECT_GT(rack.host().bufferCount.load(), before + 5); // blocks flow again
     EXPECT_EQ(engine.oversizedBlocks.load(), 0u);
+}
+
+// Guards against stopping the driver (every structural change does) wiring the ports
+// back to the default ports.
+TEST_F(JackDriverTest, TheUsersConnectionsOutlastAStructuralChange) {
+    startWithSynth();
+    jack_client_t* client = jackDriver()->client();
+    ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_1"), 0);
+    ASSERT_EQ(jack_connect(client, "trelvo:out_1", "system:playback_2"), 0);
+    std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 3; })); // the graph has it
+    control.setAllowed(kAllowedStop);
+    control.setAllowed(kAllowedStart);
+    ASSERT_TRUE(engine.allowed.load());
+    blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 3; }));
+    EXPECT_EQ(peersOf("trelvo:out_1"), std::set<std::string>{"system:playback_2"});
+    EXPECT_EQ(peersOf("trelvo:out_2"), std::set<std::string>{"system:playback_2"});
 }
 
 TEST_F(JackDriverTest, JacksProcessThreadKeepsTheSchedulingJackGaveIt) {

@@ -54,6 +54,7 @@ int runHeadless(const CommandLine& command) {
     while (gStopRequested == 0 && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
         platform::sleepMs(static_cast<unsigned>(controller.idlePeriodMs()));
         controller.idleTick();
+        controller.control().pollDriver();
         diag::theLog().drain(); // lines of the audio threads (a refused priority, an xrun) show now
         if (platform::tickCountMs() - lastReport >= 3000) {
             lastReport = platform::tickCountMs();

@@ -5,6 +5,7 @@
 #include "audio/DriverThread.h"
 #include "diag/DiagLog.h"
 #include "midi/JackMidiBridge.h"
+#include "platform/Clock.h"
 
 namespace trelvo::audio {
 
@@ -57,6 +58,7 @@ bool JackDriver::init(void*) {
     jack_set_buffer_size_callback(jackClient, &onBufferSize, this);
     jack_set_sample_rate_callback(jackClient, &onSampleRate, this);
     jack_set_latency_callback(jackClient, &onLatency, this);
+    jack_set_port_connect_callback(jackClient, &onPortConnect, this);
     jack_on_shutdown(jackClient, &onShutdown, this);
     return true;
 }
@@ -91,8 +93,26 @@ AsioError JackDriver::stop() {
     if (jackClient == nullptr || !active.exchange(false)) return ASE_OK;
     // Deactivating takes every connection away: what they are now is what comes back.
     if (!serverGone.load()) memory->remember(JackConnections::read(jackClient, allPorts()));
+    hasChanged = false;
     jack_deactivate(jackClient);
     return ASE_OK;
+}
+
+void JackDriver::idle() {
+    if (jackClient == nullptr || !active.load() || serverGone.load()) {
+        hasChanged = false;
+        return;
+    }
+    const std::uint32_t now = platform::tickCountMs();
+    if (connectionsChanged.exchange(false)) {
+        changedConnections = JackConnections::read(jackClient, allPorts());
+        changedAtMs = now;
+        hasChanged = true;
+    } else if (hasChanged && now - changedAtMs >= kConnectionsSettleMs) {
+        memory->remember(std::move(changedConnections));
+        changedConnections.clear();
+        hasChanged = false;
+    }
 }
 
 AsioError JackDriver::setSampleRate(double sampleRate) {
@@ -201,6 +221,11 @@ void JackDriver::onShutdown(void* context) {
     self->serverGone = true;
     self->active = false;
     self->notify(kAsioResetRequest);
+}
+
+void JackDriver::onPortConnect(jack_port_id_t, jack_port_id_t, int, void* context) {
+    // JACK's notification thread: only a flag; the interface thread reads the graph.
+    static_cast<JackDriver*>(context)->connectionsChanged.store(true);
 }
 
 } // namespace trelvo::audio

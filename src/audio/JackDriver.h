@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,10 @@ public:
     AsioError setSampleRate(double rate) override;
     AsioError getLatencies(std::int32_t& inputLatency, std::int32_t& outputLatency) override;
     AsioError controlPanel() override;
+    /// Notes connection changes of the running client: what they leave is remembered once
+    /// it has held for a second (a server that is shutting down first takes the peers'
+    /// connections away, and that must not be what is remembered).
+    void idle() override;
 
     jack_client_t* client() const noexcept { return jackClient; }
     const JackConnections& connections() const noexcept { return *memory; }
@@ -47,9 +52,12 @@ private:
     static int onSampleRate(jack_nframes_t rate, void* self);
     static void onLatency(jack_latency_callback_mode_t mode, void* self);
     static void onShutdown(void* self);
+    static void onPortConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
     void notify(std::int32_t selector) noexcept;
     void connectDefaultPorts();
     std::vector<jack_port_t*> allPorts() const;
+
+    static constexpr std::uint32_t kConnectionsSettleMs = 1000;
 
     std::string clientName;
     jack_client_t* jackClient = nullptr;
@@ -60,10 +68,14 @@ private:
     std::atomic<bool> active{false};
     std::atomic<bool> threadPrepared{false};
     std::atomic<bool> serverGone{false};
+    std::atomic<bool> connectionsChanged{false};
     int half = 0;
 
     // ---- User-interface thread ----
     std::shared_ptr<JackConnections> memory;
+    std::vector<JackConnections::Connection> changedConnections; ///< read, not yet remembered
+    std::uint32_t changedAtMs = 0;
+    bool hasChanged = false;
 };
 
 } // namespace trelvo::audio

@@ -844,6 +844,11 @@ void RackController::slowDuties() {
 void RackController::updateDeviceState(const std::string& load) {
     // A refused real-time priority stays visible: audio may glitch under load.
     const std::string noRealtime = platform::realtimeRefused() ? " (no RT)" : "";
+    if (engineControl.waitingForDriver()) {
+        stateLabel1 = " cpu: " + load;
+        stateLabel2 = " " + engineControl.waitingText() + noRealtime;
+        return;
+    }
     const bool midiOpen = midiLayer->inputsOpen() || midiLayer->numOutputPorts() > 0;
     if (!midiOpen) {
         stateLabel1 = " cpu: " + load;

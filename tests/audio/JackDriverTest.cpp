@@ -1,8 +1,10 @@
 // The JACK driver against a real JACK server (jackd with its dummy backend).
 #include "audio/JackDriver.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <set>
 #include <thread>
 
@@ -12,6 +14,7 @@
 
 #include "TestPaths.h"
 #include "audio/EngineControl.h"
+#include "midi/JackMidiBridge.h"
 #include "platform/Clock.h"
 #include "platform/ThreadScheduling.h"
 #include "rack/AudioEngine.h"
@@ -106,8 +109,8 @@ protected:
 
     JackDriver* jackDriver() { return dynamic_cast<JackDriver*>(control.host()->openDriver()); }
 
-    // Does the interface thread's duties (notices) until done() holds or the time is up;
-    // generous, for a loaded machine.
+    // Does the interface thread's duties (notices, driver polling) until done() holds or
+    // the time is up; generous, for a loaded machine.
     template <class Done>
     bool pumpUntil(Done done, std::uint32_t limitMs = 20000) {
         const std::uint32_t began = platform::tickCountMs();
@@ -115,6 +118,7 @@ protected:
             if (platform::tickCountMs() - began > limitMs) return false;
             platform::sleepMs(20);
             pumpNotices();
+            control.pollDriver();
         }
         return true;
     }
@@ -127,6 +131,11 @@ protected:
         for (std::size_t i = 0; names != nullptr && names[i] != nullptr; ++i) peers.insert(names[i]);
         if (names != nullptr) jack_free(names);
         return peers;
+    }
+
+    bool remembers(const JackConnections::Connection& connection) {
+        const auto& remembered = jackDriver()->connections().connections();
+        return std::find(remembered.begin(), remembered.end(), connection) != remembered.end();
     }
 
     // JACK's process thread (Trelvo's audio thread) after it ran Trelvo's blocks.
@@ -196,6 +205,84 @@ TEST_F(JackDriverTest, TheUsersConnectionsOutlastAStructuralChange) {
     ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 3; }));
     EXPECT_EQ(peersOf("trelvo:out_1"), std::set<std::string>{"system:playback_2"});
     EXPECT_EQ(peersOf("trelvo:out_2"), std::set<std::string>{"system:playback_2"});
+}
+
+TEST_F(JackDriverTest, AfterTheJackServerRestartsAudioAndTheConnectionsComeBack) {
+    startWithSynth();
+    ASSERT_TRUE(engine.allowed.load());
+    jack_client_t* client = jackDriver()->client();
+    // The user's own wiring: the first output moved to the second playback port, the MIDI
+    // output looped into the MIDI input.
+    ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_1"), 0);
+    ASSERT_EQ(jack_connect(client, "trelvo:out_1", "system:playback_2"), 0);
+    ASSERT_EQ(jack_connect(client, "trelvo:midi_out", "trelvo:midi_in"), 0);
+    ASSERT_TRUE(pumpUntil([&] {
+        return remembers({"out_1", "system:playback_2"}) && remembers({"midi_out", "trelvo:midi_in"}) &&
+               !remembers({"out_1", "system:playback_1"});
+    }));
+
+    // An orderly shut-down first takes the connections away, then tells the clients.
+    server.stop(SIGTERM);
+    ASSERT_TRUE(pumpUntil([&] { return control.waitingForDriver(); }));
+    EXPECT_TRUE(log.contains("JACK server gone: waiting for it to come back"));
+    EXPECT_FALSE(engine.allowed.load());
+    // Several retries later there is still no server: polling never starts one.
+    pumpUntil([] { return false; }, 4 * EngineControl::kDriverRetryMs);
+    EXPECT_FALSE(JackDriver::serverRunning());
+    EXPECT_TRUE(control.waitingForDriver());
+
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(pumpUntil([&] { return !control.waitingForDriver() && engine.allowed.load(); }));
+    EXPECT_TRUE(log.contains("JACK server back: audio restarted"));
+    const std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 10; }));
+    EXPECT_EQ(peersOf("trelvo:out_1"), std::set<std::string>{"system:playback_2"}); // as it was, not the default
+    EXPECT_EQ(peersOf("trelvo:out_2"), std::set<std::string>{"system:playback_2"});
+    EXPECT_EQ(peersOf("trelvo:midi_out"), std::set<std::string>{"trelvo:midi_in"});
+
+    // The JACK MIDI ports are back too: a note goes round the restored loop.
+    midi::JackMidiBridge& bridge = midi::JackMidiBridge::instance();
+    ASSERT_TRUE(bridge.present());
+    std::atomic<int> notes{0};
+    bridge.setInputSink(
+        [](void* context, const std::uint8_t* bytes, std::size_t length, int) {
+            if (length == 3 && (bytes[0] & 0xF0) == 0x90) static_cast<std::atomic<int>*>(context)->fetch_add(1);
+        },
+        &notes);
+    const std::uint8_t note[3] = {0x90, 60, 100};
+    EXPECT_TRUE(bridge.queueOutput(note, sizeof note, 0));
+    EXPECT_TRUE(pumpUntil([&] { return notes.load() > 0; }));
+    bridge.setInputSink(nullptr, nullptr);
+
+    hooks->played = false; // a new note, heard at the output
+    Listener listener("trelvo:out_1");
+    ASSERT_TRUE(listener.connected);
+    EXPECT_TRUE(pumpUntil([&] { return listener.peak.load() > 0.1f; }));
+}
+
+// Guards against remembering what a dying server left: it may take the connections away
+// before its clients learn that it is gone.
+TEST_F(JackDriverTest, ConnectionsTakenAwayJustBeforeTheServerDiedComeBack) {
+    startWithSynth();
+    jack_client_t* client = jackDriver()->client();
+    ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_1"), 0);
+    ASSERT_EQ(jack_connect(client, "trelvo:out_1", "system:playback_2"), 0);
+    ASSERT_TRUE(pumpUntil([&] { return remembers({"out_1", "system:playback_2"}) && !remembers({"out_1", "system:playback_1"}); }));
+
+    ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_2"), 0);
+    // The interface thread sees the change a few times, well within a second, then the server dies.
+    for (int tick = 0; tick < 5; ++tick) {
+        platform::sleepMs(40);
+        pumpNotices();
+        control.pollDriver();
+    }
+    server.stop(SIGKILL);
+    ASSERT_TRUE(pumpUntil([&] { return control.waitingForDriver(); }));
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(pumpUntil([&] { return !control.waitingForDriver() && engine.allowed.load(); }));
+    const std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 10; }));
+    EXPECT_EQ(peersOf("trelvo:out_1"), std::set<std::string>{"system:playback_2"});
 }
 
 TEST_F(JackDriverTest, JacksProcessThreadKeepsTheSchedulingJackGaveIt) {

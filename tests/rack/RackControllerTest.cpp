@@ -369,6 +369,42 @@ void tickUntilTheDeviceStateIsShown(RackController& controller) {
     }
 }
 
+TEST_F(RackControllerDummyTest, TheDeviceStateShowsTheWaitForAJackServerThatStoppedAndAudioAfterItCameBack) {
+    // A stand-in for JACK, so that no server is needed: gone when present is cleared.
+    bool present = true;
+    RackController controller{settings};
+    settings.asioDriver = "JACK";
+    controller.startAudio({{"JACK", "jack", "default", [&present]() -> std::unique_ptr<audio::AudioDriver> {
+                                if (!present) return nullptr;
+                                return std::make_unique<audio::DummyDriver>();
+                            }}});
+    controller.newRack();
+    test::FakeBackend* backend = nullptr;
+    controller.startMidi([&backend](std::vector<std::string>&) {
+        std::vector<std::unique_ptr<midi::MidiBackend>> list;
+        auto fake = std::make_unique<test::FakeBackend>(1, 0);
+        backend = fake.get();
+        list.push_back(std::move(fake));
+        return list;
+    });
+    controller.midi().openPort(0, "MAIN");
+    controller.setRunning();
+    ASSERT_TRUE(controller.engine().allowed.load());
+
+    present = false;
+    controller.control().host()->asioMessage(audio::kAsioResetRequest, 0); // the server shut down
+    tickUntilTheDeviceStateIsShown(controller);
+    EXPECT_THAT(controller.stateLabel2, ::testing::StartsWith(" JACK: waiting for server"));
+    EXPECT_THAT(log.errors(), Contains("JACK server gone: waiting for it to come back"));
+
+    present = true;
+    controller.control().pollDriver(platform::tickCountMs() + audio::EngineControl::kDriverRetryMs);
+    EXPECT_TRUE(controller.engine().allowed.load());
+    tickUntilTheDeviceStateIsShown(controller);
+    EXPECT_THAT(controller.stateLabel1, ::testing::EndsWith("ms....")); // block times again
+    EXPECT_THAT(log.lines(), Contains("JACK server back: audio restarted"));
+}
+
 /// Lets a test refuse real-time scheduling, as a system without the right to it does.
 class RefusedRealtime {
 public:

@@ -23,10 +23,13 @@ public:
     bool running() const noexcept { return ready; }
     const std::string& name() const noexcept { return serverName; }
 
-private:
-    bool start();
+    /// Stops the server with a signal (SIGTERM: it shuts down in order; SIGKILL: it just
+    /// dies) and waits until it is gone.
     void stop(int signal = SIGTERM);
+    /// Starts the server again under the same name and settings; true once it answers.
+    bool start();
 
+private:
     std::string serverName;
     int bufferSize;
     int sampleRate;

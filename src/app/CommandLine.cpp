@@ -97,6 +97,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (headless && render) return usageError("--headless and --render exclude each other");
     if (render) {
+        if (!result.driver.empty()) return usageError("--driver belongs to running the rack; --render runs on the Offline driver");
         if (result.out.empty()) return usageError("--render needs --out");
         result.mode = CommandLine::Mode::Render;
         return result;

@@ -3,6 +3,7 @@
 
 #include "app/RunModes.h"
 #include "app/Session.h"
+#include "audio/DriverList.h"
 #include "diag/DiagLog.h"
 #include "platform/Clock.h"
 #include "rack/PlugInFaults.h"
@@ -25,6 +26,19 @@ int runHeadless(const CommandLine& command) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
+    // A driver asked for by name must be there: playing on another one would surprise. This
+    // is checked before the session starts, so that nothing is written when it is not.
+    if (!command.driver.empty()) {
+        const std::vector<audio::DriverEntry> drivers = audio::listDrivers();
+        if (presentDriver(drivers, command.driver).empty()) {
+            std::string names;
+            for (const audio::DriverEntry& entry : drivers) names += (names.empty() ? "" : ", ") + entry.name;
+            std::fprintf(stderr, "trelvo: the audio driver \"%s\" is not present; the drivers present are: %s\n",
+                         command.driver.c_str(), names.c_str());
+            return 1;
+        }
+    }
+
     Session session(true);
     rack::RackController& controller = *session.controller;
     const std::string driver = session.startAudio(command.driver);
@@ -42,6 +56,8 @@ int runHeadless(const CommandLine& command) {
     while (gStopRequested == 0 && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
         platform::sleepMs(static_cast<unsigned>(controller.idlePeriodMs()));
         controller.idleTick();
+        controller.control().pollDriver();
+        diag::theLog().drain(); // lines of the audio threads (a refused priority, an xrun) show now
         for (const std::string& fault : rack::takePlugInFaults(controller.rack()))
             std::fprintf(stderr, "trelvo: %s\n", fault.c_str());
         if (platform::tickCountMs() - lastReport >= 3000) {

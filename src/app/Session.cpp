@@ -26,6 +26,12 @@ bool isLibraryOrProfile(const std::string& file) {
     return endsWith(file, ".so") || endsWith(file, ".dll") || endsWith(file, ".vprf");
 }
 
+std::string presentDriver(const std::vector<audio::DriverEntry>& drivers, const std::string& name) {
+    for (const auto& entry : drivers)
+        if (persist::sameName(entry.name, name)) return entry.name;
+    return {};
+}
+
 Session::Session(bool interactiveSession) : interactive(interactiveSession) {
     // On a first start the home folder does not exist yet; the settings, the MIDI sections
     // and the log are written into it at exit.
@@ -52,15 +58,10 @@ Session::~Session() { shutDown(interactive); }
 std::string Session::startAudio(const std::string& name, std::vector<audio::DriverEntry> drivers) {
     if (drivers.empty()) drivers = audio::listDrivers();
     std::string wanted = name.empty() ? settings.asioDriver : name;
-    const auto present = [&drivers](const std::string& driver) {
-        for (const auto& entry : drivers)
-            if (persist::sameName(entry.name, driver)) return entry.name;
-        return std::string();
-    };
-    std::string chosen = present(wanted);
+    std::string chosen = presentDriver(drivers, wanted);
     if (chosen.empty()) {
         if (!wanted.empty()) diag::hookedLogError("driver \"" + wanted + "\" is not present; using Dummy");
-        chosen = present("Dummy");
+        chosen = presentDriver(drivers, "Dummy");
         if (chosen.empty() && !drivers.empty()) chosen = drivers.front().name;
     }
     // A driver picked on the command line is used for this run only.

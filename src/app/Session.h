@@ -45,4 +45,7 @@ private:
 /// True for a file name that names a plug-in library or a plug-in profile.
 bool isLibraryOrProfile(const std::string& file);
 
+/// The list name of the driver called name (any case) among drivers; empty when absent.
+std::string presentDriver(const std::vector<audio::DriverEntry>& drivers, const std::string& name);
+
 } // namespace trelvo::app

@@ -181,7 +181,7 @@ void AlsaDriver::recover(snd_pcm_t* pcm, int error) noexcept {
 }
 
 void AlsaDriver::run() {
-    enterAudioThread();
+    enterAudioThread(AudioThreadScheduling::Raise);
     const int frames = framesPerBlock.load();
     const int sampleBytes = bytesPerSample(sampleType);
     const long periodNs = static_cast<long>(frames * 1e9 / rate.load());

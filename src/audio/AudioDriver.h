@@ -38,6 +38,9 @@ public:
     /// small dialog of the user interface).
     virtual AsioError controlPanel() = 0;
     virtual AsioError outputReady() = 0;
+    /// Periodic work of the driver while it is open, a few times a second.
+    /// Thread: user interface.
+    virtual void idle() {}
 
     /// What the control panel dialog chose; 0 keeps a value as it is.
     void setControlPanelSettings(std::int32_t bufferSize, double sampleRate) {

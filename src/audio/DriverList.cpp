@@ -18,7 +18,11 @@ std::vector<DriverEntry> listDrivers() {
     debugLine("  ASIOlistDrivers begin : @ JACK, ALSA, Dummy");
     std::vector<DriverEntry> candidates;
     if (JackDriver::serverRunning()) {
-        candidates.push_back({"JACK", "jack", "default", [] { return std::make_unique<JackDriver>(); }});
+        // Every JACK driver of this list shares one memory of its connections.
+        auto connections = std::make_shared<JackConnections>();
+        candidates.push_back({"JACK", "jack", "default", [connections] {
+                                  return std::make_unique<JackDriver>("trelvo", 2, 2, connections);
+                              }});
     } else {
         debugLine("JACK\" has no driver");
     }

@@ -32,7 +32,7 @@ AsioError DummyDriver::stop() {
 AsioError DummyDriver::controlPanel() { return storePanelChoices(); }
 
 void DummyDriver::run() {
-    enterAudioThread();
+    enterAudioThread(AudioThreadScheduling::Raise);
     timespec due{};
     clock_gettime(CLOCK_MONOTONIC, &due);
     int half = 0;

@@ -208,6 +208,7 @@ void EngineControl::ASIOchange(int driverIndex) {
     }
     debugLine(" ASIOchange begin:");
     setAllowed(kAllowedStop);
+    lostDriver = -1;
     selectedDriver = driverIndex;
     if (driverIndex >= 0) {
         if (driverIndex < static_cast<int>(asioHost->drivers().size()))
@@ -265,6 +266,7 @@ void EngineControl::onSampleRateChanged() {
 
 void EngineControl::ASIOdestroy() {
     debugLine(" ASIOdestroy begin:");
+    lostDriver = -1;
     setAllowed(kAllowedStop);
     setBuffers(0);
     debugLine(" ASIOdestroy end.");
@@ -289,10 +291,70 @@ void EngineControl::handleNotice(int code) {
     // back by itself when it was playing: a musician should not have to do anything.
     const bool wasPlaying = code == kNoticeReset && engine.allowed.load();
     asioHost->handleNotice(code);
-    if (wasPlaying && hostReady()) {
+    if (code != kNoticeReset) return;
+    if (!hostReady() && asioHost->driverIndex() >= 0) {
+        driverLost(wasPlaying);
+    } else if (waitingForDriver() && hostReady()) {
+        driverBack(); // a reset queued before the loss found it back already
+    } else if (wasPlaying && hostReady()) {
         setBuffers(1);
         setAllowed(kAllowedStart);
     }
+}
+
+void EngineControl::driverLost(bool wasPlaying) {
+    // A second reset (queued before the first was handled) finds the driver gone as well:
+    // the first one said whether audio was playing.
+    if (lostDriver < 0) {
+        lostDriver = asioHost->driverIndex();
+        resumeWhenBack = wasPlaying;
+        errorLine(lostDriverSubject() + " gone: waiting for it to come back");
+    }
+    lastRetryMs = platform::tickCountMs();
+    setAllowed(kAllowedStop);
+    // The idle duties go on, so that the window shows the wait.
+    if (idleTimer) idleTimer(true);
+}
+
+void EngineControl::driverBack() {
+    const std::string subject = lostDriverSubject();
+    lostDriver = -1;
+    setBuffers(1);
+    if (!resumeWhenBack) {
+        diag::hookedLog(subject + " back");
+        return;
+    }
+    setAllowed(kAllowedStart);
+    if (engine.allowed.load())
+        diag::hookedLog(subject + " back: audio restarted");
+    else
+        errorLine(subject + " back, but audio did not start");
+}
+
+std::string EngineControl::lostDriverSubject() const {
+    if (!asioHost || lostDriver < 0 || lostDriver >= static_cast<int>(asioHost->drivers().size())) return "driver";
+    const DriverEntry& entry = asioHost->drivers()[static_cast<std::size_t>(lostDriver)];
+    return entry.backend == "jack" ? "JACK server" : "driver \"" + entry.name + "\"";
+}
+
+std::string EngineControl::waitingText() const {
+    if (!asioHost || lostDriver < 0 || lostDriver >= static_cast<int>(asioHost->drivers().size())) return {};
+    const DriverEntry& entry = asioHost->drivers()[static_cast<std::size_t>(lostDriver)];
+    return entry.name + (entry.backend == "jack" ? ": waiting for server" : ": waiting for the device");
+}
+
+void EngineControl::pollDriver() { pollDriver(platform::tickCountMs()); }
+
+void EngineControl::pollDriver(std::uint32_t nowMs) {
+    if (!asioHost) return;
+    if (!waitingForDriver()) {
+        asioHost->idleDriver();
+        return;
+    }
+    // Signed: a clock value from before the last retry counts as "not yet".
+    if (static_cast<std::int32_t>(nowMs - lastRetryMs) < static_cast<std::int32_t>(kDriverRetryMs)) return;
+    lastRetryMs = nowMs;
+    if (asioHost->retryOpen()) driverBack();
 }
 
 } // namespace trelvo::audio

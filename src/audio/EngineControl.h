@@ -53,6 +53,18 @@ public:
     /// Hands a message 2676 to the host. Thread: user interface.
     void handleNotice(int code);
 
+    /// The user-interface thread's regular call, a few times a second (the idle timer, the
+    /// headless loop): lets the driver do its periodic work and, while the selected driver
+    /// is gone (its server stopped), tries to open it again every kDriverRetryMs and brings
+    /// audio back when it opens. nowMs: the monotonic clock (tests pass their own).
+    void pollDriver(std::uint32_t nowMs);
+    void pollDriver();
+    /// True while the selected driver is gone and polled for.
+    bool waitingForDriver() const noexcept { return lostDriver >= 0; }
+    /// What the device state shows while waiting: "JACK: waiting for server".
+    std::string waitingText() const;
+    static constexpr std::uint32_t kDriverRetryMs = 500;
+
     TASIOHost* host() noexcept { return asioHost.get(); }
     bool hostReady() const noexcept { return asioHost != nullptr && asioHost->ready(); }
 
@@ -73,12 +85,20 @@ public:
 private:
     void recomputeTiming();
     void waitForRunningBlock();
+    void driverLost(bool wasPlaying);
+    void driverBack();
+    /// "JACK server" or "driver "NAME"", for the log lines about a lost driver.
+    std::string lostDriverSubject() const;
 
     rack::Rack& rack;
     rack::AudioEngine& engine;
     rack::UiMessageQueue& messages;
     std::unique_ptr<TASIOHost> asioHost;
     bool destroying = false;
+    // A driver that went away: its index, whether audio played then, the last retry.
+    int lostDriver = -1;
+    bool resumeWhenBack = false;
+    std::uint32_t lastRetryMs = 0;
 };
 
 } // namespace trelvo::audio

@@ -5,6 +5,7 @@
 #include "audio/DriverThread.h"
 #include "diag/DiagLog.h"
 #include "midi/JackMidiBridge.h"
+#include "platform/Clock.h"
 
 namespace trelvo::audio {
 
@@ -13,8 +14,9 @@ namespace {
 void quietJackError(const char*) {}
 } // namespace
 
-JackDriver::JackDriver(const std::string& name, int numInputs, int numOutputs)
-    : BufferedDriver("JACK", SampleType::Float32LSB, numInputs, numOutputs, 256, 48000.0), clientName(name) {}
+JackDriver::JackDriver(const std::string& name, int numInputs, int numOutputs, std::shared_ptr<JackConnections> shared)
+    : BufferedDriver("JACK", SampleType::Float32LSB, numInputs, numOutputs, 256, 48000.0), clientName(name),
+      memory(shared != nullptr ? std::move(shared) : std::make_shared<JackConnections>()) {}
 
 JackDriver::~JackDriver() {
     stop();
@@ -56,8 +58,17 @@ bool JackDriver::init(void*) {
     jack_set_buffer_size_callback(jackClient, &onBufferSize, this);
     jack_set_sample_rate_callback(jackClient, &onSampleRate, this);
     jack_set_latency_callback(jackClient, &onLatency, this);
+    jack_set_port_connect_callback(jackClient, &onPortConnect, this);
     jack_on_shutdown(jackClient, &onShutdown, this);
     return true;
+}
+
+std::vector<jack_port_t*> JackDriver::allPorts() const {
+    std::vector<jack_port_t*> ports(inputPorts);
+    ports.insert(ports.end(), outputPorts.begin(), outputPorts.end());
+    ports.push_back(midiIn);
+    ports.push_back(midiOut);
+    return ports;
 }
 
 std::string JackDriver::portName(bool isInput, int index) const {
@@ -71,13 +82,37 @@ AsioError JackDriver::start() {
     if (active.load()) return ASE_OK;
     if (jack_activate(jackClient) != 0) return ASE_HWMalfunction;
     active = true;
-    connectDefaultPorts();
+    if (memory->known())
+        memory->restore(jackClient, allPorts());
+    else
+        connectDefaultPorts();
     return ASE_OK;
 }
 
 AsioError JackDriver::stop() {
-    if (jackClient != nullptr && active.exchange(false)) jack_deactivate(jackClient);
+    if (jackClient == nullptr || !active.exchange(false)) return ASE_OK;
+    // Deactivating takes every connection away: what they are now is what comes back.
+    if (!serverGone.load()) memory->remember(JackConnections::read(jackClient, allPorts()));
+    hasChanged = false;
+    jack_deactivate(jackClient);
     return ASE_OK;
+}
+
+void JackDriver::idle() {
+    if (jackClient == nullptr || !active.load() || serverGone.load()) {
+        hasChanged = false;
+        return;
+    }
+    const std::uint32_t now = platform::tickCountMs();
+    if (connectionsChanged.exchange(false)) {
+        changedConnections = JackConnections::read(jackClient, allPorts());
+        changedAtMs = now;
+        hasChanged = true;
+    } else if (hasChanged && now - changedAtMs >= kConnectionsSettleMs) {
+        memory->remember(std::move(changedConnections));
+        changedConnections.clear();
+        hasChanged = false;
+    }
 }
 
 AsioError JackDriver::setSampleRate(double sampleRate) {
@@ -110,14 +145,19 @@ AsioError JackDriver::controlPanel() {
 }
 
 void JackDriver::connectDefaultPorts() {
+    // Remembered as made: the graph the client reads may not show them before the next cycle.
+    std::vector<JackConnections::Connection> made;
     const char** playback = jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
     for (std::size_t i = 0; playback != nullptr && playback[i] != nullptr && i < outputPorts.size(); ++i)
-        jack_connect(jackClient, jack_port_name(outputPorts[i]), playback[i]);
+        if (jack_connect(jackClient, jack_port_name(outputPorts[i]), playback[i]) == 0)
+            made.push_back({jack_port_short_name(outputPorts[i]), playback[i]});
     if (playback != nullptr) jack_free(playback);
     const char** capture = jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
     for (std::size_t i = 0; capture != nullptr && capture[i] != nullptr && i < inputPorts.size(); ++i)
-        jack_connect(jackClient, capture[i], jack_port_name(inputPorts[i]));
+        if (jack_connect(jackClient, capture[i], jack_port_name(inputPorts[i])) == 0)
+            made.push_back({jack_port_short_name(inputPorts[i]), capture[i]});
     if (capture != nullptr) jack_free(capture);
+    memory->remember(std::move(made));
 }
 
 void JackDriver::notify(std::int32_t selector) noexcept {
@@ -127,7 +167,7 @@ void JackDriver::notify(std::int32_t selector) noexcept {
 
 int JackDriver::onProcess(jack_nframes_t frames, void* context) {
     auto* self = static_cast<JackDriver*>(context);
-    if (!self->threadPrepared.exchange(true)) enterAudioThread();
+    if (!self->threadPrepared.exchange(true)) enterAudioThread(AudioThreadScheduling::Keep);
     const auto count = static_cast<int>(frames);
     const std::size_t bytes = sizeof(float) * frames;
     midi::JackMidiBridge& bridge = midi::JackMidiBridge::instance();
@@ -178,8 +218,14 @@ void JackDriver::onLatency(jack_latency_callback_mode_t, void* context) {
 
 void JackDriver::onShutdown(void* context) {
     auto* self = static_cast<JackDriver*>(context);
+    self->serverGone = true;
     self->active = false;
     self->notify(kAsioResetRequest);
+}
+
+void JackDriver::onPortConnect(jack_port_id_t, jack_port_id_t, int, void* context) {
+    // JACK's notification thread: only a flag; the interface thread reads the graph.
+    static_cast<JackDriver*>(context)->connectionsChanged.store(true);
 }
 
 } // namespace trelvo::audio

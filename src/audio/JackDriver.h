@@ -1,23 +1,30 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <jack/jack.h>
 
 #include "audio/BufferedDriver.h"
+#include "audio/JackConnections.h"
 
 namespace trelvo::audio {
 
 /// "JACK": a client of a running JACK server (never starts one). Float32LSB channels,
-/// ports trelvo:in_N and trelvo:out_N, connected by default to the first physical capture
-/// and playback ports. JACK's process callback runs the blocks; buffer-size, latency and
-/// shut-down notices become the designed driver messages, sample-rate changes
+/// ports trelvo:in_N and trelvo:out_N, connected on the first start to the first physical
+/// capture and playback ports, and later as they were (see JackConnections). JACK's process
+/// callback runs the blocks on JACK's thread, whose scheduling is JACK's; buffer-size,
+/// latency and shut-down notices become the designed driver messages, sample-rate changes
 /// sampleRateDidChange.
 class JackDriver final : public BufferedDriver {
 public:
-    explicit JackDriver(const std::string& clientName = "trelvo", int numInputs = 2, int numOutputs = 2);
+    /// memory: the connections shared with the drivers opened before and after this one;
+    /// without it the driver keeps its own.
+    explicit JackDriver(const std::string& clientName = "trelvo", int numInputs = 2, int numOutputs = 2,
+                        std::shared_ptr<JackConnections> memory = nullptr);
     ~JackDriver() override;
 
     /// True when a JACK server answers (the driver list asks this; it starts nothing).
@@ -29,8 +36,13 @@ public:
     AsioError setSampleRate(double rate) override;
     AsioError getLatencies(std::int32_t& inputLatency, std::int32_t& outputLatency) override;
     AsioError controlPanel() override;
+    /// Notes connection changes of the running client: what they leave is remembered once
+    /// it has held for a second (a server that is shutting down first takes the peers'
+    /// connections away, and that must not be what is remembered).
+    void idle() override;
 
     jack_client_t* client() const noexcept { return jackClient; }
+    const JackConnections& connections() const noexcept { return *memory; }
     /// The full name of one of our ports, "trelvo:out_1" for example.
     std::string portName(bool isInput, int index) const;
 
@@ -40,8 +52,12 @@ private:
     static int onSampleRate(jack_nframes_t rate, void* self);
     static void onLatency(jack_latency_callback_mode_t mode, void* self);
     static void onShutdown(void* self);
+    static void onPortConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
     void notify(std::int32_t selector) noexcept;
     void connectDefaultPorts();
+    std::vector<jack_port_t*> allPorts() const;
+
+    static constexpr std::uint32_t kConnectionsSettleMs = 1000;
 
     std::string clientName;
     jack_client_t* jackClient = nullptr;
@@ -51,7 +67,15 @@ private:
     jack_port_t* midiOut = nullptr;
     std::atomic<bool> active{false};
     std::atomic<bool> threadPrepared{false};
+    std::atomic<bool> serverGone{false};
+    std::atomic<bool> connectionsChanged{false};
     int half = 0;
+
+    // ---- User-interface thread ----
+    std::shared_ptr<JackConnections> memory;
+    std::vector<JackConnections::Connection> changedConnections; ///< read, not yet remembered
+    std::uint32_t changedAtMs = 0;
+    bool hasChanged = false;
 };
 
 } // namespace trelvo::audio

@@ -155,11 +155,12 @@ void TASIOHost::setDriverIndex(int n) {
     if (OnDriverChanged) OnDriverChanged();
 }
 
-void TASIOHost::open() {
+void TASIOHost::open(bool quiet) {
     close();
     if (currentIndex < 0) return;
     std::unique_ptr<AudioDriver> created = driverList[static_cast<std::size_t>(currentIndex)].create();
     if (!created || !created->init(nullptr)) {
+        if (quiet) return;
         if (messageBox)
             messageBox("ASIO Driver Failed!", "");
         else
@@ -282,6 +283,15 @@ void TASIOHost::reset() {
         if (driver) driverVersion = driver->getDriverVersion();
     }
     if (OnReset) OnReset();
+}
+
+bool TASIOHost::retryOpen() {
+    if (currentIndex < 0) return false;
+    open(true);
+    if (!driver) return false;
+    driverVersion = driver->getDriverVersion();
+    if (OnReset) OnReset();
+    return true;
 }
 
 void TASIOHost::processBlock(int index) noexcept {

@@ -76,6 +76,13 @@ public:
     AsioError controlPanel();
     /// Opens the driver again and raises OnReset.
     void reset();
+    /// For a driver that went away (its server stopped): opens the current driver again
+    /// without telling the user when that fails. True when it is open; OnReset is raised then.
+    bool retryOpen();
+    /// Lets the open driver do its periodic work. Thread: user interface.
+    void idleDriver() {
+        if (driver) driver->idle();
+    }
     /// Handles a notice posted by a driver callback. Thread: user interface.
     void handleNotice(int code);
     bool buffersCreated() const noexcept { return buffersExist; }
@@ -111,7 +118,8 @@ public:
     void processBlock(int index) noexcept;
 
 private:
-    void open();
+    /// quiet: a failure is not shown to the user.
+    void open(bool quiet = false);
     void close();
     bool createBuffers();
     void disposeBuffers();

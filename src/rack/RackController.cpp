@@ -11,6 +11,7 @@
 #include "persist/IniFile.h"
 #include "persist/PathForms.h"
 #include "platform/Clock.h"
+#include "platform/ThreadScheduling.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
 #include "project/ProjectFile.h"
@@ -853,22 +854,29 @@ void RackController::slowDuties() {
 }
 
 void RackController::updateDeviceState(const std::string& load) {
+    // A refused real-time priority stays visible: audio may glitch under load.
+    const std::string noRealtime = platform::realtimeRefused() ? " (no RT)" : "";
+    if (engineControl.waitingForDriver()) {
+        stateLabel1 = " cpu: " + load;
+        stateLabel2 = " " + engineControl.waitingText() + noRealtime;
+        return;
+    }
     const bool midiOpen = midiLayer->inputsOpen() || midiLayer->numOutputPorts() > 0;
     if (!midiOpen) {
         stateLabel1 = " cpu: " + load;
-        stateLabel2 = engineControl.hostReady() ? " ** no MIDI **" : " * noMIDI noASIO *";
+        stateLabel2 = (engineControl.hostReady() ? " ** no MIDI **" : " * noMIDI noASIO *") + noRealtime;
         return;
     }
     if (!engineControl.hostReady()) {
         engineControl.setAllowed(kAllowedStop);
         engineControl.setBuffers(0);
         stateLabel1 = " cpu: " + load;
-        stateLabel2 = " ** no ASIO **";
+        stateLabel2 = " ** no ASIO **" + noRealtime;
         return;
     }
     if (!audioEngine.engineOn.load()) {
         stateLabel1 = " cpu: " + load;
-        stateLabel2 = " engine STOPPED";
+        stateLabel2 = " engine STOPPED" + noRealtime;
         return;
     }
     const double ticksPerMs = static_cast<double>(platform::kPerfFrequency) / 1000.0;
@@ -878,7 +886,7 @@ void RackController::updateDeviceState(const std::string& load) {
     const double block = engineControl.blockMilliseconds;
     stateLabel1 = fixed(average, 2) + " " + fixed(recent, 2) + " " + fixed(maximum, 2) + " " + fixed(block, 2) + "ms....";
     const auto percent = [block](double value) { return block > 0.0 ? fixed(value * 100.0 / block, 0) + "%  " : "0%  "; };
-    stateLabel2 = percent(average) + percent(recent) + percent(maximum);
+    stateLabel2 = percent(average) + percent(recent) + percent(maximum) + noRealtime;
 }
 
 } // namespace trelvo::rack

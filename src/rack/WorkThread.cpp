@@ -1,12 +1,16 @@
 #include "rack/WorkThread.h"
 
-#include <pthread.h>
 #include <sched.h>
 
+#include <cstring>
+
+#include "diag/DiagLog.h"
+#include "diag/LineText.h"
 #include "platform/Clock.h"
 #include "platform/FaultGuard.h"
 #include "platform/FloatingPoint.h"
 #include "platform/RealtimeThread.h"
+#include "platform/ThreadScheduling.h"
 
 namespace trelvo::rack {
 
@@ -46,14 +50,26 @@ void TwrkThread::wait() noexcept {
     while (busy.load(std::memory_order_acquire)) sched_yield();
 }
 
+void TwrkThread::followAudioThread() noexcept {
+    platform::ThreadScheduling wanted;
+    const std::uint32_t generation = platform::publishedAudioThreadScheduling(wanted);
+    if (generation == followedGeneration) return;
+    followedGeneration = generation;
+    if (generation == 0) return;
+    const int error = platform::setCurrentThreadScheduling(wanted);
+    if (error != 0 && platform::noteRealtimeRefused()) {
+        const char* reason = strerrordesc_np(error);
+        diag::LineText line;
+        line << "no real-time priority for the work thread: " << (reason != nullptr ? reason : "refused")
+             << "; audio may glitch under load";
+        diag::hookedLogError(line.view());
+    }
+}
+
 void TwrkThread::loop() {
     platform::markRealtimeThread(true);
     platform::prepareThreadForFaultGuard();
     platform::maskFloatingPointExceptions();
-    // Real-time priority when the system allows it; otherwise the default is kept.
-    sched_param priority{};
-    priority.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
 
     for (;;) {
         // Spin a little for the next step's work (the next list usually follows within
@@ -73,6 +89,7 @@ void TwrkThread::loop() {
             }
         }
         if (terminate.load(std::memory_order_acquire)) return;
+        followAudioThread();
         if (!busy.load(std::memory_order_acquire)) continue;
         for (int i = 0; i < count; ++i) runStrip(list[static_cast<std::size_t>(i)]);
         count = 0;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <semaphore>
 #include <thread>
@@ -14,6 +15,9 @@ namespace trelvo::rack {
 /// worker list, sets busy and wakes it; it runs those strips in order, empties the list,
 /// clears busy and waits to be woken again. The audio thread waits for busy to clear
 /// before it goes on.
+///
+/// The worker runs with the audio thread's scheduling: whenever the audio thread publishes
+/// a new one (platform/ThreadScheduling.h), the worker takes it over when it next wakes.
 class TwrkThread {
 public:
     /// runStrip is called on the work thread for each listed strip head.
@@ -37,6 +41,8 @@ public:
 
 private:
     void loop();
+    /// Takes over the audio thread's scheduling when it changed. Thread: the worker.
+    void followAudioThread() noexcept;
 
     std::function<void(int head)> runStrip;
     std::array<int, kMaxSlots> list{};
@@ -44,6 +50,8 @@ private:
     std::atomic<bool> busy{false};
     std::atomic<bool> terminate{false};
     std::atomic<bool> parked{false};
+    std::uint32_t followedGeneration = 0; ///< the worker's own
+
     std::binary_semaphore wake{0};
     std::thread thread;
 };

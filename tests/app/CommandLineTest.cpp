@@ -45,7 +45,8 @@ TEST(CommandLine, HeadlessAndRenderTakeTheirOwnOptions) {
              {"--headless", "--seconds", "-1"},
              {"--headless", "--out", "o.wav"}, // a render option
              {"--headless", "--render", "x.vprj", "--out", "o"},
-             {"--version", "--driver", "JACK"}}) {
+             {"--version", "--driver", "JACK"},
+             {"--render", "x.vprj", "--out", "o.wav", "--driver", "JACK"}}) { // a render runs on the Offline driver
         const CommandLine result = parseCommandLine(bad);
         EXPECT_EQ(result.mode, CommandLine::Mode::UsageError) << ::testing::PrintToString(bad);
         EXPECT_FALSE(result.error.empty());

@@ -1,9 +1,17 @@
 // trelvo --headless as the program: on the Dummy driver and on a JACK server of the
 // test's own, stopping on SIGTERM with its settings and log written.
+#include <atomic>
+#include <csignal>
+#include <set>
+#include <thread>
+
+#include <jack/jack.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "TestPaths.h"
+#include "platform/Clock.h"
 #include "support/JackServer.h"
 #include "support/RunProgram.h"
 #include "support/TempFolder.h"
@@ -17,9 +25,11 @@ class HeadlessTest : public ::testing::Test {
 protected:
     // A log file is written only when the settings ask for it.
     HeadlessTest() { writeFile(home.file("Trelvo.ini"), "[General]\r\nWrLog=1\r\n"); }
-    ProgramResult run(std::vector<std::string> arguments, int terminateAfterMs = -1) {
+    ProgramResult run(std::vector<std::string> arguments, int terminateAfterMs = -1,
+                      const std::atomic<bool>* terminateNow = nullptr) {
         arguments.insert(arguments.begin(), "--headless");
-        return runProgram(TRELVO_EXECUTABLE_PATH, arguments, {"TRELVO_HOME=" + home.path()}, 60, terminateAfterMs);
+        return runProgram(TRELVO_EXECUTABLE_PATH, arguments, {"TRELVO_HOME=" + home.path()}, 90, terminateAfterMs,
+                          terminateNow);
     }
     TempFolder home;
 };
@@ -66,6 +76,77 @@ TEST_F(HeadlessTest, StopsCleanlyOnSigtermUnderJack) {
     EXPECT_THAT(result.err, HasSubstr("stopping"));
     EXPECT_THAT(readFile(home.file("Trelvo.ini")), HasSubstr("JACK OUT="));
     EXPECT_THAT(readFile(home.file("Trelvo.log")), HasSubstr("closing log"));
+}
+
+TEST_F(HeadlessTest, ADriverNamedButNotPresentIsAnErrorThatListsTheDriversPresent) {
+    const ProgramResult result = run({"--driver", "NoSuchCard", "--seconds", "0.5"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.err, HasSubstr("the audio driver \"NoSuchCard\" is not present"));
+    EXPECT_THAT(result.err, HasSubstr("the drivers present are: "));
+    EXPECT_THAT(result.err, HasSubstr("Dummy"));
+    EXPECT_THAT(result.err, ::testing::Not(HasSubstr("running headless")));
+    EXPECT_FALSE(fileExists(home.file("Trelvo.log"))); // nothing ran
+}
+
+/// A JACK client of the test's own that looks at and changes the graph.
+class GraphClient {
+public:
+    GraphClient() { client = jack_client_open("graph", JackNoStartServer, nullptr); }
+    ~GraphClient() {
+        if (client != nullptr) jack_client_close(client);
+    }
+    std::set<std::string> peersOf(const char* name) {
+        std::set<std::string> peers;
+        if (client == nullptr || jack_port_by_name(client, name) == nullptr) return peers;
+        const char** names = jack_port_get_all_connections(client, jack_port_by_name(client, name));
+        for (std::size_t i = 0; names != nullptr && names[i] != nullptr; ++i) peers.insert(names[i]);
+        if (names != nullptr) jack_free(names);
+        return peers;
+    }
+    jack_client_t* client;
+};
+
+template <class Done>
+bool waitFor(Done done, std::uint32_t limitMs = 20000) {
+    const std::uint32_t began = platform::tickCountMs();
+    while (!done()) {
+        if (platform::tickCountMs() - began > limitMs) return false;
+        platform::sleepMs(50);
+    }
+    return true;
+}
+
+TEST_F(HeadlessTest, ComesBackOnItsOwnWhenTheJackServerRestarts) {
+    JackServer server;
+    ASSERT_TRUE(server.running());
+    std::atomic<bool> done{false};
+    bool portsCameUp = false, rewired = false, serverCameBack = false, reconnected = false;
+    std::thread operatorAtTheDesk([&] {
+        {
+            GraphClient graph;
+            // Running: connected to the default ports.
+            portsCameUp = waitFor([&] { return graph.peersOf("trelvo:out_1").count("system:playback_1") == 1; });
+            rewired = portsCameUp && jack_disconnect(graph.client, "trelvo:out_1", "system:playback_1") == 0 &&
+                      jack_connect(graph.client, "trelvo:out_1", "system:playback_2") == 0;
+        }
+        platform::sleepMs(3000); // Trelvo notes the new wiring once it has held for a second
+        server.stop(SIGTERM);
+        platform::sleepMs(4000); // longer than the 3 s between two device state lines
+        serverCameBack = server.start();
+        GraphClient graph;
+        reconnected = waitFor([&] { return graph.peersOf("trelvo:out_1") == std::set<std::string>{"system:playback_2"}; });
+        done = true;
+    });
+    const ProgramResult result = run({"--driver", "JACK"}, -1, &done);
+    operatorAtTheDesk.join();
+    ASSERT_TRUE(portsCameUp) << result.err;
+    ASSERT_TRUE(rewired);
+    ASSERT_TRUE(serverCameBack);
+    EXPECT_TRUE(reconnected) << "trelvo:out_1 is not connected as it was";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("JACK server gone: waiting for it to come back"));
+    EXPECT_THAT(result.err, HasSubstr("| JACK: waiting for server")); // the device state line
+    EXPECT_THAT(result.err, HasSubstr("JACK server back: audio restarted"));
 }
 
 } // namespace

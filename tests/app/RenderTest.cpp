@@ -212,7 +212,7 @@ TEST_F(RenderTest, AnInterruptedRenderLeavesTheTargetAsItWasAndNoTemporaryFile) 
         writeFile(out, "the take from yesterday");
         // Hours of audio: still rendering when the signal comes.
         const ProgramResult result = runProgram(TRELVO_EXECUTABLE_PATH, {"--render", TrelvoSynth_PATH, "--seconds", "10000", "--out", out},
-                                                {"TRELVO_HOME=" + home.path()}, 120, 1500, signal);
+                                                {"TRELVO_HOME=" + home.path()}, 120, 1500, nullptr, signal);
         EXPECT_EQ(result.exitCode, 128 + signal);
         EXPECT_THAT(result.err, HasSubstr("the render was interrupted; " + out + " was left as it was"));
         EXPECT_EQ(readFile(out), "the take from yesterday");

@@ -61,6 +61,28 @@ protected:
                  }}};
     }
 
+    // A fake driver that can go away, as JACK does when its server stops: while absent it
+    // cannot be created.
+    std::vector<DriverEntry> vanishingDriver() {
+        return {{"Fake", "fake", "", [this]() -> std::unique_ptr<AudioDriver> {
+                     ++created;
+                     if (!present) return nullptr;
+                     auto driver = std::make_unique<test::FakeDriver>(SampleType::Float32LSB, 2, 2, 64, 2048, fakeSize);
+                     fake = driver.get();
+                     return driver;
+                 }}};
+    }
+
+    // The driver goes away while audio plays: it asks for a reset and cannot be opened again.
+    void loseTheDriver() {
+        present = false;
+        ASSERT_EQ(fake->message(kAsioResetRequest), 1);
+        fake = nullptr;
+        rack::UiMessage message;
+        ASSERT_TRUE(messages.take(message));
+        control.handleNotice(static_cast<int>(message.wParam));
+    }
+
     // Declared before the control, which still sleeps and stops the idle timer on its way out.
     std::vector<int> sleeps;
     std::vector<bool> idle;
@@ -73,6 +95,7 @@ protected:
     test::FakeDriver* fake = nullptr;
     int created = 0;
     int fakeSize = 256;
+    bool present = true;
     int channel = -1;
 };
 
@@ -188,6 +211,81 @@ TEST_F(EngineControlTest, AResetNoticeFollowsANewBufferSizeAndAudioComesBack) {
     EXPECT_EQ(control.host()->bufferSize, 1024);
     EXPECT_EQ(engine.bufferCapacity(), 1024);
     EXPECT_TRUE(engine.allowed.load());
+}
+
+TEST_F(EngineControlTest, ADriverThatIsGoneAfterAResetIsPolledForQuietlyAndAudioComesBackWithIt) {
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(vanishingDriver());
+    ASSERT_TRUE(engine.allowed.load());
+    const std::uint32_t lostAfter = platform::tickCountMs();
+    loseTheDriver();
+    const std::uint32_t lostBefore = platform::tickCountMs();
+    EXPECT_TRUE(control.waitingForDriver());
+    EXPECT_EQ(control.waitingText(), "Fake: waiting for the device");
+    EXPECT_FALSE(engine.allowed.load());
+    EXPECT_EQ(hooks.panics, 1); // notes that sounded are ended
+    EXPECT_EQ(idle.back(), true); // the idle duties go on showing the wait
+    EXPECT_THAT(log.errors(), Contains("driver \"Fake\" gone: waiting for it to come back"));
+    const std::size_t errorsAtLoss = log.errors().size();
+
+    // Retries are spaced out and say nothing while the driver stays away.
+    const int attempts = created;
+    control.pollDriver(lostAfter + 100);
+    EXPECT_EQ(created, attempts);
+    control.pollDriver(lostBefore + EngineControl::kDriverRetryMs);
+    EXPECT_EQ(created, attempts + 1);
+    control.pollDriver(lostBefore + EngineControl::kDriverRetryMs + 100);
+    EXPECT_EQ(created, attempts + 1);
+    EXPECT_EQ(log.errors().size(), errorsAtLoss);
+    EXPECT_TRUE(control.waitingForDriver());
+
+    present = true;
+    fakeSize = 512; // it may come back with another buffer size
+    control.pollDriver(lostBefore + 2 * EngineControl::kDriverRetryMs);
+    EXPECT_FALSE(control.waitingForDriver());
+    ASSERT_TRUE(control.hostReady());
+    EXPECT_TRUE(control.host()->isActive());
+    EXPECT_TRUE(engine.allowed.load());
+    EXPECT_EQ(engine.bufferCapacity(), 512);
+    EXPECT_THAT(log.lines(), Contains("driver \"Fake\" back: audio restarted"));
+    const std::uint32_t before = rack.host().bufferCount.load();
+    fake->block(0);
+    EXPECT_EQ(rack.host().bufferCount.load(), before + 1);
+}
+
+TEST_F(EngineControlTest, AResetQueuedBeforeTheLossThatFindsTheDriverBackRestartsAudio) {
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(vanishingDriver());
+    fake->message(kAsioBufferSizeChange);
+    fake->message(kAsioResetRequest);
+    present = false;
+    rack::UiMessage message;
+    ASSERT_TRUE(messages.take(message));
+    control.handleNotice(static_cast<int>(message.wParam));
+    ASSERT_TRUE(control.waitingForDriver());
+    present = true;
+    ASSERT_TRUE(messages.take(message));
+    control.handleNotice(static_cast<int>(message.wParam));
+    EXPECT_FALSE(control.waitingForDriver());
+    EXPECT_TRUE(engine.allowed.load());
+    EXPECT_THAT(log.lines(), Contains("driver \"Fake\" back: audio restarted"));
+}
+
+TEST_F(EngineControlTest, ChoosingAnotherDriverEndsTheWaitForALostOne) {
+    std::vector<DriverEntry> drivers = vanishingDriver();
+    drivers.push_back(fakeDriver().front());
+    drivers.back().name = "Other";
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(std::move(drivers));
+    loseTheDriver();
+    ASSERT_TRUE(control.waitingForDriver());
+    control.ASIOchange(1);
+    EXPECT_FALSE(control.waitingForDriver());
+    EXPECT_EQ(control.host()->driverName, "Other");
+    EXPECT_TRUE(engine.allowed.load());
+    const int attempts = created;
+    control.pollDriver(platform::tickCountMs() + 10 * EngineControl::kDriverRetryMs);
+    EXPECT_EQ(created, attempts); // the lost driver is no longer tried
 }
 
 TEST_F(EngineControlTest, TheOfflineDriverRunsTheEngineBlockByBlock) {

@@ -1,20 +1,34 @@
 // The JACK driver against a real JACK server (jackd with its dummy backend).
 #include "audio/JackDriver.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
+#include <set>
+#include <thread>
+
+#include <jack/thread.h>
 
 #include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "audio/EngineControl.h"
+#include "midi/JackMidiBridge.h"
 #include "platform/Clock.h"
+#include "platform/ThreadScheduling.h"
 #include "rack/AudioEngine.h"
 #include "rack/Rack.h"
 #include "support/EngineRunner.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
 #include "support/RunProgram.h"
+
+namespace trelvo::platform {
+void PrintTo(const ThreadScheduling& scheduling, std::ostream* out) {
+    *out << "policy " << scheduling.policy << ", priority " << scheduling.priority;
+}
+} // namespace trelvo::platform
 
 namespace trelvo::audio {
 namespace {
@@ -66,7 +80,8 @@ public:
 
 class JackDriverTest : public ::testing::Test {
 protected:
-    JackDriverTest() {
+    /// realtimePriority > 0: the server runs real-time at that priority.
+    explicit JackDriverTest(int realtimePriority = 0) : server(256, 48000, realtimePriority) {
         rack.addSlot(rack::SlotKind::Output);
         rack.addSlot(rack::SlotKind::Channel);
         control.sleep = [](int ms) { platform::sleepMs(static_cast<unsigned>(ms)); };
@@ -90,6 +105,45 @@ protected:
         rack::UiMessage message;
         while (messages.take(message))
             if (message.code == rack::kMsgAsioNotice) control.handleNotice(static_cast<int>(message.wParam));
+    }
+
+    JackDriver* jackDriver() { return dynamic_cast<JackDriver*>(control.host()->openDriver()); }
+
+    // Does the interface thread's duties (notices, driver polling) until done() holds or
+    // the time is up; generous, for a loaded machine.
+    template <class Done>
+    bool pumpUntil(Done done, std::uint32_t limitMs = 20000) {
+        const std::uint32_t began = platform::tickCountMs();
+        while (!done()) {
+            if (platform::tickCountMs() - began > limitMs) return false;
+            platform::sleepMs(20);
+            pumpNotices();
+            control.pollDriver();
+        }
+        return true;
+    }
+
+    // What one of Trelvo's ports is connected to, as JACK tells Trelvo's client.
+    std::set<std::string> peersOf(const std::string& port) {
+        jack_client_t* client = jackDriver()->client();
+        std::set<std::string> peers;
+        const char** names = jack_port_get_all_connections(client, jack_port_by_name(client, port.c_str()));
+        for (std::size_t i = 0; names != nullptr && names[i] != nullptr; ++i) peers.insert(names[i]);
+        if (names != nullptr) jack_free(names);
+        return peers;
+    }
+
+    bool remembers(const JackConnections::Connection& connection) {
+        const auto& remembered = jackDriver()->connections().connections();
+        return std::find(remembered.begin(), remembered.end(), connection) != remembered.end();
+    }
+
+    // JACK's process thread (Trelvo's audio thread) after it ran Trelvo's blocks.
+    platform::ThreadScheduling processThreadScheduling() {
+        int policy = -1;
+        sched_param parameters{};
+        EXPECT_EQ(pthread_getschedparam(jack_client_thread_id(jackDriver()->client()), &policy, &parameters), 0);
+        return {policy, parameters.sched_priority};
     }
 
     test::JackServer server;
@@ -133,6 +187,141 @@ TEST_F(JackDriverTest, ABufferSizeChangeResetsTheDriverAndAudioComesBack) {
     platform::sleepMs(200);
     EXPECT_GT(rack.host().bufferCount.load(), before + 5); // blocks flow again
     EXPECT_EQ(engine.oversizedBlocks.load(), 0u);
+}
+
+// Guards against stopping the driver (every structural change does) wiring the ports
+// back to the default ports.
+TEST_F(JackDriverTest, TheUsersConnectionsOutlastAStructuralChange) {
+    startWithSynth();
+    jack_client_t* client = jackDriver()->client();
+    ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_1"), 0);
+    ASSERT_EQ(jack_connect(client, "trelvo:out_1", "system:playback_2"), 0);
+    std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 3; })); // the graph has it
+    control.setAllowed(kAllowedStop);
+    control.setAllowed(kAllowedStart);
+    ASSERT_TRUE(engine.allowed.load());
+    blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 3; }));
+    EXPECT_EQ(peersOf("trelvo:out_1"), std::set<std::string>{"system:playback_2"});
+    EXPECT_EQ(peersOf("trelvo:out_2"), std::set<std::string>{"system:playback_2"});
+}
+
+TEST_F(JackDriverTest, AfterTheJackServerRestartsAudioAndTheConnectionsComeBack) {
+    startWithSynth();
+    ASSERT_TRUE(engine.allowed.load());
+    jack_client_t* client = jackDriver()->client();
+    // The user's own wiring: the first output moved to the second playback port, the MIDI
+    // output looped into the MIDI input.
+    ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_1"), 0);
+    ASSERT_EQ(jack_connect(client, "trelvo:out_1", "system:playback_2"), 0);
+    ASSERT_EQ(jack_connect(client, "trelvo:midi_out", "trelvo:midi_in"), 0);
+    ASSERT_TRUE(pumpUntil([&] {
+        return remembers({"out_1", "system:playback_2"}) && remembers({"midi_out", "trelvo:midi_in"}) &&
+               !remembers({"out_1", "system:playback_1"});
+    }));
+
+    // An orderly shut-down first takes the connections away, then tells the clients.
+    server.stop(SIGTERM);
+    ASSERT_TRUE(pumpUntil([&] { return control.waitingForDriver(); }));
+    EXPECT_TRUE(log.contains("JACK server gone: waiting for it to come back"));
+    EXPECT_FALSE(engine.allowed.load());
+    // Several retries later there is still no server: polling never starts one.
+    pumpUntil([] { return false; }, 4 * EngineControl::kDriverRetryMs);
+    EXPECT_FALSE(JackDriver::serverRunning());
+    EXPECT_TRUE(control.waitingForDriver());
+
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(pumpUntil([&] { return !control.waitingForDriver() && engine.allowed.load(); }));
+    EXPECT_TRUE(log.contains("JACK server back: audio restarted"));
+    const std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 10; }));
+    EXPECT_EQ(peersOf("trelvo:out_1"), std::set<std::string>{"system:playback_2"}); // as it was, not the default
+    EXPECT_EQ(peersOf("trelvo:out_2"), std::set<std::string>{"system:playback_2"});
+    EXPECT_EQ(peersOf("trelvo:midi_out"), std::set<std::string>{"trelvo:midi_in"});
+
+    // The JACK MIDI ports are back too: a note goes round the restored loop.
+    midi::JackMidiBridge& bridge = midi::JackMidiBridge::instance();
+    ASSERT_TRUE(bridge.present());
+    std::atomic<int> notes{0};
+    bridge.setInputSink(
+        [](void* context, const std::uint8_t* bytes, std::size_t length, int) {
+            if (length == 3 && (bytes[0] & 0xF0) == 0x90) static_cast<std::atomic<int>*>(context)->fetch_add(1);
+        },
+        &notes);
+    const std::uint8_t note[3] = {0x90, 60, 100};
+    EXPECT_TRUE(bridge.queueOutput(note, sizeof note, 0));
+    EXPECT_TRUE(pumpUntil([&] { return notes.load() > 0; }));
+    bridge.setInputSink(nullptr, nullptr);
+
+    hooks->played = false; // a new note, heard at the output
+    Listener listener("trelvo:out_1");
+    ASSERT_TRUE(listener.connected);
+    EXPECT_TRUE(pumpUntil([&] { return listener.peak.load() > 0.1f; }));
+}
+
+// Guards against remembering what a dying server left: it may take the connections away
+// before its clients learn that it is gone.
+TEST_F(JackDriverTest, ConnectionsTakenAwayJustBeforeTheServerDiedComeBack) {
+    startWithSynth();
+    jack_client_t* client = jackDriver()->client();
+    ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_1"), 0);
+    ASSERT_EQ(jack_connect(client, "trelvo:out_1", "system:playback_2"), 0);
+    ASSERT_TRUE(pumpUntil([&] { return remembers({"out_1", "system:playback_2"}) && !remembers({"out_1", "system:playback_1"}); }));
+
+    ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_2"), 0);
+    // The interface thread sees the change a few times, well within a second, then the server dies.
+    for (int tick = 0; tick < 5; ++tick) {
+        platform::sleepMs(40);
+        pumpNotices();
+        control.pollDriver();
+    }
+    server.stop(SIGKILL);
+    ASSERT_TRUE(pumpUntil([&] { return control.waitingForDriver(); }));
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(pumpUntil([&] { return !control.waitingForDriver() && engine.allowed.load(); }));
+    const std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 10; }));
+    EXPECT_EQ(peersOf("trelvo:out_1"), std::set<std::string>{"system:playback_2"});
+}
+
+TEST_F(JackDriverTest, JacksProcessThreadKeepsTheSchedulingJackGaveIt) {
+    startWithSynth();
+    const std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 5; }));
+    // This server runs without real-time scheduling, and so must its process thread.
+    EXPECT_EQ(processThreadScheduling(), (platform::ThreadScheduling{SCHED_OTHER, 0}));
+}
+
+/// True when this process may use real-time scheduling at all.
+bool mayUseRealtime() {
+    bool allowed = false;
+    std::thread probe([&allowed] {
+        sched_param parameters{};
+        parameters.sched_priority = 1;
+        allowed = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) == 0;
+    });
+    probe.join();
+    return allowed;
+}
+
+class JackRealtimeDriverTest : public JackDriverTest {
+protected:
+    JackRealtimeDriverTest() : JackDriverTest(70) {}
+};
+
+TEST_F(JackRealtimeDriverTest, JacksRealtimeProcessThreadKeepsItsPriorityAndTheWorkThreadIsToldIt) {
+    if (!mayUseRealtime()) GTEST_SKIP() << "real-time scheduling is not allowed here";
+    startWithSynth();
+    const std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 5; }));
+    const int jackPriority = jack_client_real_time_priority(jackDriver()->client());
+    ASSERT_GT(jackPriority, 0);
+    const platform::ThreadScheduling jacks{SCHED_FIFO, jackPriority};
+    EXPECT_EQ(processThreadScheduling(), jacks);
+    platform::ThreadScheduling published;
+    EXPECT_NE(platform::publishedAudioThreadScheduling(published), 0u);
+    EXPECT_EQ(published, jacks); // what the work thread takes over
 }
 
 TEST_F(JackDriverTest, TheDriverListShowsJackWhileAServerRuns) {

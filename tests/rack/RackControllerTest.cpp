@@ -9,6 +9,7 @@
 #include "TestPaths.h"
 #include "audio/DummyDriver.h"
 #include "platform/Clock.h"
+#include "platform/ThreadScheduling.h"
 #include "support/AllocationGuard.h"
 #include "support/FakeMidiBackend.h"
 #include "support/LogCapture.h"
@@ -354,7 +355,91 @@ TEST_F(RackControllerDummyTest, IdleDutiesShowMetersAndRunTheSlowDutiesAtTheirPa
         ran += controller.stateLabel2.empty() ? 0 : 1;
     }
     EXPECT_EQ(ran, 2);
-    EXPECT_EQ(controller.stateLabel2, " ** no MIDI **");
+    // Where the system refuses real-time priority the line ends in " (no RT)".
+    EXPECT_THAT(controller.stateLabel2, ::testing::StartsWith(" ** no MIDI **"));
+}
+
+// Runs idle ticks until the slow duties have written the device state line once more.
+void tickUntilTheDeviceStateIsShown(RackController& controller) {
+    controller.stateLabel2.clear();
+    const std::uint32_t began = platform::tickCountMs();
+    while (controller.stateLabel2.empty() && platform::tickCountMs() - began < 10000) {
+        controller.idleTick();
+        platform::sleepMs(5);
+    }
+}
+
+TEST_F(RackControllerDummyTest, TheDeviceStateShowsTheWaitForAJackServerThatStoppedAndAudioAfterItCameBack) {
+    // A stand-in for JACK, so that no server is needed: gone when present is cleared.
+    bool present = true;
+    RackController controller{settings};
+    settings.asioDriver = "JACK";
+    controller.startAudio({{"JACK", "jack", "default", [&present]() -> std::unique_ptr<audio::AudioDriver> {
+                                if (!present) return nullptr;
+                                return std::make_unique<audio::DummyDriver>();
+                            }}});
+    controller.newRack();
+    test::FakeBackend* backend = nullptr;
+    controller.startMidi([&backend](std::vector<std::string>&) {
+        std::vector<std::unique_ptr<midi::MidiBackend>> list;
+        auto fake = std::make_unique<test::FakeBackend>(1, 0);
+        backend = fake.get();
+        list.push_back(std::move(fake));
+        return list;
+    });
+    controller.midi().openPort(0, "MAIN");
+    controller.setRunning();
+    ASSERT_TRUE(controller.engine().allowed.load());
+
+    present = false;
+    controller.control().host()->asioMessage(audio::kAsioResetRequest, 0); // the server shut down
+    tickUntilTheDeviceStateIsShown(controller);
+    EXPECT_THAT(controller.stateLabel2, ::testing::StartsWith(" JACK: waiting for server"));
+    EXPECT_THAT(log.errors(), Contains("JACK server gone: waiting for it to come back"));
+
+    present = true;
+    controller.control().pollDriver(platform::tickCountMs() + audio::EngineControl::kDriverRetryMs);
+    EXPECT_TRUE(controller.engine().allowed.load());
+    tickUntilTheDeviceStateIsShown(controller);
+    EXPECT_THAT(controller.stateLabel1, ::testing::EndsWith("ms....")); // block times again
+    EXPECT_THAT(log.lines(), Contains("JACK server back: audio restarted"));
+}
+
+/// Lets a test refuse real-time scheduling, as a system without the right to it does.
+class RefusedRealtime {
+public:
+    RefusedRealtime() { platform::setSchedulingSetterForTests(&refuse); }
+    ~RefusedRealtime() { platform::setSchedulingSetterForTests(nullptr); }
+
+private:
+    static int refuse(pthread_t, int policy, const sched_param*) { return policy == SCHED_OTHER ? 0 : EPERM; }
+};
+
+TEST_F(RackControllerDummyTest, ARefusedRealtimePriorityIsLoggedOnceAndMarkedInTheDeviceState) {
+    RefusedRealtime refused;
+    RackController controller{settings};
+    test::FakeBackend* backend = nullptr;
+    start(controller, backend);
+    controller.setRunning();
+    const auto refusals = [this] {
+        int count = 0;
+        for (const std::string& line : log.errors())
+            count += line == "no real-time priority for the audio thread: Operation not permitted; audio may glitch under load";
+        return count;
+    };
+    const std::uint32_t began = platform::tickCountMs();
+    while (refusals() == 0 && platform::tickCountMs() - began < 10000) platform::sleepMs(10);
+    EXPECT_EQ(refusals(), 1);
+    tickUntilTheDeviceStateIsShown(controller);
+    EXPECT_THAT(controller.stateLabel2, ::testing::EndsWith("%   (no RT)")); // after the block-time shares
+
+    // A structural change starts a new driver thread, which is refused again: not logged again.
+    const std::uint32_t blocks = controller.rack().host().bufferCount.load();
+    controller.addSlot(SlotKind::Channel);
+    while (controller.rack().host().bufferCount.load() < blocks + 5 && platform::tickCountMs() - began < 20000)
+        platform::sleepMs(10);
+    EXPECT_GT(controller.rack().host().bufferCount.load(), blocks + 4);
+    EXPECT_EQ(refusals(), 1);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "support/JackServer.h"
 
-#include <csignal>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <jack/jack.h>
@@ -17,24 +17,43 @@ namespace {
 void quiet(const char*) {}
 } // namespace
 
-JackServer::JackServer(int bufferSize, int sampleRate) {
+JackServer::JackServer(int size, int rate, int priority) : bufferSize(size), sampleRate(rate), realtimePriority(priority) {
     static int counter = 0;
     serverName = "trelvo-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-    const std::string period = std::to_string(bufferSize);
-    const std::string rate = std::to_string(sampleRate);
+    setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
+    jack_set_error_function(&quiet);
+    start();
+}
+
+JackServer::~JackServer() {
+    stop();
+    unsetenv("JACK_DEFAULT_SERVER");
+}
+
+bool JackServer::start() {
+    if (pid > 0) return ready;
+    std::vector<std::string> arguments{"jackd"};
+    if (realtimePriority > 0) {
+        arguments.insert(arguments.end(), {"-R", "-P", std::to_string(realtimePriority)});
+    } else {
+        arguments.emplace_back("--no-realtime");
+    }
+    arguments.insert(arguments.end(), {"-n", serverName, "-d", "dummy", "-r", std::to_string(sampleRate), "-p",
+                                       std::to_string(bufferSize)});
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     pid = fork();
     if (pid == 0) {
         const int devNull = open("/dev/null", O_WRONLY);
         dup2(devNull, STDOUT_FILENO);
         dup2(devNull, STDERR_FILENO);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-        execlp("jackd", "jackd", "--no-realtime", "-n", serverName.c_str(), "-d", "dummy", "-r", rate.c_str(), "-p",
-               period.c_str(), static_cast<char*>(nullptr));
+        execvp("jackd", argv.data());
         _exit(127);
     }
-    setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
-    jack_set_error_function(&quiet);
-    for (int attempt = 0; attempt < 100 && !ready; ++attempt) {
+    ready = false;
+    for (int attempt = 0; attempt < 200 && !ready && pid > 0; ++attempt) {
         jack_status_t status{};
         if (jack_client_t* probe = jack_client_open("probe", JackNoStartServer, &status)) {
             jack_client_close(probe);
@@ -43,19 +62,20 @@ JackServer::JackServer(int bufferSize, int sampleRate) {
             platform::sleepMs(50);
         }
     }
+    return ready;
 }
 
-JackServer::~JackServer() {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        int status = 0;
-        for (int waited = 0; waited < 100 && waitpid(pid, &status, WNOHANG) == 0; ++waited) platform::sleepMs(20);
-        if (waitpid(pid, &status, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
+void JackServer::stop(int signal) {
+    ready = false;
+    if (pid <= 0) return;
+    kill(pid, signal);
+    int status = 0;
+    for (int waited = 0; waited < 250 && waitpid(pid, &status, WNOHANG) == 0; ++waited) platform::sleepMs(20);
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
     }
-    unsetenv("JACK_DEFAULT_SERVER");
+    pid = -1;
 }
 
 } // namespace trelvo::test

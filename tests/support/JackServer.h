@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <string>
 
 #include <sys/types.h>
@@ -11,7 +12,9 @@ namespace trelvo::test {
 /// of the programs it starts) finds it. Stopped and its name removed when the object goes.
 class JackServer {
 public:
-    explicit JackServer(int bufferSize = 256, int sampleRate = 48000);
+    /// realtimePriority > 0 runs the server real-time at that priority (-R -P); 0 runs it
+    /// without real-time scheduling.
+    explicit JackServer(int bufferSize = 256, int sampleRate = 48000, int realtimePriority = 0);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
@@ -20,8 +23,17 @@ public:
     bool running() const noexcept { return ready; }
     const std::string& name() const noexcept { return serverName; }
 
+    /// Stops the server with a signal (SIGTERM: it shuts down in order; SIGKILL: it just
+    /// dies) and waits until it is gone.
+    void stop(int signal = SIGTERM);
+    /// Starts the server again under the same name and settings; true once it answers.
+    bool start();
+
 private:
     std::string serverName;
+    int bufferSize;
+    int sampleRate;
+    int realtimePriority;
     pid_t pid = -1;
     bool ready = false;
 };

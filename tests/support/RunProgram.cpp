@@ -16,7 +16,7 @@ namespace trelvo::test {
 
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& arguments,
                          const std::vector<std::string>& extraEnvironment, int timeoutSeconds, int terminateAfterMs,
-                         int terminateSignal) {
+                         const std::atomic<bool>* terminateNow, int terminateSignal) {
     ProgramResult result;
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
@@ -52,6 +52,10 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
     clock_gettime(CLOCK_MONOTONIC, &started);
     bool terminated = false;
     while (open > 0 && time(nullptr) < deadline) {
+        if (terminateNow != nullptr && !terminated && terminateNow->load()) {
+            kill(child, SIGTERM);
+            terminated = true;
+        }
         if (terminateAfterMs >= 0 && !terminated) {
             timespec now{};
             clock_gettime(CLOCK_MONOTONIC, &now);

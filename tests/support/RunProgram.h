@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,10 @@ struct ProgramResult {
 /// Runs a program with arguments, waits for it, and returns what it printed.
 /// extraEnvironment holds "NAME=value" entries added to this process's environment.
 /// With terminateAfterMs >= 0 the program is sent terminateSignal (SIGTERM unless told)
-/// once that much time has passed.
+/// once that much time has passed; with terminateNow, once another thread of the test sets it.
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& arguments,
                          const std::vector<std::string>& extraEnvironment = {}, int timeoutSeconds = 60,
-                         int terminateAfterMs = -1, int terminateSignal = 15);
+                         int terminateAfterMs = -1, const std::atomic<bool>* terminateNow = nullptr,
+                         int terminateSignal = 15);
 
 } // namespace trelvo::test

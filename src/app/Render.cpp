@@ -160,14 +160,21 @@ int RenderJob::prepare() {
     rack::Rack& rack = controller.rack();
     for (int i = 0; i < rack.numSlots(); ++i) {
         const host::TVstPlugIn& slot = rack.slot(i);
-        if (slot.kind() == rack::SlotKind::Plugin && !slot.PlugLoaded.load())
-            return failure("the plug-in " + slot.DllPath + " could not be loaded");
+        if (slot.kind() == rack::SlotKind::Plugin && !slot.PlugLoaded.load()) {
+            const bool found = platform::isRegularFile(slot.DllPath);
+            const std::string why = !found ? "it was found neither there nor in the VST folders"
+                                    : !slot.LoadFailure.empty() ? slot.LoadFailure
+                                                                : "it did not open as a plug-in";
+            return failure("the plug-in " + slot.DllPath + " could not be loaded: " + why);
+        }
     }
     state->first = firstPluginSlot(rack);
     if ((!command.fxp.empty() || !command.fxb.empty() || !command.saveFxp.empty() || !command.saveFxb.empty()) && state->first < 0)
         return failure("the rack holds no plug-in for the preset files");
-    if (!command.fxb.empty() && !rack.slot(state->first).LoadBank(command.fxb)) return failure("cannot load the bank " + command.fxb);
-    if (!command.fxp.empty() && !rack.slot(state->first).LoadPreset(command.fxp)) return failure("cannot load the preset " + command.fxp);
+    if (!command.fxb.empty() && !rack.slot(state->first).LoadBank(command.fxb))
+        return failure("cannot load the bank " + command.fxb + ": " + host::TVstPlugIn::lastPresetFailure());
+    if (!command.fxp.empty() && !rack.slot(state->first).LoadPreset(command.fxp))
+        return failure("cannot load the preset " + command.fxp + ": " + host::TVstPlugIn::lastPresetFailure());
     controller.resolveSlotRoutes();
     controller.setRunning();
     // After setRunning: starting audio resets the transport to stopped.
@@ -224,9 +231,9 @@ int RenderJob::finish() {
     host::TVstPlugIn* first = state->first >= 0 ? &rack.slot(state->first) : nullptr;
     const std::string written = " (" + command.out + " was written)";
     if (!command.saveFxp.empty() && !first->SavePreset(command.saveFxp, 0))
-        return failure("--save-fxp: cannot save " + command.saveFxp + written);
+        return failure("--save-fxp: cannot save " + command.saveFxp + ": " + host::TVstPlugIn::lastPresetFailure() + written);
     if (!command.saveFxb.empty() && !first->SaveBank(command.saveFxb, false))
-        return failure("--save-fxb: cannot save " + command.saveFxb + written);
+        return failure("--save-fxb: cannot save " + command.saveFxb + ": " + host::TVstPlugIn::lastPresetFailure() + written);
     if (!command.saveProject.empty() && !controller.saveProjectTo(command.saveProject))
         return failure("--save-project: cannot save the project " + command.saveProject + written);
     // A plug-in that faulted was passed by from then on: the file holds what was heard, but

@@ -66,7 +66,28 @@ std::string baseName(const std::string& path) {
     return dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
 }
 
+thread_local std::string gPresetFailure;
+
+/// The designed error texts of the preset files in words for the user.
+std::string readableFailure(std::string_view text) {
+    const auto startsWith = [text](std::string_view head) { return text.substr(0, head.size()) == head; };
+    if (startsWith(" does not exist")) return "the file does not exist";
+    if (startsWith(" 1.BlockRead")) return "the file is empty, too short or not readable";
+    if (startsWith(" 2.BlockRead") || startsWith(" 3.BlockRead") || startsWith(" 4.BlockRead")) return "the file is truncated";
+    if (startsWith(" should be a chunk")) return "the file holds parameter values, but this plug-in keeps its programs as chunks";
+    if (startsWith(" should not be a chunk")) return "the file holds a chunk, but this plug-in keeps parameter values";
+    if (startsWith(" not for this plugin")) return "the file is for another plug-in (its plug-in id differs)";
+    if (startsWith(" numParams=")) return "the file declares" + std::string(text.substr(11)) + " parameters, more than a preset may hold";
+    if (startsWith(" BeginLoad")) return "the plug-in refused the file";
+    if (startsWith(" SetChunk=0")) return "the plug-in refused the chunk";
+    if (startsWith(" chunkSize=0")) return "the plug-in gave no chunk to save";
+    std::size_t start = 0;
+    while (start < text.size() && text[start] == ' ') ++start;
+    return std::string(text.substr(start));
+}
+
 void errorLine(std::string_view prefix, const std::string& file, std::string_view text) {
+    gPresetFailure = readableFailure(text);
     std::string line(prefix);
     line += '"';
     line += file;
@@ -164,10 +185,13 @@ bool writePresetFile(std::string_view prefix, const std::string& file, const std
     if (platform::writeFileAtomically(file, content, reason)) return true;
     errorLine(prefix, file, std::string(" ") + site + ".BlockWrite=0");
     diag::hookedLog(std::string(prefix) + reason);
+    gPresetFailure = reason;
     return false;
 }
 
 } // namespace
+
+const std::string& TVstPlugIn::lastPresetFailure() { return gPresetFailure; }
 
 // ---- Loading ----
 
@@ -304,6 +328,7 @@ bool TVstPlugIn::SavePreset(const std::string& file, int mode) {
     if (PVstEffect.load() == nullptr) return false;
     if (isReadOnly(file)) {
         diag::hookedLogError("SavePreset: Cannot save \"" + file + "\", is ReadOnly");
+        gPresetFailure = "the file is read-only";
         return false;
     }
     const std::string name = mode == 2 ? baseName(file) : GetProgramName();
@@ -340,6 +365,7 @@ bool TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
     if (PVstEffect.load() == nullptr) return false;
     if (isReadOnly(file)) {
         diag::hookedLogError("SaveBank: Cannot save \"" + file + "\", is ReadOnly");
+        gPresetFailure = "the file is read-only";
         return false;
     }
     const auto putBankHeader = [this](std::string& out, const char* magic, std::uint32_t byteSize) {

@@ -239,10 +239,11 @@ bool TVstPlugIn::ProcessReplacing(float** inputs, float** outputs, int sampleFra
 
 // ---- Loading ----
 
-void TVstPlugIn::unloadWithReason(std::string_view reason) {
+void TVstPlugIn::unloadWithReason(std::string_view reason, std::string readable) {
     std::string line = "unload " + DllPath + ": ";
     line.append(reason);
     errorLine(line);
+    LoadFailure = std::move(readable);
     Unload();
 }
 
@@ -256,7 +257,9 @@ bool TVstPlugIn::enterMain(const char* entryName) {
         p->effect = p->entry(&hostCallback);
     }, &call, entryName);
     if (!ok) {
-        unloadWithReason(std::string("FMainFunction ") + quoted(entryName) + " failed");
+        unloadWithReason(std::string("FMainFunction ") + quoted(entryName) + " failed",
+                         isQuarantined() ? "it crashed while loading (" + quarantineReason() + ")"
+                                         : "it failed while loading (its entry point threw an exception)");
         return false;
     }
     PVstEffect.store(call.effect, std::memory_order_release);
@@ -271,13 +274,14 @@ bool TVstPlugIn::Load() {
     debugLine("Load: " + quoted(DllPath));
     Quarantined.store(false, std::memory_order_release);
     quarantineAnnounced = false;
+    LoadFailure.clear();
     if (!platform::fileExists(DllPath)) {
-        unloadWithReason("File does not exist");
+        unloadWithReason("File does not exist", "the file does not exist");
         return false;
     }
     if (!FDLLHandle.open(DllPath)) {
         errorLine("dlopen: " + FDLLHandle.error());
-        unloadWithReason("FDLLHandle = 0");
+        unloadWithReason("FDLLHandle = 0", "it is not a library this system can load (" + FDLLHandle.error() + ")");
         return false;
     }
     debugLine(std::to_string(SlotIdx) + ":Library loaded: " + platform::fileNamePart(DllPath) + " " +
@@ -294,11 +298,11 @@ bool TVstPlugIn::Load() {
         if (!enterMain("VSTPluginMain")) return false;
     }
     if (FMainFunction == nullptr) {
-        unloadWithReason("2:FMainFunction = nil");
+        unloadWithReason("2:FMainFunction = nil", "it has no VST 2.x entry point (\"main\" or \"VSTPluginMain\")");
         return false;
     }
     if (PVstEffect.load() == nullptr) {
-        unloadWithReason("PVstEffect = nil");
+        unloadWithReason("PVstEffect = nil", "its entry point gave no plug-in (it may need a host it does not recognise)");
         return false;
     }
     if (OnLoaded) OnLoaded(SlotIdx, 0);
@@ -358,7 +362,7 @@ void TVstPlugIn::Open() {
         p->second = p->first->magic;
     }, &read, "reading the effect record");
     if (read.second != kEffectMagic) {
-        unloadWithReason("No correct magic in DLL");
+        unloadWithReason("No correct magic in DLL", "it is not a VST 2.x plug-in (its effect record has the wrong magic number)");
         Opening = false;
         return;
     }
@@ -374,6 +378,7 @@ void TVstPlugIn::Open() {
     Dispatch(effOpen, 0, 0, nullptr, 0.0);
     if (isQuarantined()) {
         // A hardware fault inside effOpen: nothing more is asked of this plug-in.
+        LoadFailure = "it crashed while opening (" + quarantineReason() + ")";
         Opening = false;
         return;
     }

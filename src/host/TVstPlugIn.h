@@ -148,6 +148,9 @@ public:
 
     /// "007" for 7, "042" for 42, "123" for 123, "00-1" for -1.
     static std::string programText(int program);
+    /// Why the last preset or bank file operation that failed on this thread failed, in
+    /// words for the user ("the file is for another plug-in"). Thread: user interface.
+    static const std::string& lastPresetFailure();
 
     TVstHost& host;
 
@@ -169,6 +172,9 @@ public:
     std::atomic<bool> Quarantined{false};
     /// The user was told about the quarantine (user-interface thread).
     bool quarantineAnnounced = false;
+    /// Why the last Load or Open failed, in words for the user ("it has no VST 2.x entry
+    /// point"); empty after one that worked.
+    std::string LoadFailure;
     bool CanBypass = false;
     bool CanReceiveMidi = false;
     bool NoResize = false;
@@ -246,7 +252,7 @@ protected:
                     bool quarantineOnException = false) noexcept;
 
 private:
-    void unloadWithReason(std::string_view reason);
+    void unloadWithReason(std::string_view reason, std::string readable);
     void quarantine(const platform::FaultReport& report, std::string_view what) noexcept;
     void logCall(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, double opt, VstIntPtr result) noexcept;
     std::string textCall(VstInt32 opcode, VstInt32 index, std::size_t bufferSize);

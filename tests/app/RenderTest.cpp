@@ -220,6 +220,40 @@ TEST_F(RenderTest, AnInterruptedRenderLeavesTheTargetAsItWasAndNoTemporaryFile) 
     }
 }
 
+TEST_F(RenderTest, AFailedLoadSaysWhy) {
+    // A program of the synth, a program cut short, and a file that is not there.
+    ASSERT_EQ(render({TrelvoSynth_PATH, "--seconds", "0.1", "--out", folder.file("s.wav"), "--save-fxp", folder.file("synth.fxp")}).exitCode, 0);
+    const std::string program = readFile(folder.file("synth.fxp"));
+    writeFile(folder.file("cut.fxp"), program.substr(0, 40));
+    writeFile(folder.file("gain.fxp"), "");
+    ASSERT_EQ(render({TrelvoGain_PATH, "--seconds", "0.1", "--out", folder.file("g.wav"), "--save-fxp", folder.file("gain.fxp")}).exitCode, 0);
+    writeFile(folder.file("gain-cut.fxp"), readFile(folder.file("gain.fxp")).substr(0, 50));
+    std::string other = readFile(folder.file("gain.fxp"));
+    other.replace(16, 4, "Othr"); // the plug-in id
+    writeFile(folder.file("other.fxp"), other);
+    const struct {
+        std::vector<std::string> arguments;
+        std::string message;
+    } cases[] = {
+        {{TrelvoFaulty_NoEntry_PATH}, "could not be loaded: it has no VST 2.x entry point"},
+        {{TrelvoFaulty_CrashInEntry_PATH}, "could not be loaded: it crashed while loading (SIGSEGV"},
+        {{TrelvoFaulty_ThrowInEntry_PATH}, "could not be loaded: it failed while loading"},
+        {{TrelvoFaulty_BadMagic_PATH}, "could not be loaded: it is not a VST 2.x plug-in"},
+        {{TrelvoFaulty_CrashInOpen_PATH}, "could not be loaded: it crashed while opening"},
+        {{TrelvoGain_PATH, "--fxp", folder.file("other.fxp")}, "cannot load the preset " + folder.file("other.fxp") + ": the file is for another plug-in"},
+        {{TrelvoGain_PATH, "--fxp", folder.file("synth.fxp")}, "synth.fxp: the file holds a chunk, but this plug-in keeps parameter values"},
+        {{TrelvoGain_PATH, "--fxp", folder.file("gain-cut.fxp")}, "gain-cut.fxp: the file is truncated"},
+        {{TrelvoGain_PATH, "--fxp", folder.file("none.fxp")}, "none.fxp: the file does not exist"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {"--seconds", "0.1", "--out", folder.file("o.wav")});
+        const ProgramResult result = render(arguments);
+        EXPECT_EQ(result.exitCode, 1) << c.message;
+        EXPECT_THAT(result.err, HasSubstr(c.message));
+    }
+}
+
 TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
     writeFile(folder.file("broken.mid"), "MThd nonsense");
     writeFile(folder.file("fake.so"), "not a library");
@@ -240,7 +274,7 @@ TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
         {{folder.file("noise.wav"), "--out", folder.file("o.wav")}, "is a sound file: a Trelvo project"},
         {{kDemo + "demo.vprj", "--midi", folder.file("broken.mid"), "--out", folder.file("o.wav")}, "broken.mid"},
         {{kDemo + "demo.vprj", "--midi", folder.file("endless.mid"), "--out", folder.file("o.wav")}, "a WAV file holds at most 11184 s"},
-        {{folder.file("fake.so"), "--out", folder.file("o.wav")}, "could not be loaded"},
+        {{folder.file("fake.so"), "--out", folder.file("o.wav")}, "could not be loaded: it is not a library this system can load"},
         {{kDemo + "demo.vprj", "--out", folder.file("no/such/folder/o.wav")}, "folder does not exist"},
         {{TrelvoGain_PATH, "--in", slow, "--out", folder.file("o.wav")}, "44100 Hz, the render runs at 48000 Hz"},
         {{TrelvoGain_PATH, "--in", folder.file("noise.wav"), "--out", folder.file("o.wav")}, "noise.wav"},

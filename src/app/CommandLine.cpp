@@ -66,6 +66,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             if (!valueOf(i, result.file)) return usageError("--render needs a project or plug-in library");
         } else if (argument == "--driver") {
             if (!valueOf(i, result.driver)) return usageError("--driver needs a driver name");
+        } else if (argument == "--verbose" || argument == "-v") {
+            result.verbose = true;
         } else if (argument == "--play") {
             result.play = true;
         } else if (argument == "--seconds") {
@@ -127,7 +129,9 @@ std::string usageText() {
            "a 32-bit float stereo WAV file. It exits with 1 when a plug-in faulted while\n"
            "processing (the file is still written, with that plug-in passed by from the fault on).\n"
            "--play starts the transport at the beginning, so that tempo-synced plug-ins see a\n"
-           "running song position.\n";
+           "running song position.\n"
+           "--verbose (or TRELVO_DEBUG=1) also prints the debugger output, the lines the log\n"
+           "file keeps, on standard error.\n";
 }
 
 } // namespace trelvo::app

@@ -16,6 +16,7 @@ struct CommandLine {
     std::string driver;   ///< --driver: a driver by name instead of the settings' one
     double seconds = -1;  ///< --seconds: how long to run or render; negative: the default
     bool play = false;    ///< --play: the transport plays from the start
+    bool verbose = false; ///< --verbose: the debugger output goes to standard error
 
     // ---- Rendering ----
     std::string out, midi, in;

@@ -62,7 +62,7 @@ int runHeadless(const CommandLine& command) {
             std::fprintf(stderr, "trelvo: %s\n", fault.c_str());
         if (platform::tickCountMs() - lastReport >= 3000) {
             lastReport = platform::tickCountMs();
-            std::fprintf(stderr, "trelvo:%s |%s\n", controller.stateLabel1.c_str(), controller.stateLabel2.c_str());
+            std::fprintf(stderr, "trelvo: %s\n", controller.stateText.c_str());
         }
     }
     std::fprintf(stderr, "trelvo: stopping\n");

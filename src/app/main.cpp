@@ -21,6 +21,7 @@ void printVersion() { std::printf("%s %s\n", trelvo::kProductName, trelvo::kFile
 int main(int argc, char** argv) {
     using trelvo::app::CommandLine;
     const CommandLine command = trelvo::app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (command.verbose) trelvo::diag::setDebuggerToStandardError(true);
 
     switch (command.mode) {
     case CommandLine::Mode::Version:

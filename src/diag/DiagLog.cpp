@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include <sys/uio.h>
@@ -16,7 +17,17 @@ namespace trelvo::diag {
 
 namespace {
 
+/// The debugger output reaches the terminal only when asked for (TRELVO_DEBUG=1 or
+/// --verbose): on a terminal it is chatter; the log file keeps its lines either way.
+bool debugRequestedByEnvironment() {
+    const char* value = std::getenv("TRELVO_DEBUG");
+    return value != nullptr && *value != '\0' && std::string_view(value) != "0";
+}
+
+std::atomic<bool> gDebuggerToStandardError{debugRequestedByEnvironment()};
+
 void writeToStandardError(std::string_view line) {
+    if (!gDebuggerToStandardError.load(std::memory_order_relaxed)) return;
     // One system call per line, so that lines from several processes never interleave.
     char newline = '\n';
     iovec parts[2] = {{const_cast<char*>(line.data()), line.size()}, {&newline, 1}};
@@ -28,6 +39,10 @@ std::atomic<LineHook> gLogHook{&Log};
 std::atomic<LineHook> gLogErrorHook{&LogError};
 
 } // namespace
+
+void setDebuggerToStandardError(bool on) noexcept { gDebuggerToStandardError.store(on); }
+
+bool debuggerToStandardError() noexcept { return gDebuggerToStandardError.load(); }
 
 std::string timeStamp(std::int64_t wallSeconds) {
     const std::time_t seconds = static_cast<std::time_t>(wallSeconds);

@@ -116,6 +116,12 @@ private:
 };
 
 /// Wall-clock time of day as hh:mm:ss (local time). Thread: any but real-time.
+/// Whether the default debugger output (standard error) is written: off unless the
+/// environment has TRELVO_DEBUG=1 or the command line asks with --verbose. The log file
+/// and any other debugger sink are not affected. Thread: any.
+void setDebuggerToStandardError(bool on) noexcept;
+bool debuggerToStandardError() noexcept;
+
 std::string timeStamp(std::int64_t wallSeconds);
 std::string timeStampNow();
 

@@ -856,27 +856,42 @@ void RackController::slowDuties() {
 void RackController::updateDeviceState(const std::string& load) {
     // A refused real-time priority stays visible: audio may glitch under load.
     const std::string noRealtime = platform::realtimeRefused() ? " (no RT)" : "";
+    std::string loads; // the meter's columns, one space apart
+    for (char c : load)
+        if (c != ' ' || (!loads.empty() && loads.back() != ' ')) loads += c;
+    while (!loads.empty() && loads.back() == ' ') loads.pop_back();
+    const std::string cpu = loads.empty() ? std::string() : "; processors " + loads;
+    const std::string realtime = platform::realtimeRefused() ? "; no real-time priority" : "";
+    const bool midiOpen = midiLayer->inputsOpen() || midiLayer->numOutputPorts() > 0;
+    const std::string midiText = midiOpen ? "" : "; MIDI: no devices";
     if (engineControl.waitingForDriver()) {
         stateLabel1 = " cpu: " + load;
         stateLabel2 = " " + engineControl.waitingText() + noRealtime;
+        stateText = "audio: " + engineControl.waitingText() + midiText + cpu + realtime;
         return;
     }
-    const bool midiOpen = midiLayer->inputsOpen() || midiLayer->numOutputPorts() > 0;
     if (!midiOpen) {
         stateLabel1 = " cpu: " + load;
         stateLabel2 = (engineControl.hostReady() ? " ** no MIDI **" : " * noMIDI noASIO *") + noRealtime;
-        return;
+        if (!engineControl.hostReady()) {
+            stateText = "audio: no driver" + midiText + cpu + realtime;
+            return;
+        }
     }
     if (!engineControl.hostReady()) {
         engineControl.setAllowed(kAllowedStop);
         engineControl.setBuffers(0);
         stateLabel1 = " cpu: " + load;
         stateLabel2 = " ** no ASIO **" + noRealtime;
+        stateText = "audio: no driver" + midiText + cpu + realtime;
         return;
     }
     if (!audioEngine.engineOn.load()) {
-        stateLabel1 = " cpu: " + load;
-        stateLabel2 = " engine STOPPED" + noRealtime;
+        if (midiOpen) {
+            stateLabel1 = " cpu: " + load;
+            stateLabel2 = " engine STOPPED" + noRealtime;
+        }
+        stateText = "audio: stopped" + midiText + cpu + realtime;
         return;
     }
     const double ticksPerMs = static_cast<double>(platform::kPerfFrequency) / 1000.0;
@@ -884,9 +899,13 @@ void RackController::updateDeviceState(const std::string& load) {
     const double recent = static_cast<double>(audioEngine.timing.recentPeak.load()) / ticksPerMs;
     const double maximum = static_cast<double>(audioEngine.timing.maximum.load()) / ticksPerMs;
     const double block = engineControl.blockMilliseconds;
+    const auto percent = [block](double value) { return block > 0.0 ? fixed(value * 100.0 / block, 0) + "%" : "0%"; };
+    stateText = "audio: a block takes " + fixed(average, 2) + " ms on average (" + percent(average) + " of its " +
+                fixed(block, 2) + " ms), " + fixed(recent, 2) + " ms lately (" + percent(recent) + "), " + fixed(maximum, 2) +
+                " ms at most (" + percent(maximum) + ")" + midiText + cpu + realtime;
+    if (!midiOpen) return; // the labels say "no MIDI", as ever
     stateLabel1 = fixed(average, 2) + " " + fixed(recent, 2) + " " + fixed(maximum, 2) + " " + fixed(block, 2) + "ms....";
-    const auto percent = [block](double value) { return block > 0.0 ? fixed(value * 100.0 / block, 0) + "%  " : "0%  "; };
-    stateLabel2 = percent(average) + percent(recent) + percent(maximum) + noRealtime;
+    stateLabel2 = percent(average) + "  " + percent(recent) + "  " + percent(maximum) + "  " + noRealtime;
 }
 
 } // namespace trelvo::rack

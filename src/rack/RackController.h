@@ -157,6 +157,9 @@ public:
     bool firstBeatVisible = true;
     std::string cpuText;
     std::string stateLabel1, stateLabel2;
+    /// The same device state in words, for a terminal ("audio: a block takes 0.02 ms on
+    /// average (0% of its 5.33 ms), ...; MIDI: no devices; processors 3% 1%").
+    std::string stateText;
     std::string caption = "untitled";
     std::string projectName = "untitled";
     std::string slotLabel; ///< index + ": " + name after a rename

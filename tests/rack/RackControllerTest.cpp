@@ -192,6 +192,7 @@ class RecordingHooks final : public EngineHooks {
 public:
     explicit RecordingHooks(midi::MidiLayer& layer) : midi(layer), samples(kCapacity) {}
 
+    void beginBlockMidi() noexcept override { midi.beginBlockMidi(); }
     void switchMidiHalves() noexcept override {
         thread_local test::AllocationGuard guard;
         midi.switchMidiHalves();

@@ -4,6 +4,7 @@
 
 #include "audio/DriverSettings.h"
 #include "platform/Clock.h"
+#include "platform/RealtimeThread.h"
 
 namespace trelvo::audio {
 
@@ -93,6 +94,7 @@ AsioError BufferedDriver::disposeBuffers() {
 }
 
 void BufferedDriver::runBlock(int half) noexcept {
+    platform::AudioBlockScope block;
     systemTimeNs.store(platform::perfCounter(), std::memory_order_release);
     AsioCallbacks* current = callbacks.load(std::memory_order_acquire);
     if (current != nullptr && current->bufferSwitch != nullptr) current->bufferSwitch(half, 1);

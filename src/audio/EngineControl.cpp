@@ -30,12 +30,22 @@ EngineControl::~EngineControl() {
 }
 
 void EngineControl::waitForRunningBlock() {
-    // A block that began before allowed was cleared runs to its end; wait for it, at most
-    // the settle time, so that nothing it uses is changed under it.
+    // A block that began before allowed was cleared runs to its end, and nothing it uses may
+    // change under it, so there is no time-out: a driver always returns from its callback. A
+    // block that takes unusually long (a plug-in hanging in its processing) is reported once.
+    if (!engine.busy.load(std::memory_order_acquire)) return;
     const std::uint32_t start = platform::tickCountMs();
-    while (engine.busy.load(std::memory_order_acquire) &&
-           platform::tickCountMs() - start < static_cast<std::uint32_t>(std::max(settleTimeMs, 50)))
-        platform::sleepMs(0);
+    bool reported = false;
+    while (engine.busy.load(std::memory_order_acquire)) {
+        if (!reported && platform::tickCountMs() - start >= static_cast<std::uint32_t>(longBlockReportMs)) {
+            errorLine("setAllowed(0): the running audio block has not ended after " + std::to_string(longBlockReportMs) +
+                      " ms, waiting for it");
+            reported = true;
+        }
+        platform::sleepMs(reported ? 1 : 0);
+    }
+    if (reported)
+        errorLine("setAllowed(0): the running audio block ended after " + std::to_string(platform::tickCountMs() - start) + " ms");
 }
 
 void EngineControl::setAllowed(std::uint32_t flags) {

@@ -72,6 +72,9 @@ public:
     std::function<void(bool enable)> idleTimer;
     /// Sleeps the given milliseconds; tests may replace it.
     std::function<void(int milliseconds)> sleep;
+    /// Disallowing waits for the running block without a time-out; after this long it says
+    /// so in the error log, once. Tests may shorten it.
+    int longBlockReportMs = 2000;
 
     // ---- Values kept by the engine control ----
     int selectedDriver = -1;

@@ -9,7 +9,6 @@
 #include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
 #include "host/VstNames.h"
-#include "midi/MidiLock.h"
 #include "platform/FloatingPoint.h"
 #include "platform/RealtimeThread.h"
 
@@ -238,8 +237,8 @@ int hostCanDo(std::uint32_t capabilities, std::string_view text) noexcept {
 VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     TVstHost* host = TVstHost::current();
     if (host == nullptr) return 0;
-    // Log lines written while MidiLock is held go through the lock-free queue, so that no
-    // log mutex or terminal write ever lengthens the lock.
+    // The callback's log lines go through the lock-free queue whichever thread calls, so that
+    // a call from the audio thread or from inside processing never waits on the log's mutex.
     platform::RealtimeScope queuedLogging;
 
     TVstPlugIn* slot = callerOf(*host, effect);
@@ -250,7 +249,9 @@ VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntP
         return 0;
     }
 
-    midi::MidiLockGuard lock;
+    // No lock here: handlers do interface work (editor idle, window sizes, effIdentify) that
+    // must never hold up the audio thread, and the one that touches what the audio thread
+    // shares, the plug-in's MIDI output into the port buffers, takes MidiLock for that copy.
     platform::maskFloatingPointExceptions();
     const Call call{*host, slot, opcode, index, value, ptr, opt};
     VstIntPtr result = 0;

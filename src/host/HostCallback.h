@@ -9,8 +9,12 @@ namespace trelvo::host {
 
 /// The host callback every plug-in receives at its entry point. It may be entered from any
 /// thread at any time: inside the entry point, from effOpen, from the audio thread inside
-/// processing, and from the plug-in's own threads. It answers under MidiLock and never
-/// allocates or waits for anything else; its log lines go through the lock-free queue.
+/// processing, and from the plug-in's own threads. It takes no lock itself: the interface
+/// work some opcodes do (editor idle, resizing the editor window, effIdentify) runs on the
+/// calling thread without holding anything the audio thread needs, and only the hand-over of
+/// a plug-in's MIDI output into the port buffers takes MidiLock, for that copy. Time info,
+/// sample rate and block size are read field by field as atomics. It allocates nothing; its
+/// log lines go through the lock-free queue.
 VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt);
 
 /// The 19 canDo texts the host knows, bit 0 first.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -67,12 +68,40 @@ struct MidiEventBuffer {
     MidiHalf halves[2];
 };
 
+/// A port's buffer as the threads share it: the audio thread, the work thread and the input
+/// handlers read the pointer, only the user interface thread replaces it. What it replaces
+/// is handed back, to be freed once no block can still be reading it (MidiLayer does so).
+/// Owns what it points to.
+class PortBuffer {
+public:
+    PortBuffer() = default;
+    ~PortBuffer() { delete current.load(std::memory_order_relaxed); }
+    PortBuffer(const PortBuffer&) = delete;
+    PortBuffer& operator=(const PortBuffer&) = delete;
+
+    /// Thread: any, wait-free. Sequentially consistent, so that a block that has announced
+    /// itself (MidiLayer::beginBlockMidi) sees every replacement made before the interface
+    /// looked at the block announcement.
+    MidiEventBuffer* get() const noexcept { return current.load(std::memory_order_seq_cst); }
+    MidiEventBuffer* operator->() const noexcept { return get(); }
+    explicit operator bool() const noexcept { return get() != nullptr; }
+
+    /// Puts fresh in place (none: the port has no buffer) and returns the buffer it replaced.
+    /// Thread: user interface, under MidiLock.
+    std::unique_ptr<MidiEventBuffer> replace(std::unique_ptr<MidiEventBuffer> fresh) noexcept {
+        return std::unique_ptr<MidiEventBuffer>(current.exchange(fresh.release(), std::memory_order_seq_cst));
+    }
+
+private:
+    std::atomic<MidiEventBuffer*> current{nullptr};
+};
+
 /// One entry of the port table.
 struct MidiPort {
     char kind = 'I';  ///< 'I' hardware input, 'P' virtual port output, 'V' slot port
     int index = -1;   ///< own table position while open, -1 while closed
     std::string name;
-    std::unique_ptr<MidiEventBuffer> buffer;
+    PortBuffer buffer;
 };
 
 inline constexpr int kMaxInputPorts = 64;
@@ -83,6 +112,8 @@ inline constexpr int kMaxPorts = kMaxInputPorts + kVirtualPorts + kSlotPorts;
 /// All ports routes can read: nIn inputs, 16 virtual ports, 32 slot ports.
 struct MidiPortTable {
     std::array<MidiPort, kMaxPorts> ports;
+    /// Change only under MidiLock while no block reads the table without it (the layer is
+    /// closed to blocks then).
     int length = 0;
     int numInputs = 0;
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include <sched.h>
+
 #include "diag/DiagLog.h"
 #include "host/TVstPlugIn.h"
 #include "midi/MidiLock.h"
@@ -68,6 +70,9 @@ void MidiLayer::setMIDI(int flags) {
 void MidiLayer::openLayer() {
     debugLine("setMIDI(iOpen)");
     env.haltAudio();
+    // Blocks leave the table alone until it is complete again (a second open rebuilds it).
+    inputsOpened.store(false);
+    waitForBlockToLeavePorts();
     std::vector<std::string> whyNot;
     backends = env.backends ? env.backends(whyNot) : openMidiBackends(whyNot);
     inputs.clear();
@@ -87,21 +92,24 @@ void MidiLayer::openLayer() {
     }
 
     {
-        MidiLockGuard lock;
-        table.numInputs = std::clamp(static_cast<int>(inputs.size()), 1, kMaxInputPorts);
-        table.length = table.numInputs + kVirtualPorts + kSlotPorts;
-        for (int i = 0; i < kMaxPorts; ++i) {
-            MidiPort& port = table.ports[static_cast<std::size_t>(i)];
-            port.kind = i < table.numInputs ? 'I' : (i < table.numInputs + kVirtualPorts ? 'P' : 'V');
-            port.index = -1;
-            port.name.clear();
-            port.buffer.reset();
+        std::array<std::unique_ptr<MidiEventBuffer>, kMaxPorts> released;
+        {
+            MidiLockGuard lock;
+            table.numInputs = std::clamp(static_cast<int>(inputs.size()), 1, kMaxInputPorts);
+            table.length = table.numInputs + kVirtualPorts + kSlotPorts;
+            for (int i = 0; i < kMaxPorts; ++i) {
+                MidiPort& port = table.ports[static_cast<std::size_t>(i)];
+                port.kind = i < table.numInputs ? 'I' : (i < table.numInputs + kVirtualPorts ? 'P' : 'V');
+                port.index = -1;
+                port.name.clear();
+                released[static_cast<std::size_t>(i)] = port.buffer.replace(nullptr);
+            }
         }
+        waitForBlockToLeavePorts();
     }
 
     persist::IniHandle handle;
     readDeviceSections(handle);
-    inputsOpened.store(true, std::memory_order_release);
 
     settle();
     std::vector<MidiBackend*> raw;
@@ -120,6 +128,8 @@ void MidiLayer::openLayer() {
     readVirtualPorts(handle);
     persist::CloseIni(handle);
     assignSlotPorts();
+    // Only now may blocks route through the ports, virtual ports and slot routes set up above.
+    inputsOpened.store(true);
     env.resumeAudio();
 }
 
@@ -151,7 +161,9 @@ void MidiLayer::closeLayer(bool halt) {
         debugLine("  setMIDI no iHalt 1");
         env.haltAudio();
     }
-    inputsOpened.store(false, std::memory_order_release);
+    inputsOpened.store(false);
+    // A block that saw the layer open may still be routing through it: let it end first.
+    waitForBlockToLeavePorts();
     if (!inputs.empty()) {
         debugLine("  MidiInputs.CloseAll");
         debugLine("    TMidiInputs.CloseAll");
@@ -168,15 +180,19 @@ void MidiLayer::closeLayer(bool halt) {
     }
     debugLine("  Clear MIDIbufs");
     {
-        MidiLockGuard lock;
-        for (MidiPort& port : table.ports) {
-            port.buffer.reset();
-            port.index = -1;
+        std::array<std::unique_ptr<MidiEventBuffer>, kMaxPorts> released;
+        {
+            MidiLockGuard lock;
+            for (std::size_t i = 0; i < table.ports.size(); ++i) {
+                released[i] = table.ports[i].buffer.replace(nullptr);
+                table.ports[i].index = -1;
+            }
+            table.length = 0;
+            table.numInputs = 0;
+            numOutputs = 0;
+            defaultPosition = -1;
         }
-        table.length = 0;
-        table.numInputs = 0;
-        numOutputs = 0;
-        defaultPosition = -1;
+        waitForBlockToLeavePorts();
     }
     debugLine("  MIDIin0s.Clear");
     unmatchedInputs.clear();
@@ -206,7 +222,7 @@ bool MidiLayer::openPort(int position, const std::string& name) {
     auto buffer = port.buffer ? nullptr : std::make_unique<MidiEventBuffer>();
     {
         MidiLockGuard lock;
-        if (buffer) port.buffer = std::move(buffer);
+        if (buffer) port.buffer.replace(std::move(buffer)); // replaces none
         port.name = name;
         port.index = position;
     }
@@ -230,8 +246,17 @@ void MidiLayer::closePort(int position) {
         MidiPort& port = table.ports[static_cast<std::size_t>(position)];
         port.name.clear();
         port.index = -1;
-        released = std::move(port.buffer);
+        released = port.buffer.replace(nullptr);
     }
+    // A running block may have picked the buffer up before it was taken out.
+    if (released) waitForBlockToLeavePorts();
+}
+
+void MidiLayer::waitForBlockToLeavePorts() const {
+    const std::uint64_t pass = blockPass.load();
+    if ((pass & 1) == 0) return; // no block is past beginBlockMidi: later ones see the change
+    // The block ends on its own: a driver always returns from its callback.
+    while (blockPass.load(std::memory_order_acquire) == pass) sched_yield();
 }
 
 bool MidiLayer::openOutputPort(int position, const std::string& alias) {
@@ -433,9 +458,9 @@ int MidiLayer::framesOf(MidiTime time) const noexcept {
 
 void MidiLayer::appendToPort(int position, const MidiEvent& event, const std::uint8_t* sysex, std::size_t length) noexcept {
     if (position < 0 || position >= table.length) return;
-    MidiPort& port = table.ports[static_cast<std::size_t>(position)];
-    if (!port.buffer) return;
-    if (!port.buffer->halves[currentWriteHalf].append(event, sysex, length)) inputDrops.fetch_add(1, std::memory_order_relaxed);
+    MidiEventBuffer* buffer = table.ports[static_cast<std::size_t>(position)].buffer.get();
+    if (buffer == nullptr) return;
+    if (!buffer->halves[currentWriteHalf].append(event, sysex, length)) inputDrops.fetch_add(1, std::memory_order_relaxed);
 }
 
 void MidiLayer::shortMessage(int device, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, MidiTime time) noexcept {
@@ -495,8 +520,11 @@ void MidiLayer::plugInOutput(int slotIndex, const VstEvents* events) noexcept {
     auto* const* list = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
     // Into the slot port's half of this block, so that later slots hear it at once.
     const int position = slot.midi->slotPort.load(std::memory_order_relaxed);
-    if (slot.isMidiVport && position >= 0 && position < table.length && table.ports[static_cast<std::size_t>(position)].buffer) {
-        MidiHalf& half = table.ports[static_cast<std::size_t>(position)].buffer->halves[currentReadHalf];
+    MidiEventBuffer* portBuffer = slot.isMidiVport && position >= 0 && position < table.length
+                                      ? table.ports[static_cast<std::size_t>(position)].buffer.get()
+                                      : nullptr;
+    if (portBuffer != nullptr) {
+        MidiHalf& half = portBuffer->halves[currentReadHalf];
         for (int i = 0; i < events->numEvents; ++i) {
             const VstEvent* event = list[i];
             if (event == nullptr) continue;
@@ -547,6 +575,12 @@ void MidiLayer::plugInOutput(int slotIndex, const VstEvents* events) noexcept {
 
 // ---- Engine hooks ----
 
+void MidiLayer::beginBlockMidi() noexcept {
+    // Called with MidiLock held, by the audio thread only. Sequentially consistent, so that
+    // either the interface sees this pass running or the block sees every buffer it replaced.
+    if ((blockPass.load(std::memory_order_relaxed) & 1) == 0) blockPass.fetch_add(1);
+}
+
 void MidiLayer::switchMidiHalves() noexcept {
     // Called with MidiLock held.
     currentReadHalf = currentWriteHalf;
@@ -559,19 +593,21 @@ void MidiLayer::virtualPortStep() noexcept {
     for (std::size_t e = 0; e < vports.size(); ++e) {
         const VirtualPort& entry = vports[e];
         const int own = table.numInputs + static_cast<int>(e);
-        if (entry.name.empty() || !table.ports[static_cast<std::size_t>(own)].buffer) continue;
+        MidiEventBuffer* ownBuffer = table.ports[static_cast<std::size_t>(own)].buffer.get();
+        if (entry.name.empty() || ownBuffer == nullptr) continue;
         if (isSurfaceName(entry.name)) {
             if (surfaceStep) surfaceStep(static_cast<int>(e));
             continue;
         }
-        MidiHalf& merged = table.ports[static_cast<std::size_t>(own)].buffer->halves[currentReadHalf];
+        MidiHalf& merged = ownBuffer->halves[currentReadHalf];
         merged.clear();
         for (int r = 0; r < entry.routes.count && r < 4; ++r) {
             const MidiRoute& route = entry.routes.routes[static_cast<std::size_t>(r)];
             const int position = route.portIndex;
-            if (position < 0 || position >= table.length || position == own || !table.ports[static_cast<std::size_t>(position)].buffer)
-                continue;
-            const MidiHalf& source = table.ports[static_cast<std::size_t>(position)].buffer->halves[currentReadHalf];
+            if (position < 0 || position >= table.length || position == own) continue;
+            const MidiEventBuffer* sourceBuffer = table.ports[static_cast<std::size_t>(position)].buffer.get();
+            if (sourceBuffer == nullptr) continue;
+            const MidiHalf& source = sourceBuffer->halves[currentReadHalf];
             for (int i = 0; i < source.count(); ++i) {
                 const MidiEvent& event = source.event(i);
                 if (event.isSysex()) {
@@ -612,8 +648,10 @@ void MidiLayer::deliverMidi(host::TVstPlugIn& slot) noexcept {
         const MidiRoute& route = midi.routes.routes[static_cast<std::size_t>(r)];
         const int position = route.portIndex;
         // A route that names no open port: this slot gets no MIDI in this block at all.
-        if (position < 0 || position >= table.length || !table.ports[static_cast<std::size_t>(position)].buffer) return;
-        const MidiHalf& half = table.ports[static_cast<std::size_t>(position)].buffer->halves[currentReadHalf];
+        const MidiEventBuffer* buffer =
+            position >= 0 && position < table.length ? table.ports[static_cast<std::size_t>(position)].buffer.get() : nullptr;
+        if (buffer == nullptr) return;
+        const MidiHalf& half = buffer->halves[currentReadHalf];
         for (int e = 0; e < half.count(); ++e) {
             const MidiEvent& event = half.event(e);
             if (event.isSysex()) {
@@ -648,8 +686,9 @@ void MidiLayer::panic() noexcept {
     if (table.numInputs <= 0 || table.length > 64) return;
     for (int i = 0; i < table.length; ++i) {
         MidiPort& port = table.ports[static_cast<std::size_t>(i)];
-        if (!port.buffer || port.index < 0) continue;
-        MidiHalf& half = port.buffer->halves[currentWriteHalf];
+        MidiEventBuffer* buffer = port.buffer.get();
+        if (buffer == nullptr || port.index < 0) continue;
+        MidiHalf& half = buffer->halves[currentWriteHalf];
         half.clear();
         for (std::uint8_t channel = 0; channel < 16; ++channel) {
             MidiEvent allNotesOff;
@@ -664,8 +703,15 @@ void MidiLayer::panic() noexcept {
 }
 
 void MidiLayer::endOfBlockMidi() noexcept {
-    for (int i = 0; i < table.length; ++i)
-        if (MidiEventBuffer* buffer = table.ports[static_cast<std::size_t>(i)].buffer.get()) buffer->halves[currentReadHalf].clear();
+    {
+        // Under the lock: a plug-in may add its output to a slot port's read half from any
+        // thread, and with audio held this runs while the interface rebuilds the table.
+        MidiLockGuard lock;
+        for (int i = 0; i < table.length; ++i)
+            if (MidiEventBuffer* buffer = table.ports[static_cast<std::size_t>(i)].buffer.get())
+                buffer->halves[currentReadHalf].clear();
+    }
+    if ((blockPass.load(std::memory_order_relaxed) & 1) != 0) blockPass.fetch_add(1, std::memory_order_release);
 }
 
 // ---- Reports and settings ----

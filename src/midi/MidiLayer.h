@@ -32,6 +32,9 @@ inline constexpr int iHalt = 0x1000;
 /// buffers input handlers fill and the engine reads, the output-port table, routing of
 /// each block's events to the plug-ins, panic, and the "MIDIinputs" / "MIDIoutputs"
 /// settings sections. It is the engine's hooks for MIDI.
+///
+/// Port buffers are put in and taken out of the table under MidiLock by the user interface
+/// thread; one taken out is freed there only once no block can still be reading it.
 class MidiLayer : public rack::EngineHooks, public MidiInputSink {
 public:
     /// What the layer needs from the rest of the program.
@@ -65,7 +68,8 @@ public:
     /// Opens (iOpen), closes (iClose) or both; iHalt leaves audio as it is while closing.
     /// Thread: user interface.
     void setMIDI(int flags);
-    bool inputsOpen() const noexcept { return inputsOpened.load(std::memory_order_acquire); }
+    /// True once the layer is open and complete; blocks route MIDI only then. Thread: any.
+    bool inputsOpen() const noexcept { return inputsOpened.load(); }
 
     // ---- Devices and ports. Thread: user interface ----
     const std::vector<std::string>& inputDeviceNames() const noexcept { return inputNames; }
@@ -126,6 +130,7 @@ public:
     void plugInOutput(int slot, const VstEvents* events) noexcept;
 
     // ---- Engine hooks. Thread: audio ----
+    void beginBlockMidi() noexcept override;
     void switchMidiHalves() noexcept override;
     /// Merges each virtual port's routes into its 'P' port in time order and passes the
     /// result on to the port's output device.
@@ -155,6 +160,11 @@ private:
     void readDeviceSections(persist::IniHandle& handle);
     void appendToPort(int position, const MidiEvent& event, const std::uint8_t* sysex, std::size_t length) noexcept;
     int framesOf(MidiTime time) const noexcept;
+    /// Returns once no block that may have read the port table without MidiLock before this
+    /// call is still running: at once when none is between beginBlockMidi and the end of
+    /// endOfBlockMidi, else when that block ends. A buffer taken out of the table is freed
+    /// only after this. Thread: user interface.
+    void waitForBlockToLeavePorts() const;
 
     rack::Rack& rack;
     rack::AudioEngine& engine;
@@ -177,6 +187,10 @@ private:
     std::array<MidiOutPort, 64> outPorts;
     int numOutputs = 0;
     std::vector<std::string> unmatchedInputs, unmatchedOutputs; ///< MIDIin0s, MIDIout0s
+
+    /// Odd while a processed block may read the port buffers without MidiLock (from
+    /// beginBlockMidi to the end of endOfBlockMidi); written by the audio thread only.
+    std::atomic<std::uint64_t> blockPass{0};
 
     // Guarded by MidiLock.
     int currentReadHalf = 1;

@@ -5,9 +5,10 @@
 
 namespace trelvo::midi {
 
-/// The process-wide re-entrant lock that guards the MIDI port buffers, the audio engine's
-/// half switch and the host callback's answers. It is the only lock the audio thread may
-/// take, so every section under it must stay a few instructions long. A waiting thread
+/// The process-wide re-entrant lock that guards the MIDI port buffers and the audio engine's
+/// half switch (a plug-in's MIDI output is copied into the ports under it). It is the only
+/// lock the audio thread may take, so every section under it must stay short and must never
+/// call into a plug-in or the user interface. A waiting thread
 /// spins briefly and then yields; it never sleeps in the kernel.
 class MidiLock {
 public:

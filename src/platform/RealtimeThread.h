@@ -22,4 +22,23 @@ private:
     bool wasRealtime;
 };
 
+/// True while the calling thread runs an audio block (see AudioBlockScope).
+/// Thread: any, wait-free.
+bool inAudioBlock() noexcept;
+
+/// Marks the calling thread as running an audio block for the life of the object: a driver's
+/// callback through the host and the engine, the work thread through its strips. Nothing
+/// inside may allocate or free; the tests' allocation guard counts on every thread that
+/// carries the mark. Nests.
+class AudioBlockScope {
+public:
+    AudioBlockScope() noexcept;
+    ~AudioBlockScope();
+    AudioBlockScope(const AudioBlockScope&) = delete;
+    AudioBlockScope& operator=(const AudioBlockScope&) = delete;
+
+private:
+    bool wasInBlock;
+};
+
 } // namespace trelvo::platform

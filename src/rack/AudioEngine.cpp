@@ -135,6 +135,7 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
         host.TimeInfo.updatePpq();
         {
             midi::MidiLockGuard lock;
+            hooks->beginBlockMidi();
             hooks->switchMidiHalves();
             blockStartMs.store(platform::tickCountMs(), std::memory_order_relaxed);
             blockStartTicks.store(platform::perfCounter(), std::memory_order_relaxed);

@@ -58,8 +58,9 @@ struct BlockTiming {
 /// bus, output volume, clipping, meters and timing; optionally split with TwrkThread.
 ///
 /// bufferSwitch is the single entry every driver and every test calls. It allocates
-/// nothing, takes no lock but MidiLock (for the half switch) and never waits on the
-/// interface; its log lines go through the lock-free queue.
+/// nothing, takes no lock but MidiLock (for the half switch and, through the MIDI hooks,
+/// for emptying the ports at the end) and never waits on the interface; its log lines go
+/// through the lock-free queue.
 class AudioEngine {
 public:
     explicit AudioEngine(Rack& rack, EngineHooks* hooks = nullptr);

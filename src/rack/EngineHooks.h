@@ -13,6 +13,10 @@ class EngineHooks {
 public:
     virtual ~EngineHooks() = default;
 
+    /// A processed block begins: from here to the end of endOfBlockMidi the audio thread and
+    /// the work thread may read the MIDI port buffers without MidiLock. Called with MidiLock
+    /// held, just before switchMidiHalves.
+    virtual void beginBlockMidi() noexcept {}
     /// Switches the port buffers' halves; called with MidiLock held.
     virtual void switchMidiHalves() noexcept {}
     /// The virtual-port routing step, before the strips run.
@@ -24,7 +28,8 @@ public:
     virtual void deliverMidi(host::TVstPlugIn& slot) noexcept {}
     /// MIDI panic (all notes off, sustain off on every channel).
     virtual void panic() noexcept {}
-    /// Empties the read halves and resets the block's output count.
+    /// Empties the read halves and resets the block's output count; ends what beginBlockMidi
+    /// began. Called in every block, processed or not.
     virtual void endOfBlockMidi() noexcept {}
     /// The control-surface output step.
     virtual void surfaceOutputStep() noexcept {}

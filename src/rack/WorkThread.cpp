@@ -91,7 +91,10 @@ void TwrkThread::loop() {
         if (terminate.load(std::memory_order_acquire)) return;
         followAudioThread();
         if (!busy.load(std::memory_order_acquire)) continue;
-        for (int i = 0; i < count; ++i) runStrip(list[static_cast<std::size_t>(i)]);
+        {
+            platform::AudioBlockScope block;
+            for (int i = 0; i < count; ++i) runStrip(list[static_cast<std::size_t>(i)]);
+        }
         count = 0;
         busy.store(false, std::memory_order_release);
     }

@@ -1,6 +1,7 @@
 #include "audio/EngineControl.h"
 
 #include <atomic>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,9 +22,16 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 
-/// Counts panics; plays one note on a chosen slot once MIDI is asked for.
+/// Counts panics; plays one note on a chosen slot once MIDI is asked for; can hold a block
+/// in the middle of its processing until released.
 class CountingHooks : public rack::EngineHooks {
 public:
+    void virtualPortStep() noexcept override {
+        if (!holdBlock.load()) return;
+        blockHeld = true;
+        while (holdBlock.load()) std::this_thread::yield();
+        blockWentOn = true;
+    }
     bool midiInputOpen() const noexcept override { return noteSlot >= 0; }
     void deliverMidi(host::TVstPlugIn& slot) noexcept override {
         if (slot.SlotIdx != noteSlot || played.exchange(true)) return;
@@ -37,6 +45,9 @@ public:
     int panics = 0;
     int noteSlot = -1;
     std::atomic<bool> played{false};
+    std::atomic<bool> holdBlock{false};
+    std::atomic<bool> blockHeld{false};
+    std::atomic<bool> blockWentOn{false}; ///< the held block was released and went on
 };
 
 class EngineControlTest : public ::testing::Test {
@@ -161,6 +172,45 @@ TEST_F(EngineControlTest, StopAndStartAroundAChangeSleepPanicAndRestart) {
     control.setAllowed(kAllowedResume);
     EXPECT_EQ(fake->starts, starts);
     EXPECT_TRUE(engine.allowed.load());
+}
+
+// Guards against disallowing giving up on a running block after a fixed wait and letting the
+// caller change what the block still uses: setAllowed returns only once the block's processing
+// has ended, and says so when that takes long. (Stop waits the same way before it stops the
+// driver; the fake driver here would not wait for its own callback as real drivers do.)
+TEST_F(EngineControlTest, DisallowingReturnsOnlyAfterTheRunningBlockHasEndedHoweverLongItTakes) {
+    control.selectedDriverName = "Fake";
+    control.ASIOinit(fakeDriver());
+    engine.applicationStage = rack::kStageRunning;
+    control.longBlockReportMs = 20;
+    hooks.holdBlock = true;
+    std::atomic<bool> driverReturned{false}, disallowReturned{false};
+    std::thread driver([&] {
+        fake->block(0);
+        driverReturned = true;
+    });
+    while (!hooks.blockHeld.load() && !driverReturned.load()) std::this_thread::yield();
+    if (!hooks.blockHeld.load()) {
+        driver.join();
+        FAIL() << "the block did not reach its processing";
+    }
+    bool blockWentOnFirst = false;
+    std::thread ui([&] {
+        control.setAllowed(kAllowedPause);
+        blockWentOnFirst = hooks.blockWentOn.load();
+        disallowReturned = true;
+    });
+    // Hold the block until the wait is reported as long, or until setAllowed gives up on it.
+    const std::string report = "setAllowed(0): the running audio block has not ended after 20 ms";
+    while (!log.contains(report) && !disallowReturned.load()) std::this_thread::yield();
+    hooks.holdBlock = false;
+    ui.join();
+    driver.join();
+    EXPECT_TRUE(blockWentOnFirst);
+    EXPECT_FALSE(engine.allowed.load());
+    const auto errors = log.errors();
+    EXPECT_EQ(std::count_if(errors.begin(), errors.end(), [&](const std::string& line) { return line.starts_with(report); }), 1);
+    EXPECT_THAT(errors, Contains(::testing::StartsWith("setAllowed(0): the running audio block ended after ")));
 }
 
 TEST_F(EngineControlTest, ChangingToTheSameDriverClosesAndReopensItWithAPause) {

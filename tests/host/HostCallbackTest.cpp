@@ -251,6 +251,52 @@ TEST_F(HostCallbackTest, VerboseLinesAndTheCanDoNotes) {
     EXPECT_EQ(lines[2], "0:AMcallbackFrom \"Gain\", amGetVendorString(32,0,0,\"Marnik\",0.00000)=0");
 }
 
+// Guards against interface work done under MidiLock: a slow editor, window or idle handler
+// would make the audio thread's half switch spin until it returned. While each handler runs,
+// another thread must be able to take the lock, as the audio thread does every block.
+TEST_F(HostCallbackTest, HandlersRunWithoutMidiLockSoTheAudioThreadNeverWaitsForThem) {
+    TVstPlugIn& plugIn = open(TrelvoGain_PATH);
+    std::vector<VstInt32> ran, heldDuring;
+    VstInt32 current = 0;
+    const auto slowInterfaceWork = [&] {
+        ran.push_back(current);
+        bool lockFree = false;
+        std::thread audio([&lockFree] {
+            lockFree = midi::midiLock().try_lock();
+            if (lockFree) midi::midiLock().unlock();
+        });
+        audio.join();
+        if (!lockFree) heldDuring.push_back(current);
+    };
+    const auto notification = [&](int, std::intptr_t) { slowInterfaceWork(); };
+    plugIn.OnIdle = notification;
+    plugIn.OnNeedIdle = notification;
+    plugIn.OnWantMidi = notification;
+    plugIn.OnIOChanged = notification;
+    plugIn.OnUpdateDisplay = notification;
+    events.resizeEditor = [&](int, int, int) { slowInterfaceWork(); }; // through the main window's handler
+    plugIn.OnAutomate = [&](int, int, float) { slowInterfaceWork(); };
+    plugIn.OnPinConnected = [&](int, int, bool) { return slowInterfaceWork(), false; };
+    plugIn.OnOpenWindow = [&](int, TVstHost*) { slowInterfaceWork(); };
+    plugIn.OnBeginEdit = plugIn.OnEndEdit = [&](int, int) { slowInterfaceWork(); };
+    plugIn.OnOpenFileSelector = plugIn.OnCloseFileSelector = [&](void*, TVstHost*) { slowInterfaceWork(); };
+    plugIn.OnOfflineStart = [&](int, void*) { slowInterfaceWork(); };
+
+    const std::vector<VstInt32> opcodes = {
+        audioMasterAutomate,    audioMasterIdle,          audioMasterPinConnected,    audioMasterWantMidi,
+        audioMasterIOChanged,   audioMasterNeedIdle,      audioMasterSizeWindow,      audioMasterOfflineStart,
+        audioMasterOpenWindow,  audioMasterUpdateDisplay, audioMasterBeginEdit,       audioMasterEndEdit,
+        audioMasterOpenFileSelector, audioMasterCloseFileSelector,
+    };
+    char selector[64] = {};
+    for (VstInt32 opcode : opcodes) {
+        current = opcode;
+        call(opcode, 0, 0, selector);
+    }
+    EXPECT_EQ(ran, opcodes); // every handler was reached
+    EXPECT_THAT(heldDuring, ::testing::IsEmpty());
+}
+
 // A plug-in's own thread calls the host while the audio thread processes it and the
 // interface thread dispatches to it; nothing may crash, deadlock or lose the lock.
 TEST_F(HostCallbackTest, APlugInThreadTheAudioThreadAndTheInterfaceThreadCallAtOnce) {

@@ -10,6 +10,7 @@
 #include "TestPaths.h"
 #include "midi/MidiLock.h"
 #include "platform/Clock.h"
+#include "platform/RealtimeThread.h"
 #include "rack/AudioEngine.h"
 #include "rack/Rack.h"
 #include "support/EngineRunner.h"
@@ -32,7 +33,8 @@ protected:
         rack.host().engineBlockSize = 256;
     }
 
-    MidiLayer& open(int numInputs, int numOutputs, const std::string& settings = "") {
+    MidiLayer& open(int numInputs, int numOutputs, const std::string& settings = "",
+                    const std::function<void(MidiLayer::Environment&)>& adjust = {}) {
         if (!settings.empty()) test::writeFile(home.file("Trelvo.ini"), settings);
         MidiLayer::Environment env;
         env.settingsFile = home.file("Trelvo.ini");
@@ -48,6 +50,7 @@ protected:
             list.push_back(std::move(fresh));
             return list;
         };
+        if (adjust) adjust(env);
         layer = std::make_unique<MidiLayer>(rack, engine, env);
         layer->setMIDI(iOpen);
         return *layer;
@@ -278,6 +281,90 @@ TEST_F(MidiLayerTest, AFloodFromTwoThreadsIsStoredWholeOrCountedAsDropped) {
     std::uint64_t dropped = 0;
     for (const std::string& line : layer->takeDropReports()) dropped += std::stoull(line.substr(6));
     EXPECT_EQ(readCount.load() + dropped, sentCount.load());
+}
+
+// Guards against port buffers freed under a running block (a closed port, a closed layer,
+// or the tail of a block emptying them while audio was held). A driver thread runs blocks
+// that route two inputs, one of them flooded, directly and through the virtual port "MAIN"
+// into a synthesizer while the interface closes and reopens single ports and the whole
+// layer, with audio held and without. Under AddressSanitizer and ThreadSanitizer this shows any block
+// reading a buffer that was freed or replaced under it.
+TEST_F(MidiLayerTest, PortsCloseAndReopenUnderRunningBlocksWithoutFreeingWhatTheyRead) {
+    rack.addSlot(rack::SlotKind::Output);
+    const int channel = rack.addSlot(rack::SlotKind::Channel);
+    const int synth = test::addPlugIn(rack, TrelvoSynth_PATH, "Synth");
+    ASSERT_GE(synth, 0);
+    RouteBlock& routes = rack.slot(synth).midi->routes;
+    routes.count = 2;
+    routes.routes[0].portName = "DEFAULT";
+    routes.routes[1].portName = "Keys 1";
+    engine.allocateBuffers(256);
+    engine.engineOn = true;
+    engine.allowed = true;
+    open(2, 0, "", [this](MidiLayer::Environment& env) {
+        // setAllowed(pause) and (resume): the driver keeps running, blocks only run their tail.
+        env.haltAudio = [this] {
+            engine.allowed = false;
+            while (engine.busy.load()) std::this_thread::yield();
+        };
+        env.resumeAudio = [this] { engine.allowed = true; };
+    });
+    engine.setHooks(layer.get());
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> blocks{0};
+    std::thread driver([&] {
+        std::vector<float> left(256), right(256);
+        const float* inputs[2] = {left.data(), right.data()};
+        float* outputs[2] = {left.data(), right.data()};
+        const rack::DriverBlock block{inputs, 2, outputs, 2, 256, true};
+        platform::RealtimeScope realtime;
+        while (!stop.load()) {
+            engine.bufferSwitch(block);
+            ++blocks;
+        }
+    });
+    // Controllers keep every block busy reading full halves; the synthesizer ignores them.
+    std::thread keyboard([&] {
+        MidiInputSink& input = *layer;
+        for (int i = 0; !stop.load(); ++i) {
+            input.shortMessage(1, 0xB0, 1, static_cast<std::uint8_t>(i & 127), atFrame(i & 255));
+            if (i % 64 == 63) std::this_thread::yield();
+        }
+    });
+    const auto letABlockRun = [&] {
+        const int seen = blocks.load();
+        while (blocks.load() < seen + 1) std::this_thread::yield();
+    };
+
+    for (int round = 0; round < 200; ++round) {
+        backend->sink->shortMessage(0, 0x90, static_cast<std::uint8_t>(40 + round % 40), 100, atFrame(0));
+        letABlockRun();
+        for (int device : {0, 1}) {
+            layer->closePort(device); // a device port, audio running
+            letABlockRun();
+            layer->openPort(device, "Keys " + std::to_string(device));
+        }
+        const int mainPort = layer->ports().numInputs;
+        layer->closePort(mainPort); // the virtual port, audio running
+        letABlockRun();
+        layer->openPort(mainPort, "MAIN");
+        if (round % 8 == 3) {
+            layer->setMIDI(iClose); // audio held: only the blocks' tails run
+            letABlockRun();
+            layer->setMIDI(iOpen);
+        } else if (round % 8 == 7) {
+            layer->setMIDI(iClose | iHalt); // as at shutdown: blocks go on processing
+            letABlockRun();
+            layer->setMIDI(iOpen);
+        }
+    }
+    stop = true;
+    keyboard.join();
+    driver.join();
+    engine.setHooks(nullptr);
+    // The notes went through the ports into the synthesizer while they were being replaced.
+    EXPECT_GT(rack.slot(channel).PeakL.load(), 0.0f);
 }
 
 } // namespace

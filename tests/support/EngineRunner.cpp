@@ -42,6 +42,7 @@ void EngineRunner::block() {
     driver.numOutputs = 2;
     driver.bufferSize = blockSize;
     platform::RealtimeScope realtime;
+    platform::AudioBlockScope inBlock;
     engine.bufferSwitch(driver);
 }
 

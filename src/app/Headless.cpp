@@ -53,6 +53,7 @@ int runHeadless(const CommandLine& command) {
     const std::uint32_t started = platform::tickCountMs();
     std::uint32_t lastReport = started;
     const auto limitMs = static_cast<std::uint32_t>(command.seconds > 0 ? command.seconds * 1000.0 : 0.0);
+    bool waitingForDriver = false;
     while (gStopRequested == 0 && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
         platform::sleepMs(static_cast<unsigned>(controller.idlePeriodMs()));
         controller.idleTick();
@@ -60,6 +61,14 @@ int runHeadless(const CommandLine& command) {
         diag::theLog().drain(); // lines of the audio threads (a refused priority, an xrun) show now
         for (const std::string& fault : rack::takePlugInFaults(controller.rack()))
             std::fprintf(stderr, "trelvo: %s\n", fault.c_str());
+        // A driver that went away (a JACK server stopped) and came back is news, said once.
+        if (controller.control().waitingForDriver() != waitingForDriver) {
+            waitingForDriver = !waitingForDriver;
+            if (waitingForDriver)
+                std::fprintf(stderr, "trelvo: the %s driver went away; waiting for it to come back\n", driver.c_str());
+            else
+                std::fprintf(stderr, "trelvo: the %s driver is back; audio plays again\n", driver.c_str());
+        }
         if (platform::tickCountMs() - lastReport >= 3000) {
             lastReport = platform::tickCountMs();
             std::fprintf(stderr, "trelvo: %s\n", controller.stateText.c_str());

@@ -33,7 +33,8 @@ void EngineControl::waitForRunningBlock() {
     // A block that began before allowed was cleared runs to its end, and nothing it uses may
     // change under it, so there is no time-out: a driver always returns from its callback. A
     // block that takes unusually long (a plug-in hanging in its processing) is reported once.
-    if (!engine.busy.load(std::memory_order_acquire)) return;
+    // Sequentially consistent, against the engine's claim of busy before it reads allowed.
+    if (!engine.busy.load()) return;
     const std::uint32_t start = platform::tickCountMs();
     bool reported = false;
     while (engine.busy.load(std::memory_order_acquire)) {

@@ -127,8 +127,14 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
         frames = block.bufferSize;
         host.engineBlockSize.store(frames, std::memory_order_relaxed);
         zeroChannels(block.outputs, block.numOutputs, frames);
-        if (busy.load(std::memory_order_acquire) || !allowed.load(std::memory_order_acquire)) break;
-        busy.store(true, std::memory_order_release);
+        // Claim the block first, then look at allowed. Holding audio clears allowed first, then
+        // looks at busy: with both orders sequentially consistent one side always sees the
+        // other, so no block can slip into a structural change between check and claim.
+        if (busy.exchange(true)) break;
+        if (!allowed.load()) {
+            busy.store(false, std::memory_order_release);
+            break;
+        }
         const bool split = useAllCpus.load(std::memory_order_relaxed);
         if (split) worker.prewake();
 

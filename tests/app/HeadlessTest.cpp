@@ -145,9 +145,11 @@ TEST_F(HeadlessTest, ComesBackOnItsOwnWhenTheJackServerRestarts) {
     ASSERT_TRUE(serverCameBack);
     EXPECT_TRUE(reconnected) << "trelvo:out_1 is not connected as it was";
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_THAT(result.err, HasSubstr("JACK server gone: waiting for it to come back"));
-    EXPECT_THAT(result.err, HasSubstr("| JACK: waiting for server")); // the device state line
-    EXPECT_THAT(result.err, HasSubstr("JACK server back: audio restarted"));
+    EXPECT_THAT(result.err, HasSubstr("trelvo: the JACK driver went away; waiting for it to come back"));
+    EXPECT_THAT(result.err, HasSubstr("trelvo: audio: JACK: waiting for server")); // the device state line
+    EXPECT_THAT(result.err, HasSubstr("trelvo: the JACK driver is back; audio plays again"));
+    // The log file keeps the engine's own line.
+    EXPECT_THAT(readFile(home.file("Trelvo.log")), HasSubstr("JACK server back: audio restarted"));
 }
 
 } // namespace

@@ -57,6 +57,23 @@ TEST_F(HeadlessTest, AFirstStartCreatesTheTrelvoFolderAndWritesItsFilesThere) {
     EXPECT_THAT(settings, HasSubstr("[vMIDIports]")); // written by the MIDI layer after the settings
 }
 
+// Guards the fault where the terminal was buried in debugger output nobody asked for.
+TEST_F(HeadlessTest, TheDebuggerOutputReachesTheTerminalOnlyWhenAskedFor) {
+    const std::string demo = std::string(TRELVO_SOURCE_DIR) + "/share/demo/demo.vprj";
+    const ProgramResult quiet = run({demo, "--driver", "Dummy", "--seconds", "0.5"});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    for (const char* chatter : {"DBGVIEWCLEAR", ".setPluginPRF", " closing", " destroyed"})
+        EXPECT_THAT(quiet.err, ::testing::Not(HasSubstr(chatter)));
+    EXPECT_THAT(readFile(home.file("Trelvo.log")), HasSubstr(" closing")) << "the log file keeps its lines";
+
+    const ProgramResult verbose = run({demo, "--driver", "Dummy", "--seconds", "0.5", "--verbose"});
+    EXPECT_THAT(verbose.err, HasSubstr("DBGVIEWCLEAR"));
+    EXPECT_THAT(verbose.err, HasSubstr(" destroyed"));
+    const ProgramResult environment = runProgram(TRELVO_EXECUTABLE_PATH, {"--headless", demo, "--seconds", "0.5"},
+                                                 {"TRELVO_HOME=" + home.path(), "TRELVO_DEBUG=1"}, 60);
+    EXPECT_THAT(environment.err, HasSubstr(".setPluginPRF"));
+}
+
 // Guards the fault where a plug-in's fault went unsaid until the log was read at exit.
 TEST_F(HeadlessTest, APlugInFaultIsSaidWhenItHappensAndOnce) {
     const ProgramResult result = run({TrelvoFaulty_CrashInProcess_PATH, "--driver", "Dummy", "--seconds", "2"});

@@ -20,11 +20,7 @@ extern "C" void requestStop(int) { gStopRequested = 1; }
 
 int runHeadless(const CommandLine& command) {
     gStopRequested = 0;
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    onStopSignals(requestStop);
 
     // A driver asked for by name must be there: playing on another one would surprise. This
     // is checked before the session starts, so that nothing is written when it is not.

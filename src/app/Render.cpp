@@ -249,11 +249,7 @@ int RenderJob::finish() {
 int runRender(const CommandLine& command) {
     // Ctrl+C or a polite kill stops between blocks, so the temporary file can be removed.
     gInterruptedBy = 0;
-    struct sigaction action {};
-    action.sa_handler = interruptRender;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    onStopSignals(interruptRender);
     RenderJob job(command);
     int status = job.prepare();
     if (status == 0) status = job.render();

@@ -1,5 +1,6 @@
 #include "app/Session.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "diag/DiagLog.h"
@@ -21,6 +22,14 @@ void removeClipboardFiles() {
 }
 
 } // namespace
+
+void onStopSignals(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 bool isLibraryOrProfile(const std::string& file) {
     return endsWith(file, ".so") || endsWith(file, ".dll") || endsWith(file, ".vprf");

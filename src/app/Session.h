@@ -42,6 +42,10 @@ private:
     bool down = false;
 };
 
+/// Sends SIGINT and SIGTERM to handler (which must only set a flag), so that the program
+/// stops at a point of its own choosing.
+void onStopSignals(void (*handler)(int));
+
 /// True for a file name that names a plug-in library or a plug-in profile.
 bool isLibraryOrProfile(const std::string& file);
 

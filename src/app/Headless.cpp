@@ -53,7 +53,6 @@ int runHeadless(const CommandLine& command) {
     while (gStopRequested == 0 && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
         platform::sleepMs(static_cast<unsigned>(controller.idlePeriodMs()));
         controller.idleTick();
-        controller.control().pollDriver();
         diag::theLog().drain(); // lines of the audio threads (a refused priority, an xrun) show now
         for (const std::string& fault : rack::takePlugInFaults(controller.rack()))
             std::fprintf(stderr, "trelvo: %s\n", fault.c_str());

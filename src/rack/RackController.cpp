@@ -669,6 +669,9 @@ void RackController::startWithLibrary(const std::string& path) {
 
 void RackController::idleTick() {
     if (inTick) return;
+    // A driver that went away (a JACK server stopped) is looked for again, a few times a
+    // second at most, whatever else the duties are doing.
+    engineControl.pollDriver();
     if (!idleEnabled) {
         // The duties pause while audio is held; driver notices must still be heard.
         handleMessages();

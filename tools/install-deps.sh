@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang
+  build-essential cmake ninja-build pkg-config clang clang-format python3
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # audio: JACK (server and client library) and ALSA

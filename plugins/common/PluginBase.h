@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/VstAbi.h"
+#include "VstAbi.h"
 
 namespace trelvo::plugins {
 

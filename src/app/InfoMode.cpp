@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "diag/DiagLog.h"
-#include "host/VstNames.h"
+#include "vst/VstNames.h"
 #include "platform/TrelvoHome.h"
 #include "rack/Rack.h"
 

@@ -6,7 +6,7 @@
 
 #include "audio/DriverList.h"
 #include "persist/AppSettings.h"
-#include "rack/RackController.h"
+#include "session/RackController.h"
 
 namespace trelvo::app {
 

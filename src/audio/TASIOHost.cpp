@@ -47,11 +47,6 @@ std::int32_t onAsioMessage(std::int32_t selector, std::int32_t value, void*, dou
 
 } // namespace
 
-ChannelSelection& channelSelection() noexcept {
-    static ChannelSelection selection;
-    return selection;
-}
-
 TASIOTimeSub::TASIOTimeSub() {
     debugLine("  create ASIOtimeSub begin:");
     record.timeInfo.speed = speed;

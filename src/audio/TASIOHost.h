@@ -11,7 +11,8 @@
 #include "audio/AudioDriver.h"
 #include "audio/DriverList.h"
 #include "audio/SampleConverters.h"
-#include "rack/UiMessages.h"
+#include "model/UiMessages.h"
+#include "persist/ChannelSelection.h"
 
 namespace trelvo::audio {
 
@@ -24,13 +25,9 @@ enum HostNotice : int {
     kNoticeSampleRate = 4, ///< a driver's rate change, handled here rather than on its thread
 };
 
-/// The two channel-selection tables: a driver channel takes part when its entry is 0 or
-/// more. Process-wide; the settings store them per driver.
-struct ChannelSelection {
-    std::array<std::int8_t, 32> inputs{};
-    std::array<std::int8_t, 32> outputs{};
-};
-ChannelSelection& channelSelection() noexcept;
+/// The channel-selection tables, kept with the settings that store them.
+using persist::ChannelSelection;
+using persist::channelSelection;
 
 /// The latest time information a driver gave with a block.
 class TASIOTimeSub {

@@ -8,7 +8,7 @@
 #include "diag/OpcodeLevels.h"
 #include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
-#include "host/VstNames.h"
+#include "vst/VstNames.h"
 #include "platform/FloatingPoint.h"
 #include "platform/RealtimeThread.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace trelvo::host {
 

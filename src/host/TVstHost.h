@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "host/VstAbi.h"
-#include "rack/SlotKind.h"
-#include "rack/TimeInfo.h"
+#include "vst/VstAbi.h"
+#include "model/SlotKind.h"
+#include "model/TimeInfo.h"
 
 namespace trelvo::host {
 

@@ -10,7 +10,7 @@
 #include "diag/OpcodeLevels.h"
 #include "host/HostCallback.h"
 #include "host/TVstHost.h"
-#include "host/VstNames.h"
+#include "vst/VstNames.h"
 #include "platform/FloatingPoint.h"
 #include "platform/TrelvoHome.h"
 

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FaultGuard.h"
-#include "rack/SlotRecord.h"
+#include "model/SlotRecord.h"
 
 namespace trelvo::host {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 #include "midi/MidiEvent.h"
 #include "midi/MidiRoute.h"
 

@@ -4,13 +4,12 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "audio/TASIOHost.h"
 #include "diag/DiagLog.h"
 #include "diag/OpcodeLevels.h"
-#include "host/VstNames.h"
+#include "persist/ChannelSelection.h"
 #include "persist/PathForms.h"
 #include "platform/TrelvoHome.h"
-#include "rack/VolumeCodec.h"
+#include "vst/VstNames.h"
 
 namespace trelvo::persist {
 
@@ -27,7 +26,10 @@ bool developerSwitch() {
     return value != nullptr && sameName(value, "Yes");
 }
 
-int clampVolume(int dB) { return std::clamp(dB, rack::kVolumeOff, 0); }
+/// -49 dB stands for "off" in every stored volume, here as in a slot's.
+constexpr int kVolumeOffDb = -49;
+
+int clampVolume(int dB) { return std::clamp(dB, kVolumeOffDb, 0); }
 
 } // namespace
 
@@ -138,7 +140,7 @@ void AppSettings::exchangeGroup0(IniHandle& handle, int direction) {
 }
 
 void AppSettings::exchangeChannelMap(IniHandle& handle, int direction) {
-    audio::ChannelSelection& selection = audio::channelSelection();
+    ChannelSelection& selection = channelSelection();
     if (direction == kExchangeRead) {
         if (asioDriver.size() < 3) return;
         for (int isInput = 1; isInput >= 0; --isInput) {

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "host/TVstPlugIn.h"
-#include "midi/MidiLayer.h"
+#include "rack/MidiLayer.h"
 #include "platform/TrelvoHome.h"
 #include "rack/Rack.h"
 

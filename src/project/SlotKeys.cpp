@@ -6,8 +6,8 @@
 #include "midi/MidiRoute.h"
 #include "persist/PathForms.h"
 #include "platform/TrelvoHome.h"
-#include "rack/SlotRecord.h"
-#include "rack/VolumeCodec.h"
+#include "model/SlotRecord.h"
+#include "model/VolumeCodec.h"
 
 namespace trelvo::project {
 

@@ -7,7 +7,7 @@
 
 #include "rack/EngineHooks.h"
 #include "rack/SlotCommandQueue.h"
-#include "rack/StripBuffers.h"
+#include "model/StripBuffers.h"
 #include "rack/WorkThread.h"
 
 namespace trelvo::host {

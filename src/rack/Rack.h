@@ -7,7 +7,7 @@
 #include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
 #include "rack/SlotCommandQueue.h"
-#include "rack/SlotKind.h"
+#include "model/SlotKind.h"
 #include "rack/Transport.h"
 
 namespace trelvo::rack {

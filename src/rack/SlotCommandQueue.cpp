@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "rack/VolumeCodec.h"
+#include "model/VolumeCodec.h"
 
 namespace trelvo::rack {
 

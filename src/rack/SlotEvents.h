@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "host/VstAbi.h"
-#include "rack/UiMessages.h"
+#include "vst/VstAbi.h"
+#include "model/UiMessages.h"
 
 namespace trelvo::host {
 class TVstPlugIn;

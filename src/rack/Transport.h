@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "rack/TimeInfo.h"
+#include "model/TimeInfo.h"
 
 namespace trelvo::rack {
 

@@ -7,7 +7,7 @@
 #include <semaphore>
 #include <thread>
 
-#include "rack/SlotKind.h"
+#include "model/SlotKind.h"
 
 namespace trelvo::rack {
 

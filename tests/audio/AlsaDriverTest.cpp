@@ -10,7 +10,7 @@
 
 #include "TestPaths.h"
 #include "audio/DriverSettings.h"
-#include "audio/EngineControl.h"
+#include "rack/EngineControl.h"
 #include "audio/SampleConverters.h"
 #include "platform/Clock.h"
 #include "rack/AudioEngine.h"

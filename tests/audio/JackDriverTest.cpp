@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "TestPaths.h"
-#include "audio/EngineControl.h"
+#include "rack/EngineControl.h"
 #include "midi/JackMidiBridge.h"
 #include "platform/Clock.h"
 #include "platform/ThreadScheduling.h"

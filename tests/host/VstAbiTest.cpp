@@ -1,4 +1,4 @@
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 
 #include <cctype>
 #include <filesystem>

@@ -17,12 +17,12 @@
 #include <gtest/gtest.h>
 
 #include "TestPaths.h"
-#include "audio/EngineControl.h"
-#include "midi/MidiLayer.h"
+#include "rack/EngineControl.h"
+#include "rack/MidiLayer.h"
 #include "platform/Clock.h"
 #include "rack/AudioEngine.h"
 #include "rack/Rack.h"
-#include "rack/RackController.h"
+#include "session/RackController.h"
 #include "rack/SlotEvents.h"
 #include "support/EngineRunner.h"
 #include "support/JackServer.h"

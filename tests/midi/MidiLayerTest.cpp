@@ -1,4 +1,4 @@
-#include "midi/MidiLayer.h"
+#include "rack/MidiLayer.h"
 
 #include <atomic>
 #include <mutex>

@@ -7,7 +7,7 @@
 #include "audio/DriverList.h"
 #include "audio/OfflineDriver.h"
 #include "midi/MidiLock.h"
-#include "rack/RackController.h"
+#include "session/RackController.h"
 #include "support/FakeMidiBackend.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"

@@ -1,6 +1,6 @@
 // Projects, plug-in profiles and DLL template mode through the rack controller, with real
 // files in a temporary folder and the project's own plug-ins.
-#include "project/ProjectFile.h"
+#include "session/ProjectFile.h"
 
 #include <filesystem>
 
@@ -10,7 +10,7 @@
 #include "TestPaths.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
-#include "rack/RackController.h"
+#include "session/RackController.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
 

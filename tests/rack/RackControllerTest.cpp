@@ -1,4 +1,4 @@
-#include "rack/RackController.h"
+#include "session/RackController.h"
 
 #include <atomic>
 #include <filesystem>

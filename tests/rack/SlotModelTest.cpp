@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "rack/Rack.h"
-#include "rack/SlotRecord.h"
-#include "rack/VolumeCodec.h"
+#include "model/SlotRecord.h"
+#include "model/VolumeCodec.h"
 
 namespace trelvo::rack {
 namespace {

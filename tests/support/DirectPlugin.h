@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 #include "platform/DynamicLibrary.h"
 
 namespace trelvo::test {

@@ -1,4 +1,4 @@
-#include "project/ProjectFile.h"
+#include "session/ProjectFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 #include "platform/TrelvoHome.h"
 #include "presets/PresetList.h"
 #include "project/SlotKeys.h"
-#include "rack/RackController.h"
+#include "session/RackController.h"
 
 namespace trelvo::project {
 

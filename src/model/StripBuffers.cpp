@@ -1,4 +1,4 @@
-#include "rack/StripBuffers.h"
+#include "model/StripBuffers.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "audio/EngineControl.h"
+#include "rack/EngineControl.h"
 
 #include <cmath>
 #include <stdexcept>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 #include "midi/MidiBackend.h"
 #include "midi/MidiEvent.h"
 #include "midi/MidiOutput.h"

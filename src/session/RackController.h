@@ -12,15 +12,15 @@
 #include "audio/CpuMeter.h"
 #include "diag/DiagLog.h"
 #include "audio/DriverList.h"
-#include "audio/EngineControl.h"
-#include "midi/MidiLayer.h"
+#include "rack/EngineControl.h"
+#include "rack/MidiLayer.h"
 #include "persist/AppSettings.h"
 #include "presets/PresetList.h"
 #include "rack/AudioEngine.h"
 #include "rack/MeterBallistics.h"
 #include "rack/Rack.h"
 #include "rack/SlotEvents.h"
-#include "rack/UiMessages.h"
+#include "model/UiMessages.h"
 
 namespace trelvo::rack {
 

@@ -1,4 +1,4 @@
-#include "rack/RackController.h"
+#include "session/RackController.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@
 #include "platform/ThreadScheduling.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
-#include "project/ProjectFile.h"
+#include "session/ProjectFile.h"
 
 namespace trelvo::rack {
 

@@ -1,4 +1,4 @@
-#include "rack/TimeInfo.h"
+#include "model/TimeInfo.h"
 
 namespace trelvo::rack {
 

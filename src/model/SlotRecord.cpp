@@ -1,4 +1,4 @@
-#include "rack/SlotRecord.h"
+#include "model/SlotRecord.h"
 
 namespace trelvo::rack {
 

@@ -1,4 +1,4 @@
-#include "host/VstNames.h"
+#include "vst/VstNames.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "rack/VolumeCodec.h"
+#include "model/VolumeCodec.h"
 
 #include <cmath>
 

@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "midi/VstEventBlock.h"
-#include "rack/SlotKind.h"
-#include "rack/StripBuffers.h"
-#include "rack/VolumeCodec.h"
+#include "model/SlotKind.h"
+#include "model/StripBuffers.h"
+#include "model/VolumeCodec.h"
 
 namespace trelvo::rack {
 

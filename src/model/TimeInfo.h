@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace trelvo::rack {
 

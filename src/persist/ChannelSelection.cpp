@@ -1,0 +1,10 @@
+#include "persist/ChannelSelection.h"
+
+namespace trelvo::persist {
+
+ChannelSelection& channelSelection() noexcept {
+    static ChannelSelection selection;
+    return selection;
+}
+
+} // namespace trelvo::persist

@@ -19,7 +19,9 @@ using test::EngineRunner;
 
 inline const char* const kHeavyPlugIns[] = {"/usr/lib/vst/MVerb-vst.so", "/usr/lib/vst/MaFreeverb-vst.so"};
 
-inline void quietLog() { trelvo::diag::theLog().switches.debugOutput = false; }
+inline void quietLog() {
+    trelvo::diag::theLog().switches.debugOutput = false;
+}
 
 inline void fillInputs(EngineRunner& runner) {
     for (std::size_t i = 0; i < runner.inLeft.size(); ++i) {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "BenchRacks.h"
 #include "TestPaths.h"
 #include "diag/DiagLog.h"
 #include "platform/FloatingPoint.h"
-#include "BenchRacks.h"
 #include "support/EngineRunner.h"
 
 namespace {
@@ -26,9 +26,8 @@ void GainRackBlock(benchmark::State& state) {
     auto runner = gainRack(blockSize);
     runner->engine.rampLoopsOnly = state.range(1) != 0;
     for (auto _ : state) runner->block();
-    state.counters["ns_per_slot_frame"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * 32 * blockSize,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_slot_frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * 32 * blockSize,
+                                                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(GainRackBlock)->ArgsProduct({{64, 256}, {0, 1}})->ArgNames({"block", "ramps"});
 
@@ -38,9 +37,8 @@ void GainPlugInsDirect(benchmark::State& state) {
     auto runner = gainRack(blockSize);
     DirectCalls direct(*runner, blockSize);
     for (auto _ : state) direct.run();
-    state.counters["ns_per_slot_frame"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * 32 * blockSize,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_slot_frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * 32 * blockSize,
+                                                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(GainPlugInsDirect)->Arg(64)->Arg(256)->ArgName("block");
 

@@ -1,6 +1,7 @@
 // Offline rendering: seconds of audio per second of wall time for the demo, and for a rack
 // of eight DPF effect chains against calling the same plug-ins directly on the same buffers.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -8,8 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <unistd.h>
 
 #include "BenchRacks.h"
 #include "app/CommandLine.h"
@@ -48,11 +47,13 @@ struct Workspace {
             project += std::string(prefix) + "CHANNEL=Chain\r\n" + prefix + "InpVol=-6\r\n";
             for (const char* path : kHeavyPlugIns) {
                 std::snprintf(prefix, sizeof prefix, "%02d_", ++slot);
-                project += std::string(prefix) + "PLUGIN=Fx\r\n" + prefix + "DLLfile=" + std::filesystem::path(path).filename().string() + "\r\n";
+                project += std::string(prefix) + "PLUGIN=Fx\r\n" + prefix +
+                           "DLLfile=" + std::filesystem::path(path).filename().string() + "\r\n";
             }
         }
         std::ofstream(file("heavy.vprj")) << project;
-        std::ofstream(file("Trelvo.ini")) << "[General]\r\nDebug=0\r\n[VSTfolders]\r\n/usr/lib/vst=VST\r\n" TRELVO_PLUGIN_DIR "=Own\r\n";
+        std::ofstream(file("Trelvo.ini"))
+            << "[General]\r\nDebug=0\r\n[VSTfolders]\r\n/usr/lib/vst=VST\r\n" TRELVO_PLUGIN_DIR "=Own\r\n";
     }
     ~Workspace() {
         std::error_code error;

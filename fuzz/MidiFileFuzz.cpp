@@ -9,7 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     trelvo::media::MidiFileContents contents;
     std::string error;
-    if (!trelvo::media::parseMidiFile(std::string_view(reinterpret_cast<const char*>(data), size), contents, error)) return 0;
+    if (!trelvo::media::parseMidiFile(std::string_view(reinterpret_cast<const char*>(data), size), contents, error))
+        return 0;
     double last = 0.0;
     for (const auto& event : contents.events) {
         if (event.seconds < last || event.bytes.empty() || event.seconds > contents.lengthSeconds) __builtin_trap();

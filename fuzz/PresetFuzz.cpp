@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -30,7 +30,9 @@ void setParameter(AEffect*, VstInt32 index, float value) {
     if (index < 0 || index >= kParams) __builtin_trap();
     values[index] = value;
 }
-float getParameter(AEffect*, VstInt32 index) { return index >= 0 && index < kParams ? values[index] : 0.0f; }
+float getParameter(AEffect*, VstInt32 index) {
+    return index >= 0 && index < kParams ? values[index] : 0.0f;
+}
 
 struct Stage {
     Stage() {
@@ -47,7 +49,8 @@ struct Stage {
         slot.Active = true;
         slot.PVstEffect = &effect;
         const char* folder = std::getenv("TMPDIR");
-        file = std::string(folder != nullptr ? folder : "/tmp") + "/trelvo-preset-fuzz-" + std::to_string(getpid()) + ".fxp";
+        file = std::string(folder != nullptr ? folder : "/tmp") + "/trelvo-preset-fuzz-" + std::to_string(getpid()) +
+               ".fxp";
     }
     AEffect effect{};
     host::TVstHost host;

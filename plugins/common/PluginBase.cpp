@@ -45,9 +45,8 @@ void PluginBase::setParameter(int index, float value) {
 
 float PluginBase::parameter(int index) const noexcept {
     if (index < 0 || index >= info.numParams) return 0.0f;
-    return programs[static_cast<std::size_t>(currentProgram())]
-        .values[static_cast<std::size_t>(index)]
-        .load(std::memory_order_relaxed);
+    return programs[static_cast<std::size_t>(currentProgram())].values[static_cast<std::size_t>(index)].load(
+        std::memory_order_relaxed);
 }
 
 void PluginBase::selectProgram(int programIndex) {
@@ -69,7 +68,8 @@ VstIntPtr PluginBase::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value,
     case effSetProgram: selectProgram(static_cast<int>(value)); return 0;
     case effGetProgram: return currentProgram();
     case effSetProgramName:
-        if (ptr != nullptr) copyText(program(currentProgram()).name, static_cast<const char*>(ptr), kVstMaxProgNameLen + 1);
+        if (ptr != nullptr)
+            copyText(program(currentProgram()).name, static_cast<const char*>(ptr), kVstMaxProgNameLen + 1);
         return 0;
     case effGetProgramName: copyText(ptr, program(currentProgram()).name, kVstMaxProgNameLen + 1); return 0;
     case effGetProgramNameIndexed:

@@ -64,8 +64,7 @@ protected:
     int currentProgram() const noexcept { return current.load(std::memory_order_relaxed); }
     Program& program(int index) noexcept { return programs[static_cast<std::size_t>(index)]; }
     const PluginInfo& pluginInfo() const noexcept { return info; }
-    VstIntPtr callHost(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
-                       float opt = 0.0f);
+    VstIntPtr callHost(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
 
     /// Copies text into a host buffer of at least size bytes, always terminated.
     static void copyText(void* target, std::string_view text, std::size_t size);
@@ -89,8 +88,7 @@ private:
 };
 
 /// Asks the host for its version first, as plug-ins do; a host that answers 0 gets nothing.
-template <class Plugin>
-AEffect* createPlugin(audioMasterCallback host) {
+template <class Plugin> AEffect* createPlugin(audioMasterCallback host) {
     if (host == nullptr || host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
     return (new Plugin(host))->effect();
 }
@@ -100,7 +98,7 @@ AEffect* createPlugin(audioMasterCallback host) {
 #define TRELVO_EXPORT extern "C" __attribute__((visibility("default")))
 
 /// Defines the "VSTPluginMain" entry point for a plug-in class.
-#define TRELVO_PLUGIN_ENTRY(PluginClass)                                                                    \
-    TRELVO_EXPORT AEffect* VSTPluginMain(audioMasterCallback host) {                                         \
-        return trelvo::plugins::createPlugin<PluginClass>(host);                                            \
+#define TRELVO_PLUGIN_ENTRY(PluginClass)                                                                               \
+    TRELVO_EXPORT AEffect* VSTPluginMain(audioMasterCallback host) {                                                   \
+        return trelvo::plugins::createPlugin<PluginClass>(host);                                                       \
     }

@@ -28,18 +28,18 @@
 // The effect name tells which entry point created it: "Faulty via main" or
 // "Faulty via VSTPluginMain".
 
+#include <dlfcn.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
-#include <string>
-#include <algorithm>
 #include <iterator>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
-
-#include <dlfcn.h>
 
 #include "common/PluginBase.h"
 
@@ -253,9 +253,13 @@ TRELVO_EXPORT AEffect* VSTPluginMain(audioMasterCallback host) {
 #if TRELVO_FAULTY_EXPORTS == 1 || TRELVO_FAULTY_EXPORTS == 3
 // A C++ function cannot be called main; the assembler name gives the export that name.
 TRELVO_EXPORT AEffect* faultyMainEntry(audioMasterCallback host) __asm__("main");
-TRELVO_EXPORT AEffect* faultyMainEntry(audioMasterCallback host) { return trelvo::plugins::createFaulty(host, "main"); }
+TRELVO_EXPORT AEffect* faultyMainEntry(audioMasterCallback host) {
+    return trelvo::plugins::createFaulty(host, "main");
+}
 #endif
 
 #if TRELVO_FAULTY_EXPORTS == 2
-TRELVO_EXPORT int trelvoFaultyHasNoEntryPoint() { return 1; }
+TRELVO_EXPORT int trelvoFaultyHasNoEntryPoint() {
+    return 1;
+}
 #endif

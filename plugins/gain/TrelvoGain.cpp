@@ -77,7 +77,8 @@ protected:
     void processReplacing(float** inputs, float** outputs, VstInt32 frames) override {
         if (bypassed.load(std::memory_order_relaxed)) {
             for (int c = 0; c < 2; ++c)
-                if (outputs[c] != inputs[c]) std::memmove(outputs[c], inputs[c], sizeof(float) * static_cast<std::size_t>(frames));
+                if (outputs[c] != inputs[c])
+                    std::memmove(outputs[c], inputs[c], sizeof(float) * static_cast<std::size_t>(frames));
             return;
         }
         const float gain = 2.0f * parameter(0);

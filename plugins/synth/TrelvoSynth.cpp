@@ -45,7 +45,9 @@ constexpr PluginInfo kSynthInfo{
     .flags = effFlagsIsSynth | effFlagsProgramChunks | effFlagsHasEditor,
 };
 
-int waveOf(float value) { return std::min(2, static_cast<int>(value * 3.0f)); }
+int waveOf(float value) {
+    return std::min(2, static_cast<int>(value * 3.0f));
+}
 
 void putInt(std::vector<char>& out, std::int32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF));

@@ -71,14 +71,18 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--play") {
             result.play = true;
         } else if (argument == "--seconds") {
-            if (!valueOf(i, value) || !positiveNumber(value, result.seconds)) return usageError("--seconds needs a positive number");
+            if (!valueOf(i, value) || !positiveNumber(value, result.seconds))
+                return usageError("--seconds needs a positive number");
         } else if (argument == "--rate" || argument == "--block") {
             renderOnly.push_back(argument);
             const bool rate = argument == "--rate";
-            if (!valueOf(i, value) || !wholeNumber(value, rate ? 8000 : 16, rate ? 384000 : 8192, rate ? result.rate : result.block))
-                return usageError(rate ? "--rate needs a sample rate from 8000 to 384000" : "--block needs a block size from 16 to 8192");
-        } else if (argument == "--out" || argument == "--midi" || argument == "--in" || argument == "--fxp" || argument == "--fxb" ||
-                   argument == "--save-fxp" || argument == "--save-fxb" || argument == "--save-project") {
+            if (!valueOf(i, value) ||
+                !wholeNumber(value, rate ? 8000 : 16, rate ? 384000 : 8192, rate ? result.rate : result.block))
+                return usageError(rate ? "--rate needs a sample rate from 8000 to 384000"
+                                       : "--block needs a block size from 16 to 8192");
+        } else if (argument == "--out" || argument == "--midi" || argument == "--in" || argument == "--fxp" ||
+                   argument == "--fxb" || argument == "--save-fxp" || argument == "--save-fxb" ||
+                   argument == "--save-project") {
             renderOnly.push_back(argument);
             std::string& target = argument == "--out"        ? result.out
                                   : argument == "--midi"     ? result.midi
@@ -99,7 +103,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (headless && render) return usageError("--headless and --render exclude each other");
     if (render) {
-        if (!result.driver.empty()) return usageError("--driver belongs to running the rack; --render runs on the Offline driver");
+        if (!result.driver.empty())
+            return usageError("--driver belongs to running the rack; --render runs on the Offline driver");
         if (result.out.empty()) return usageError("--render needs --out");
         result.mode = CommandLine::Mode::Render;
         return result;

@@ -14,7 +14,9 @@ namespace {
 
 volatile std::sig_atomic_t gStopRequested = 0;
 
-extern "C" void requestStop(int) { gStopRequested = 1; }
+extern "C" void requestStop(int) {
+    gStopRequested = 1;
+}
 
 } // namespace
 

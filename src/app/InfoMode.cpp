@@ -7,15 +7,17 @@
 #include <vector>
 
 #include "diag/DiagLog.h"
-#include "vst/VstNames.h"
 #include "platform/TrelvoHome.h"
 #include "rack/Rack.h"
+#include "vst/VstNames.h"
 
 namespace trelvo::app {
 
 namespace {
 
-const char* yesNo(bool value) { return value ? "yes" : "no"; }
+const char* yesNo(bool value) {
+    return value ? "yes" : "no";
+}
 
 std::string printableId(const std::string& id) {
     std::string text = id;
@@ -38,9 +40,9 @@ bool collectError(std::string_view line) {
     return diag::LogError(line);
 }
 
-constexpr const char* kCanDoTexts[] = {"receiveVstMidiEvent", "sendVstMidiEvent", "receiveVstEvents",
-                                       "sendVstEvents",       "receiveVstTimeInfo", "sendVstTimeInfo",
-                                       "bypass",              "offline",            "midiProgramNames"};
+constexpr const char* kCanDoTexts[] = {"receiveVstMidiEvent", "sendVstMidiEvent", "receiveVstEvents", "sendVstEvents",
+                                       "receiveVstTimeInfo",  "sendVstTimeInfo",  "bypass",           "offline",
+                                       "midiProgramNames"};
 
 } // namespace
 

@@ -38,7 +38,8 @@ public:
 
     /// Hands in every event before end (in frames), each at its frame within the block
     /// that starts at blockStart.
-    void feed(const media::MidiFileContents& file, std::size_t& next, std::int64_t blockStart, std::int64_t end, double rate) {
+    void feed(const media::MidiFileContents& file, std::size_t& next, std::int64_t blockStart, std::int64_t end,
+              double rate) {
         for (; next < file.events.size(); ++next) {
             const media::TimedMidiEvent& event = file.events[next];
             const auto frame = static_cast<std::int64_t>(std::llround(event.seconds * rate));
@@ -46,9 +47,10 @@ public:
             if (sink == nullptr) continue;
             const midi::MidiTime time{true, std::max<std::int64_t>(frame - blockStart, 0)};
             if (event.bytes.front() == 0xF0) {
-                midi::forEachSysexPiece(event.bytes.data(), event.bytes.size(), [&](const std::uint8_t* piece, std::size_t length) {
-                    sink->sysexPiece(position, piece, length, time);
-                });
+                midi::forEachSysexPiece(event.bytes.data(), event.bytes.size(),
+                                        [&](const std::uint8_t* piece, std::size_t length) {
+                                            sink->sysexPiece(position, piece, length, time);
+                                        });
             } else {
                 sink->shortMessage(position, event.bytes[0], event.bytes.size() > 1 ? event.bytes[1] : 0,
                                    event.bytes.size() > 2 ? event.bytes[2] : 0, time);
@@ -63,7 +65,9 @@ private:
 
 volatile std::sig_atomic_t gInterruptedBy = 0;
 
-extern "C" void interruptRender(int signalNumber) { gInterruptedBy = signalNumber; }
+extern "C" void interruptRender(int signalNumber) {
+    gInterruptedBy = signalNumber;
+}
 
 int failure(const std::string& message) {
     std::fprintf(stderr, "trelvo: %s\n", message.c_str());
@@ -86,7 +90,8 @@ void showProgress(std::int64_t done, std::int64_t total) {
     const int width = 40;
     const int filled = total > 0 ? static_cast<int>(width * done / total) : width;
     std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 std::string(static_cast<std::size_t>(width - filled), ' ').c_str(), total > 0 ? static_cast<int>(100 * done / total) : 100);
+                 std::string(static_cast<std::size_t>(width - filled), ' ').c_str(),
+                 total > 0 ? static_cast<int>(100 * done / total) : 100);
     std::fflush(stderr);
 }
 
@@ -109,9 +114,11 @@ RenderJob::~RenderJob() = default;
 
 int RenderJob::prepare() {
     if (!platform::isRegularFile(command.file)) return failure("cannot read " + command.file);
-    if (!folderIsWritable(command.out)) return failure("cannot write " + command.out + ": the folder does not exist or is not writable");
+    if (!folderIsWritable(command.out))
+        return failure("cannot write " + command.out + ": the folder does not exist or is not writable");
     std::string error;
-    if (!command.midi.empty() && !media::readMidiFile(command.midi, state->midiFile, error)) return failure(command.midi + ": " + error);
+    if (!command.midi.empty() && !media::readMidiFile(command.midi, state->midiFile, error))
+        return failure(command.midi + ": " + error);
     if (!command.in.empty()) {
         if (!media::readAudioFile(command.in, state->input, error)) return failure(error);
         if (state->input.sampleRate != command.rate)
@@ -162,14 +169,15 @@ int RenderJob::prepare() {
         const host::TVstPlugIn& slot = rack.slot(i);
         if (slot.kind() == rack::SlotKind::Plugin && !slot.PlugLoaded.load()) {
             const bool found = platform::isRegularFile(slot.DllPath);
-            const std::string why = !found ? "it was found neither there nor in the VST folders"
+            const std::string why = !found                      ? "it was found neither there nor in the VST folders"
                                     : !slot.LoadFailure.empty() ? slot.LoadFailure
                                                                 : "it did not open as a plug-in";
             return failure("the plug-in " + slot.DllPath + " could not be loaded: " + why);
         }
     }
     state->first = firstPluginSlot(rack);
-    if ((!command.fxp.empty() || !command.fxb.empty() || !command.saveFxp.empty() || !command.saveFxb.empty()) && state->first < 0)
+    if ((!command.fxp.empty() || !command.fxb.empty() || !command.saveFxp.empty() || !command.saveFxb.empty()) &&
+        state->first < 0)
         return failure("the rack holds no plug-in for the preset files");
     if (!command.fxb.empty() && !rack.slot(state->first).LoadBank(command.fxb))
         return failure("cannot load the bank " + command.fxb + ": " + host::TVstPlugIn::lastPresetFailure());
@@ -193,7 +201,8 @@ int RenderJob::render() {
     std::vector<std::vector<float>> outputs;
     std::size_t nextEvent = 0;
     // The idle duties run at fixed points of the audio, so a render never depends on the clock.
-    const std::int64_t idleEvery = std::max<std::int64_t>(1, std::llround(controller.idlePeriodMs() * rate / 1000.0 / block));
+    const std::int64_t idleEvery =
+        std::max<std::int64_t>(1, std::llround(controller.idlePeriodMs() * rate / 1000.0 / block));
     const bool progress = isatty(STDERR_FILENO) != 0;
     std::int64_t blocks = 0;
     for (std::int64_t position = 0; position < total; position += block, ++blocks) {
@@ -231,9 +240,11 @@ int RenderJob::finish() {
     host::TVstPlugIn* first = state->first >= 0 ? &rack.slot(state->first) : nullptr;
     const std::string written = " (" + command.out + " was written)";
     if (!command.saveFxp.empty() && !first->SavePreset(command.saveFxp, 0))
-        return failure("--save-fxp: cannot save " + command.saveFxp + ": " + host::TVstPlugIn::lastPresetFailure() + written);
+        return failure("--save-fxp: cannot save " + command.saveFxp + ": " + host::TVstPlugIn::lastPresetFailure() +
+                       written);
     if (!command.saveFxb.empty() && !first->SaveBank(command.saveFxb, false))
-        return failure("--save-fxb: cannot save " + command.saveFxb + ": " + host::TVstPlugIn::lastPresetFailure() + written);
+        return failure("--save-fxb: cannot save " + command.saveFxb + ": " + host::TVstPlugIn::lastPresetFailure() +
+                       written);
     if (!command.saveProject.empty() && !controller.saveProjectTo(command.saveProject))
         return failure("--save-project: cannot save the project " + command.saveProject + written);
     // A plug-in that faulted was passed by from then on: the file holds what was heard, but

@@ -14,11 +14,13 @@ namespace {
 
 bool endsWith(const std::string& text, const char* suffix) {
     const std::string tail(suffix);
-    return text.size() >= tail.size() && persist::sameName(std::string_view(text).substr(text.size() - tail.size()), tail);
+    return text.size() >= tail.size() &&
+           persist::sameName(std::string_view(text).substr(text.size() - tail.size()), tail);
 }
 
 void removeClipboardFiles() {
-    for (const char* name : {"$clpbrd$.tmp", "$clpbrd1$.tmp"}) std::remove((platform::trelvoHome() + "/" + name).c_str());
+    for (const char* name : {"$clpbrd$.tmp", "$clpbrd1$.tmp"})
+        std::remove((platform::trelvoHome() + "/" + name).c_str());
 }
 
 } // namespace
@@ -62,7 +64,9 @@ Session::Session(bool interactiveSession) : interactive(interactiveSession) {
     };
 }
 
-Session::~Session() { shutDown(interactive); }
+Session::~Session() {
+    shutDown(interactive);
+}
 
 std::string Session::startAudio(const std::string& name, std::vector<audio::DriverEntry> drivers) {
     if (drivers.empty()) drivers = audio::listDrivers();

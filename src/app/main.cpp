@@ -7,14 +7,16 @@
 #include "app/InfoMode.h"
 #include "app/RunModes.h"
 #include "audio/DriverList.h"
-#include "midi/MidiBackend.h"
 #include "diag/DiagLog.h"
+#include "midi/MidiBackend.h"
 #include "platform/FaultGuard.h"
 #include "platform/TrelvoHome.h"
 
 namespace {
 
-void printVersion() { std::printf("%s %s\n", trelvo::kProductName, trelvo::kFileVersion); }
+void printVersion() {
+    std::printf("%s %s\n", trelvo::kProductName, trelvo::kFileVersion);
+}
 
 } // namespace
 
@@ -24,9 +26,7 @@ int main(int argc, char** argv) {
     if (command.verbose) trelvo::diag::setDebuggerToStandardError(true);
 
     switch (command.mode) {
-    case CommandLine::Mode::Version:
-        printVersion();
-        return 0;
+    case CommandLine::Mode::Version: printVersion(); return 0;
     case CommandLine::Mode::Help:
         printVersion();
         std::fputs(trelvo::app::usageText().c_str(), stdout);
@@ -51,9 +51,7 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < outputs.size(); ++i) std::printf("out\t%zu\t%s\n", i, outputs[i].c_str());
         return 0;
     }
-    case CommandLine::Mode::Render:
-        trelvo::platform::installFaultHandlers();
-        return trelvo::app::runRender(command);
+    case CommandLine::Mode::Render: trelvo::platform::installFaultHandlers(); return trelvo::app::runRender(command);
     case CommandLine::Mode::Run:
     case CommandLine::Mode::Headless:
         // The main window is not part of this build: the rack runs headless.

@@ -1,9 +1,9 @@
 #include "audio/AlsaDriver.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
-
-#include <time.h>
 
 #include "audio/DriverSettings.h"
 #include "audio/DriverThread.h"
@@ -150,7 +150,9 @@ AsioError AlsaDriver::setSampleRate(double sampleRate) {
     return sampleRate == rate.load() ? ASE_OK : ASE_InvalidMode;
 }
 
-AsioError AlsaDriver::controlPanel() { return storePanelChoices(); }
+AsioError AlsaDriver::controlPanel() {
+    return storePanelChoices();
+}
 
 AsioError AlsaDriver::start() {
     if (playback == nullptr) return ASE_NotPresent;
@@ -194,14 +196,16 @@ void AlsaDriver::run() {
     int half = 0;
     while (running.load(std::memory_order_acquire)) {
         if (capture != nullptr) {
-            const snd_pcm_sframes_t got = snd_pcm_readi(capture, interleaved.data(), static_cast<snd_pcm_uframes_t>(frames));
+            const snd_pcm_sframes_t got =
+                snd_pcm_readi(capture, interleaved.data(), static_cast<snd_pcm_uframes_t>(frames));
             if (got < 0) recover(capture, static_cast<int>(got));
             for (const Channel& channel : channels) {
                 if (!channel.isInput) continue;
                 unsigned char* target = halfOf(channel, half);
                 for (int i = 0; i < frames; ++i)
                     std::memcpy(target + i * sampleBytes,
-                                interleaved.data() + (i * deviceChannelsIn + channel.number) * sampleBytes, static_cast<std::size_t>(sampleBytes));
+                                interleaved.data() + (i * deviceChannelsIn + channel.number) * sampleBytes,
+                                static_cast<std::size_t>(sampleBytes));
             }
         }
         runBlock(half);
@@ -213,7 +217,8 @@ void AlsaDriver::run() {
                 std::memcpy(interleaved.data() + (i * deviceChannelsOut + channel.number) * sampleBytes,
                             source + i * sampleBytes, static_cast<std::size_t>(sampleBytes));
         }
-        const snd_pcm_sframes_t written = snd_pcm_writei(playback, interleaved.data(), static_cast<snd_pcm_uframes_t>(frames));
+        const snd_pcm_sframes_t written =
+            snd_pcm_writei(playback, interleaved.data(), static_cast<snd_pcm_uframes_t>(frames));
         if (written < 0) recover(playback, static_cast<int>(written));
         half ^= 1;
         if (!paceHere) continue;

@@ -10,8 +10,8 @@ namespace trelvo::audio {
 
 BufferedDriver::BufferedDriver(std::string name, SampleType type, int numInputs, int numOutputs, int bufferSize,
                                double sampleRate)
-    : driverName(std::move(name)), sampleType(type), inputs(numInputs), outputs(numOutputs),
-      framesPerBlock(bufferSize), rate(sampleRate) {}
+    : driverName(std::move(name)), sampleType(type), inputs(numInputs), outputs(numOutputs), framesPerBlock(bufferSize),
+      rate(sampleRate) {}
 
 AsioError BufferedDriver::getChannels(std::int32_t& numInputs, std::int32_t& numOutputs) {
     numInputs = inputs;
@@ -66,7 +66,8 @@ AsioError BufferedDriver::createBuffers(AsioBufferInfo* infos, std::int32_t numC
     if (bufferSize < 1 || numChannels < 0 || (numChannels > 0 && infos == nullptr)) return ASE_InvalidParameter;
     channels.clear();
     framesPerBlock = bufferSize;
-    const std::size_t bytes = static_cast<std::size_t>(bufferSize) * static_cast<std::size_t>(bytesPerSample(sampleType));
+    const std::size_t bytes =
+        static_cast<std::size_t>(bufferSize) * static_cast<std::size_t>(bytesPerSample(sampleType));
     channels.reserve(static_cast<std::size_t>(numChannels));
     for (std::int32_t i = 0; i < numChannels; ++i) {
         AsioBufferInfo& info = infos[i];

@@ -14,8 +14,7 @@ namespace trelvo::audio {
 /// A backend moves its device's data in and out of the halves and calls runBlock.
 class BufferedDriver : public AudioDriver {
 public:
-    BufferedDriver(std::string name, SampleType type, int numInputs, int numOutputs, int bufferSize,
-                   double sampleRate);
+    BufferedDriver(std::string name, SampleType type, int numInputs, int numOutputs, int bufferSize, double sampleRate);
 
     bool init(void* systemHandle) override { return true; }
     std::string getDriverName() override { return driverName; }

@@ -20,9 +20,8 @@ std::vector<DriverEntry> listDrivers() {
     if (JackDriver::serverRunning()) {
         // Every JACK driver of this list shares one memory of its connections.
         auto connections = std::make_shared<JackConnections>();
-        candidates.push_back({"JACK", "jack", "default", [connections] {
-                                  return std::make_unique<JackDriver>("trelvo", 2, 2, connections);
-                              }});
+        candidates.push_back({"JACK", "jack", "default",
+                              [connections] { return std::make_unique<JackDriver>("trelvo", 2, 2, connections); }});
     } else {
         debugLine("JACK\" has no driver");
     }
@@ -41,9 +40,8 @@ std::vector<DriverEntry> listDrivers() {
 }
 
 DriverEntry offlineDriverEntry(int bufferSize, double sampleRate) {
-    return {"Offline", "offline", "", [bufferSize, sampleRate] {
-                return std::make_unique<OfflineDriver>(bufferSize, sampleRate);
-            }};
+    return {"Offline", "offline", "",
+            [bufferSize, sampleRate] { return std::make_unique<OfflineDriver>(bufferSize, sampleRate); }};
 }
 
 } // namespace trelvo::audio

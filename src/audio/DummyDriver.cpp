@@ -1,11 +1,11 @@
 #include "audio/DummyDriver.h"
 
+#include <pthread.h>
+#include <time.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-
-#include <pthread.h>
-#include <time.h>
 
 #include "audio/DriverSettings.h"
 #include "audio/DriverThread.h"
@@ -15,7 +15,9 @@ namespace trelvo::audio {
 DummyDriver::DummyDriver(const std::string& name)
     : BufferedDriver(name, SampleType::Float32LSB, 2, 2, settingsFor(name).bufferSize, settingsFor(name).sampleRate) {}
 
-DummyDriver::~DummyDriver() { stop(); }
+DummyDriver::~DummyDriver() {
+    stop();
+}
 
 AsioError DummyDriver::start() {
     if (running.exchange(true)) return ASE_OK;
@@ -29,7 +31,9 @@ AsioError DummyDriver::stop() {
     return ASE_OK;
 }
 
-AsioError DummyDriver::controlPanel() { return storePanelChoices(); }
+AsioError DummyDriver::controlPanel() {
+    return storePanelChoices();
+}
 
 void DummyDriver::run() {
     enterAudioThread(AudioThreadScheduling::Raise);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <jack/jack.h>
+
 #include <string>
 #include <vector>
-
-#include <jack/jack.h>
 
 namespace trelvo::audio {
 

@@ -73,7 +73,8 @@ std::vector<jack_port_t*> JackDriver::allPorts() const {
 
 std::string JackDriver::portName(bool isInput, int index) const {
     const auto& ports = isInput ? inputPorts : outputPorts;
-    if (index < 0 || index >= static_cast<int>(ports.size()) || ports[static_cast<std::size_t>(index)] == nullptr) return {};
+    if (index < 0 || index >= static_cast<int>(ports.size()) || ports[static_cast<std::size_t>(index)] == nullptr)
+        return {};
     return jack_port_name(ports[static_cast<std::size_t>(index)]);
 }
 
@@ -147,12 +148,14 @@ AsioError JackDriver::controlPanel() {
 void JackDriver::connectDefaultPorts() {
     // Remembered as made: the graph the client reads may not show them before the next cycle.
     std::vector<JackConnections::Connection> made;
-    const char** playback = jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+    const char** playback =
+        jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
     for (std::size_t i = 0; playback != nullptr && playback[i] != nullptr && i < outputPorts.size(); ++i)
         if (jack_connect(jackClient, jack_port_name(outputPorts[i]), playback[i]) == 0)
             made.push_back({jack_port_short_name(outputPorts[i]), playback[i]});
     if (playback != nullptr) jack_free(playback);
-    const char** capture = jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
+    const char** capture =
+        jack_get_ports(jackClient, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
     for (std::size_t i = 0; capture != nullptr && capture[i] != nullptr && i < inputPorts.size(); ++i)
         if (jack_connect(jackClient, capture[i], jack_port_name(inputPorts[i])) == 0)
             made.push_back({jack_port_short_name(inputPorts[i]), capture[i]});
@@ -182,14 +185,16 @@ int JackDriver::onProcess(jack_nframes_t frames, void* context) {
     const int half = self->half;
     for (const Channel& channel : self->channels) {
         if (!channel.isInput) continue;
-        std::memcpy(self->halfOf(channel, half), jack_port_get_buffer(self->inputPorts[static_cast<std::size_t>(channel.number)], frames), bytes);
+        std::memcpy(self->halfOf(channel, half),
+                    jack_port_get_buffer(self->inputPorts[static_cast<std::size_t>(channel.number)], frames), bytes);
     }
     self->runBlock(half);
     for (std::size_t k = 0; k < self->outputPorts.size(); ++k) {
         auto* target = static_cast<float*>(jack_port_get_buffer(self->outputPorts[k], frames));
         std::memset(target, 0, bytes);
         for (const Channel& channel : self->channels)
-            if (!channel.isInput && channel.number == static_cast<int>(k)) std::memcpy(target, self->halfOf(channel, half), bytes);
+            if (!channel.isInput && channel.number == static_cast<int>(k))
+                std::memcpy(target, self->halfOf(channel, half), bytes);
     }
     bridge.cycleOutput(frames);
     self->half = half ^ 1;

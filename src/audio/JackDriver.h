@@ -1,12 +1,12 @@
 #pragma once
 
+#include <jack/jack.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <jack/jack.h>
 
 #include "audio/BufferedDriver.h"
 #include "audio/JackConnections.h"

@@ -26,7 +26,9 @@ bool OfflineDriver::runBlock(const std::vector<const float*>& inputs, std::vecto
     const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(frames);
     for (const Channel& channel : channels) {
         if (!channel.isInput) continue;
-        const float* source = channel.number < static_cast<int>(inputs.size()) ? inputs[static_cast<std::size_t>(channel.number)] : nullptr;
+        const float* source = channel.number < static_cast<int>(inputs.size())
+                                  ? inputs[static_cast<std::size_t>(channel.number)]
+                                  : nullptr;
         if (source != nullptr)
             std::memcpy(halfOf(channel, half), source, bytes);
         else
@@ -41,7 +43,8 @@ bool OfflineDriver::runBlock(const std::vector<const float*>& inputs, std::vecto
     outputsOut.resize(static_cast<std::size_t>(outputs));
     for (std::vector<float>& output : outputsOut) output.assign(static_cast<std::size_t>(frames), 0.0f);
     for (const Channel& channel : channels)
-        if (!channel.isInput) std::memcpy(outputsOut[static_cast<std::size_t>(channel.number)].data(), halfOf(channel, half), bytes);
+        if (!channel.isInput)
+            std::memcpy(outputsOut[static_cast<std::size_t>(channel.number)].data(), halfOf(channel, half), bytes);
     half ^= 1;
     return true;
 }

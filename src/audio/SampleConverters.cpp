@@ -33,19 +33,16 @@ namespace {
 
 // Driver buffers hold little-endian samples (the host is little-endian); memcpy keeps
 // every access well-defined whatever the buffer's alignment.
-template <class T>
-T load(const unsigned char* p) noexcept {
+template <class T> T load(const unsigned char* p) noexcept {
     T value;
     std::memcpy(&value, p, sizeof(T));
     return value;
 }
-template <class T>
-void store(unsigned char* p, T value) noexcept {
+template <class T> void store(unsigned char* p, T value) noexcept {
     std::memcpy(p, &value, sizeof(T));
 }
 
-template <int Bytes>
-void swapBytes(void* buffer, int frames) noexcept {
+template <int Bytes> void swapBytes(void* buffer, int frames) noexcept {
     auto* p = static_cast<unsigned char*>(buffer);
     for (int i = 0; i < frames; ++i, p += Bytes)
         for (int a = 0, b = Bytes - 1; a < b; ++a, --b) {
@@ -56,8 +53,7 @@ void swapBytes(void* buffer, int frames) noexcept {
 }
 
 /// Rounds to nearest and saturates at the integer type's range.
-template <class Int>
-Int roundSaturated(double value, double limit) noexcept {
+template <class Int> Int roundSaturated(double value, double limit) noexcept {
     if (!(value == value)) return 0;
     const double rounded = std::nearbyint(value);
     if (rounded >= limit) return static_cast<Int>(limit);
@@ -73,7 +69,8 @@ void in16(void* driver, float* target, int frames) noexcept {
 }
 void out16(const float* source, void* driver, int frames) noexcept {
     auto* p = static_cast<unsigned char*>(driver);
-    for (int i = 0; i < frames; ++i) store<std::int16_t>(p + 2 * i, roundSaturated<std::int16_t>(source[i] * 32767.0, 32767.0));
+    for (int i = 0; i < frames; ++i)
+        store<std::int16_t>(p + 2 * i, roundSaturated<std::int16_t>(source[i] * 32767.0, 32767.0));
 }
 
 void in24(void* driver, float* target, int frames) noexcept {
@@ -94,17 +91,16 @@ void out24(const float* source, void* driver, int frames) noexcept {
     }
 }
 
-template <int Shift>
-void in32(void* driver, float* target, int frames) noexcept {
+template <int Shift> void in32(void* driver, float* target, int frames) noexcept {
     const auto* p = static_cast<const unsigned char*>(driver);
     const double scale = 1.0 / static_cast<double>(1LL << Shift);
     for (int i = 0; i < frames; ++i) target[i] = static_cast<float>(load<std::int32_t>(p + 4 * i) * scale);
 }
-template <int Shift>
-void out32(const float* source, void* driver, int frames) noexcept {
+template <int Shift> void out32(const float* source, void* driver, int frames) noexcept {
     auto* p = static_cast<unsigned char*>(driver);
     const double limit = static_cast<double>((1LL << Shift) - 1);
-    for (int i = 0; i < frames; ++i) store<std::int32_t>(p + 4 * i, roundSaturated<std::int32_t>(source[i] * limit, limit));
+    for (int i = 0; i < frames; ++i)
+        store<std::int32_t>(p + 4 * i, roundSaturated<std::int32_t>(source[i] * limit, limit));
 }
 
 void inFloat32(void* driver, float* target, int frames) noexcept {
@@ -125,13 +121,11 @@ void outFloat64(const float* source, void* driver, int frames) noexcept {
 
 // ---- Big-endian: swap, then the little-endian routine (or the other way round) ----
 
-template <int Bytes, InputConverter Little>
-void inSwapped(void* driver, float* target, int frames) noexcept {
+template <int Bytes, InputConverter Little> void inSwapped(void* driver, float* target, int frames) noexcept {
     swapBytes<Bytes>(driver, frames);
     Little(driver, target, frames);
 }
-template <int Bytes, OutputConverter Little>
-void outSwapped(const float* source, void* driver, int frames) noexcept {
+template <int Bytes, OutputConverter Little> void outSwapped(const float* source, void* driver, int frames) noexcept {
     Little(source, driver, frames);
     swapBytes<Bytes>(driver, frames);
 }

@@ -20,7 +20,8 @@ void onBufferSwitch(std::int32_t index, std::int32_t) {
     TASIOTimeSub& time = host->timeSub;
     std::memset(&time.record, 0, sizeof time.record);
     std::int64_t position = 0, systemTime = 0;
-    if (AudioDriver* driver = host->openDriver(); driver != nullptr && driver->getSamplePosition(position, systemTime) == ASE_OK) {
+    if (AudioDriver* driver = host->openDriver();
+        driver != nullptr && driver->getSamplePosition(position, systemTime) == ASE_OK) {
         time.record.timeInfo.flags = kSystemTimeValid | kSamplePositionValid;
         time.record.timeInfo.samplePosition = AsioSamples::of(position);
         time.record.timeInfo.systemTime = AsioSamples::of(systemTime);
@@ -80,7 +81,9 @@ TASIOHost::~TASIOHost() {
     gCurrentHost.compare_exchange_strong(expected, nullptr);
 }
 
-TASIOHost* TASIOHost::current() noexcept { return gCurrentHost.load(std::memory_order_acquire); }
+TASIOHost* TASIOHost::current() noexcept {
+    return gCurrentHost.load(std::memory_order_acquire);
+}
 
 void TASIOHost::post(int notice) noexcept {
     if (messages != nullptr) messages->post(rack::kMsgAsioNotice, notice, 0);
@@ -93,7 +96,8 @@ std::int32_t TASIOHost::asioMessage(std::int32_t selector, std::int32_t value) n
         return 1;
     case kAsioSelectorSupported:
         return value == kAsioEngineVersion || value == kAsioResetRequest || value == kAsioResyncRequest ||
-                       value == kAsioLatenciesChanged || value == kAsioSupportsTimeInfo || value == kAsioSupportsTimeCode
+                       value == kAsioLatenciesChanged || value == kAsioSupportsTimeInfo ||
+                       value == kAsioSupportsTimeCode
                    ? 1
                    : 0;
     case kAsioEngineVersion: return 2;
@@ -203,7 +207,8 @@ bool TASIOHost::createBuffers() {
             info.channel = c;
             info.isInput = isInput;
             driver->getChannelInfo(info);
-            const bool takesPart = c >= 32 || (isInput ? selection.inputs : selection.outputs)[static_cast<std::size_t>(c)] >= 0;
+            const bool takesPart =
+                c >= 32 || (isInput ? selection.inputs : selection.outputs)[static_cast<std::size_t>(c)] >= 0;
             if (!takesPart) continue;
             if (isInput) {
                 inputConverters.push_back(inputConverterFor(info.type));
@@ -254,8 +259,9 @@ bool TASIOHost::setActive(bool on) {
         // Nothing stale may be played when the driver starts again.
         for (const AsioBufferInfo& info : bufferInfos) {
             if (info.isInput) continue;
-            const auto bytes = static_cast<std::size_t>(bufferSize) *
-                               static_cast<std::size_t>(bytesPerSample(outputInfos[static_cast<std::size_t>(info.channelNum)].type));
+            const auto bytes =
+                static_cast<std::size_t>(bufferSize) *
+                static_cast<std::size_t>(bytesPerSample(outputInfos[static_cast<std::size_t>(info.channelNum)].type));
             for (void* half : info.buffers)
                 if (half != nullptr) std::memset(half, 0, bytes);
         }
@@ -269,7 +275,9 @@ void TASIOHost::setSampleRate(double rate) {
     if (driver) driver->setSampleRate(rate);
 }
 
-AsioError TASIOHost::controlPanel() { return driver ? driver->controlPanel() : ASE_NotPresent; }
+AsioError TASIOHost::controlPanel() {
+    return driver ? driver->controlPanel() : ASE_NotPresent;
+}
 
 void TASIOHost::reset() {
     const int index = currentIndex;
@@ -300,7 +308,8 @@ void TASIOHost::processBlock(int index) noexcept {
                 inputConverters[k](info.buffers[index], inputArrays[k].data(), bufferSize);
         }
     }
-    if (OnBufferSwitch) OnBufferSwitch(inputPointers.data(), activeInputs, outputPointers.data(), activeOutputs, bufferSize);
+    if (OnBufferSwitch)
+        OnBufferSwitch(inputPointers.data(), activeInputs, outputPointers.data(), activeOutputs, bufferSize);
     for (const AsioBufferInfo& info : bufferInfos) {
         if (!info.isInput) {
             const std::size_t k = static_cast<std::size_t>(output++);

@@ -46,8 +46,8 @@ public:
 /// Exactly one host exists at a time; the callbacks find it through current().
 class TASIOHost {
 public:
-    using BufferSwitchEvent =
-        std::function<void(const float* const* inputs, int numInputs, float* const* outputs, int numOutputs, int frames)>;
+    using BufferSwitchEvent = std::function<void(const float* const* inputs, int numInputs, float* const* outputs,
+                                                 int numOutputs, int frames)>;
 
     /// Lists the drivers (listDrivers() unless a list is given). messages receives the
     /// driver notices for the user-interface thread.
@@ -103,8 +103,7 @@ public:
     // ---- Events ----
     BufferSwitchEvent OnBufferSwitch;
     std::function<void(std::int64_t position)> OnUpdateSamplePos;
-    std::function<void()> OnReset, OnLatencyChanged, OnSampleRateChanged, OnDestroy, OnDriverChanged,
-        OnBuffersCreated;
+    std::function<void()> OnReset, OnLatencyChanged, OnSampleRateChanged, OnDestroy, OnDriverChanged, OnBuffersCreated;
     /// Shows a message to the user; unset, the text goes to the error log.
     std::function<void(const std::string& text, const std::string& caption)> messageBox;
 

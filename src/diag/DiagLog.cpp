@@ -1,12 +1,12 @@
 #include "diag/DiagLog.h"
 
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include "diag/LineText.h"
 #include "platform/Clock.h"
@@ -40,9 +40,13 @@ std::atomic<LineHook> gLogErrorHook{&LogError};
 
 } // namespace
 
-void setDebuggerToStandardError(bool on) noexcept { gDebuggerToStandardError.store(on); }
+void setDebuggerToStandardError(bool on) noexcept {
+    gDebuggerToStandardError.store(on);
+}
 
-bool debuggerToStandardError() noexcept { return gDebuggerToStandardError.load(); }
+bool debuggerToStandardError() noexcept {
+    return gDebuggerToStandardError.load();
+}
 
 std::string timeStamp(std::int64_t wallSeconds) {
     const std::time_t seconds = static_cast<std::time_t>(wallSeconds);
@@ -53,7 +57,9 @@ std::string timeStamp(std::int64_t wallSeconds) {
     return text;
 }
 
-std::string timeStampNow() { return timeStamp(platform::wallClockSeconds()); }
+std::string timeStampNow() {
+    return timeStamp(platform::wallClockSeconds());
+}
 
 DiagLog::DiagLog() : debuggerSink(&writeToStandardError) {
     logList.reserve(kLogListCapacity);
@@ -241,21 +247,41 @@ DiagLog& theLog() {
     return *instance;
 }
 
-bool Log(std::string_view line) { return theLog().Log(line); }
-bool LogError(std::string_view line) { return theLog().LogError(line); }
-bool Status(std::string_view line) { return theLog().Status(line); }
-bool StatusError(std::string_view line) { return theLog().StatusError(line); }
-bool Trace(std::string_view line) { return theLog().Trace(line); }
-bool TraceError(std::string_view line) { return theLog().TraceError(line); }
-bool LogOnly(std::string_view line) { return theLog().LogOnly(line); }
-bool LogOnlyError(std::string_view line) { return theLog().LogOnlyError(line); }
+bool Log(std::string_view line) {
+    return theLog().Log(line);
+}
+bool LogError(std::string_view line) {
+    return theLog().LogError(line);
+}
+bool Status(std::string_view line) {
+    return theLog().Status(line);
+}
+bool StatusError(std::string_view line) {
+    return theLog().StatusError(line);
+}
+bool Trace(std::string_view line) {
+    return theLog().Trace(line);
+}
+bool TraceError(std::string_view line) {
+    return theLog().TraceError(line);
+}
+bool LogOnly(std::string_view line) {
+    return theLog().LogOnly(line);
+}
+bool LogOnlyError(std::string_view line) {
+    return theLog().LogOnlyError(line);
+}
 
 void setLogHooks(LineHook log, LineHook logError) noexcept {
     gLogHook.store(log != nullptr ? log : &Log);
     gLogErrorHook.store(logError != nullptr ? logError : &LogError);
 }
 
-bool hookedLog(std::string_view line) { return gLogHook.load()(line); }
-bool hookedLogError(std::string_view line) { return gLogErrorHook.load()(line); }
+bool hookedLog(std::string_view line) {
+    return gLogHook.load()(line);
+}
+bool hookedLogError(std::string_view line) {
+    return gLogErrorHook.load()(line);
+}
 
 } // namespace trelvo::diag

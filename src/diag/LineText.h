@@ -29,8 +29,7 @@ public:
     LineText& append(char c) noexcept { return append(std::string_view(&c, 1)); }
 
     template <std::integral Number>
-        requires(!std::same_as<Number, char> && !std::same_as<Number, bool>)
-    LineText& append(Number number) noexcept {
+    requires(!std::same_as<Number, char> && !std::same_as<Number, bool>) LineText& append(Number number) noexcept {
         char digits[24];
         const auto result = std::to_chars(digits, digits + sizeof digits, number);
         return append(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
@@ -39,22 +38,18 @@ public:
     /// A number with a fixed count of decimals, as "%.5f" would write it.
     LineText& appendFixed(double number, int decimals) noexcept {
         char digits[64];
-        const auto result =
-            std::to_chars(digits, digits + sizeof digits, number, std::chars_format::fixed, decimals);
+        const auto result = std::to_chars(digits, digits + sizeof digits, number, std::chars_format::fixed, decimals);
         if (result.ec != std::errc{}) return append("?");
         return append(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
     }
 
     /// A pointer as a decimal number.
-    LineText& appendPointer(const void* pointer) noexcept {
-        return append(reinterpret_cast<std::uintptr_t>(pointer));
-    }
+    LineText& appendPointer(const void* pointer) noexcept { return append(reinterpret_cast<std::uintptr_t>(pointer)); }
 
     /// Text between double quotes.
     LineText& appendQuoted(std::string_view text) noexcept { return append('"').append(text).append('"'); }
 
-    template <class Value>
-    LineText& operator<<(const Value& value) noexcept {
+    template <class Value> LineText& operator<<(const Value& value) noexcept {
         if constexpr (std::is_convertible_v<const Value&, std::string_view>)
             return append(std::string_view(value));
         else

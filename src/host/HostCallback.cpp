@@ -8,9 +8,9 @@
 #include "diag/OpcodeLevels.h"
 #include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
-#include "vst/VstNames.h"
 #include "platform/FloatingPoint.h"
 #include "platform/RealtimeThread.h"
+#include "vst/VstNames.h"
 
 namespace trelvo::host {
 
@@ -19,11 +19,21 @@ namespace {
 using diag::LineText;
 
 constexpr VstInt32 kAnonymousOpcodes[] = {
-    audioMasterVersion,          audioMasterGetTime,          audioMasterTempoAt,
-    audioMasterGetNumAutomatableParameters, audioMasterGetParameterQuantization, audioMasterGetSampleRate,
-    audioMasterGetBlockSize,     audioMasterGetInputLatency,  audioMasterGetOutputLatency,
-    audioMasterGetVendorString,  audioMasterGetProductString, audioMasterGetVendorVersion,
-    audioMasterCanDo,            audioMasterGetLanguage,      audioMasterGetDirectory,
+    audioMasterVersion,
+    audioMasterGetTime,
+    audioMasterTempoAt,
+    audioMasterGetNumAutomatableParameters,
+    audioMasterGetParameterQuantization,
+    audioMasterGetSampleRate,
+    audioMasterGetBlockSize,
+    audioMasterGetInputLatency,
+    audioMasterGetOutputLatency,
+    audioMasterGetVendorString,
+    audioMasterGetProductString,
+    audioMasterGetVendorVersion,
+    audioMasterCanDo,
+    audioMasterGetLanguage,
+    audioMasterGetDirectory,
 };
 
 bool isAnonymousOpcode(VstInt32 opcode) {

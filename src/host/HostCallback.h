@@ -19,11 +19,25 @@ VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntP
 
 /// The 19 canDo texts the host knows, bit 0 first.
 inline constexpr std::string_view kHostCanDoTexts[19] = {
-    "sendVstEvents",     "sendVstMidiEvent",        "sendVstTimeInfo",       "receiveVstEvents",
-    "receiveVstMidiEvent", "receiveVstTimeInfo",    "reportConnectionChanges", "acceptIOChanges",
-    "sizeWindow",        "asyncProcessing",         "offline",               "supplyIdle",
-    "supportShell",      "openFileSelector",        "closeFileSelector",     "editFile",
-    "shellCategory",     "startStopProcess",        "conformsToWindowRules",
+    "sendVstEvents",
+    "sendVstMidiEvent",
+    "sendVstTimeInfo",
+    "receiveVstEvents",
+    "receiveVstMidiEvent",
+    "receiveVstTimeInfo",
+    "reportConnectionChanges",
+    "acceptIOChanges",
+    "sizeWindow",
+    "asyncProcessing",
+    "offline",
+    "supplyIdle",
+    "supportShell",
+    "openFileSelector",
+    "closeFileSelector",
+    "editFile",
+    "shellCategory",
+    "startStopProcess",
+    "conformsToWindowRules",
 };
 
 /// The host's canDo answer for a text: 1 when its bit is on, 0 when off or unknown.

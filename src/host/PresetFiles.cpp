@@ -33,7 +33,9 @@ std::uint32_t bigEndian(const char* bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes);
     return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) | b[3];
 }
-std::int32_t bigEndianInt(const char* bytes) { return static_cast<std::int32_t>(bigEndian(bytes)); }
+std::int32_t bigEndianInt(const char* bytes) {
+    return static_cast<std::int32_t>(bigEndian(bytes));
+}
 float bigEndianFloat(const char* bytes) {
     const std::uint32_t bits = bigEndian(bytes);
     float value;
@@ -52,13 +54,17 @@ void putFloat(std::string& out, float value) {
     std::memcpy(&bits, &value, sizeof bits);
     putBigEndian(out, bits);
 }
-void putMagic(std::string& out, const char* magic) { out.append(magic, 4); }
+void putMagic(std::string& out, const char* magic) {
+    out.append(magic, 4);
+}
 void putName(std::string& out, const std::string& name) {
     std::string field = name.substr(0, kNameField - 1);
     field.resize(kNameField, '\0');
     out += field;
 }
-std::string nameField(const char* bytes) { return std::string(bytes, strnlen(bytes, kNameField)); }
+std::string nameField(const char* bytes) {
+    return std::string(bytes, strnlen(bytes, kNameField));
+}
 
 std::string baseName(const std::string& path) {
     const std::string file = platform::fileNamePart(path);
@@ -73,11 +79,14 @@ std::string readableFailure(std::string_view text) {
     const auto startsWith = [text](std::string_view head) { return text.substr(0, head.size()) == head; };
     if (startsWith(" does not exist")) return "the file does not exist";
     if (startsWith(" 1.BlockRead")) return "the file is empty, too short or not readable";
-    if (startsWith(" 2.BlockRead") || startsWith(" 3.BlockRead") || startsWith(" 4.BlockRead")) return "the file is truncated";
-    if (startsWith(" should be a chunk")) return "the file holds parameter values, but this plug-in keeps its programs as chunks";
+    if (startsWith(" 2.BlockRead") || startsWith(" 3.BlockRead") || startsWith(" 4.BlockRead"))
+        return "the file is truncated";
+    if (startsWith(" should be a chunk"))
+        return "the file holds parameter values, but this plug-in keeps its programs as chunks";
     if (startsWith(" should not be a chunk")) return "the file holds a chunk, but this plug-in keeps parameter values";
     if (startsWith(" not for this plugin")) return "the file is for another plug-in (its plug-in id differs)";
-    if (startsWith(" numParams=")) return "the file declares" + std::string(text.substr(11)) + " parameters, more than a preset may hold";
+    if (startsWith(" numParams="))
+        return "the file declares" + std::string(text.substr(11)) + " parameters, more than a preset may hold";
     if (startsWith(" BeginLoad")) return "the plug-in refused the file";
     if (startsWith(" SetChunk=0")) return "the plug-in refused the chunk";
     if (startsWith(" chunkSize=0")) return "the plug-in gave no chunk to save";
@@ -164,7 +173,8 @@ bool readHeader(const TVstPlugIn& plugIn, std::string_view prefix, const std::st
     std::memcpy(header, content.data(), size);
     const std::int32_t fxId = bigEndianInt(header + 16);
     const auto& accepted = plugIn.AltUniqueIds;
-    if (fxId != plugIn.effectUniqueID() && (fxId == 0 || std::find(accepted.begin(), accepted.end(), fxId) == accepted.end())) {
+    if (fxId != plugIn.effectUniqueID() &&
+        (fxId == 0 || std::find(accepted.begin(), accepted.end(), fxId) == accepted.end())) {
         errorLine(prefix, file, " not for this plugin");
         return false;
     }
@@ -191,7 +201,9 @@ bool writePresetFile(std::string_view prefix, const std::string& file, const std
 
 } // namespace
 
-const std::string& TVstPlugIn::lastPresetFailure() { return gPresetFailure; }
+const std::string& TVstPlugIn::lastPresetFailure() {
+    return gPresetFailure;
+}
 
 // ---- Loading ----
 
@@ -238,7 +250,8 @@ bool TVstPlugIn::LoadPreset(const std::string& file) {
         }
         // Values beyond the plug-in's own parameters have nowhere to go.
         const int count = std::min(numParams, effectNumParams());
-        for (int i = 0; i < count; ++i) SetParameter(i, bigEndianFloat(values.data() + 4 * static_cast<std::size_t>(i)));
+        for (int i = 0; i < count; ++i)
+            SetParameter(i, bigEndianFloat(values.data() + 4 * static_cast<std::size_t>(i)));
     }
     EndSetProgram();
     return true;
@@ -300,7 +313,8 @@ bool TVstPlugIn::LoadBank(const std::string& file) {
 
 // ---- Saving ----
 
-bool TVstPlugIn::FillProgramRecord(int program, const std::string& fallbackName, std::string& record, bool useFallbackName) {
+bool TVstPlugIn::FillProgramRecord(int program, const std::string& fallbackName, std::string& record,
+                                   bool useFallbackName) {
     if (PVstEffect.load() == nullptr) return false;
     SetProgram(program);
     std::string name = fallbackName;

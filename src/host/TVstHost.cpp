@@ -27,7 +27,9 @@ TVstHost::~TVstHost() {
     gCurrentHost.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
 }
 
-TVstHost* TVstHost::current() noexcept { return gCurrentHost.load(std::memory_order_acquire); }
+TVstHost* TVstHost::current() noexcept {
+    return gCurrentHost.load(std::memory_order_acquire);
+}
 
 void TVstHost::SetBlockSize(int frames) {
     engineBlockSize = frames;

@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "vst/VstAbi.h"
 #include "model/SlotKind.h"
 #include "model/TimeInfo.h"
+#include "vst/VstAbi.h"
 
 namespace trelvo::host {
 

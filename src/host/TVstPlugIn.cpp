@@ -10,9 +10,9 @@
 #include "diag/OpcodeLevels.h"
 #include "host/HostCallback.h"
 #include "host/TVstHost.h"
-#include "vst/VstNames.h"
 #include "platform/FloatingPoint.h"
 #include "platform/TrelvoHome.h"
+#include "vst/VstNames.h"
 
 namespace trelvo::host {
 
@@ -20,7 +20,9 @@ namespace {
 
 using diag::LineText;
 
-bool writeLogOn() noexcept { return diag::theLog().switches.writeLog.load(std::memory_order_relaxed); }
+bool writeLogOn() noexcept {
+    return diag::theLog().switches.writeLog.load(std::memory_order_relaxed);
+}
 
 /// A debug line: written only while "WrLog" is on.
 void debugLine(std::string_view line) {
@@ -32,7 +34,9 @@ void fileOnlyLine(std::string_view line) {
     if (writeLogOn()) diag::LogOnly(line);
 }
 
-void errorLine(std::string_view line) { diag::hookedLogError(line); }
+void errorLine(std::string_view line) {
+    diag::hookedLogError(line);
+}
 
 std::string quoted(std::string_view text) {
     std::string result = "\"";
@@ -147,8 +151,7 @@ void TVstPlugIn::logCall(VstInt32 opcode, VstInt32 index, VstIntPtr value, void*
                          VstIntPtr result) noexcept {
     diag::DiagLog& log = diag::theLog();
     diag::CountText countText;
-    if (!diag::passLogGate(log.switches, opcode, diag::plugCallLevels(), diag::kPlugOpcodeCount - 1, countText))
-        return;
+    if (!diag::passLogGate(log.switches, opcode, diag::plugCallLevels(), diag::kPlugOpcodeCount - 1, countText)) return;
 
     if (opcode == effGetProgramNameIndexed && index >= 2 && index <= NumPrograms - 3) {
         if (!dittoWritten) diag::hookedLog("         ditto");
@@ -163,7 +166,8 @@ void TVstPlugIn::logCall(VstInt32 opcode, VstInt32 index, VstIntPtr value, void*
     if (log.switches.verbose.load(std::memory_order_relaxed)) {
         line << "(" << opcode << "," << index << "," << value << ",";
         if (ptrIsText(opcode) && ptr != nullptr)
-            line.appendQuoted(std::string_view(static_cast<const char*>(ptr), strnlen(static_cast<const char*>(ptr), 255)));
+            line.appendQuoted(
+                std::string_view(static_cast<const char*>(ptr), strnlen(static_cast<const char*>(ptr), 255)));
         else
             line.appendPointer(ptr);
         line << ",";
@@ -186,10 +190,12 @@ bool TVstPlugIn::SetParameter(int index, float value) {
         int index;
         float value;
     } call{effect, index, value};
-    callPlugIn([](void* c) {
-        auto* p = static_cast<Call*>(c);
-        p->effect->setParameter(p->effect, p->index, p->value);
-    }, &call, "setParameter");
+    callPlugIn(
+        [](void* c) {
+            auto* p = static_cast<Call*>(c);
+            p->effect->setParameter(p->effect, p->index, p->value);
+        },
+        &call, "setParameter");
     return true;
 }
 
@@ -201,10 +207,12 @@ float TVstPlugIn::GetParameter(int index) {
         int index;
         float value;
     } call{effect, index, 0.0f};
-    if (!callPlugIn([](void* c) {
-            auto* p = static_cast<Call*>(c);
-            p->value = p->effect->getParameter(p->effect, p->index);
-        }, &call, "getParameter"))
+    if (!callPlugIn(
+            [](void* c) {
+                auto* p = static_cast<Call*>(c);
+                p->value = p->effect->getParameter(p->effect, p->index);
+            },
+            &call, "getParameter"))
         return 0.0f;
     return call.value;
 }
@@ -252,10 +260,12 @@ bool TVstPlugIn::enterMain(const char* entryName) {
         VstPluginMainProc entry;
         AEffect* effect;
     } call{FMainFunction, nullptr};
-    const bool ok = callPlugIn([](void* c) {
-        auto* p = static_cast<Call*>(c);
-        p->effect = p->entry(&hostCallback);
-    }, &call, entryName);
+    const bool ok = callPlugIn(
+        [](void* c) {
+            auto* p = static_cast<Call*>(c);
+            p->effect = p->entry(&hostCallback);
+        },
+        &call, entryName);
     if (!ok) {
         unloadWithReason(std::string("FMainFunction ") + quoted(entryName) + " failed",
                          isQuarantined() ? "it crashed while loading (" + quarantineReason() + ")"
@@ -302,7 +312,8 @@ bool TVstPlugIn::Load() {
         return false;
     }
     if (PVstEffect.load() == nullptr) {
-        unloadWithReason("PVstEffect = nil", "its entry point gave no plug-in (it may need a host it does not recognise)");
+        unloadWithReason("PVstEffect = nil",
+                         "its entry point gave no plug-in (it may need a host it does not recognise)");
         return false;
     }
     if (OnLoaded) OnLoaded(SlotIdx, 0);
@@ -357,12 +368,15 @@ void TVstPlugIn::Open() {
     AEffect* effect = PVstEffect.load();
     // The record is the plug-in's memory; read its magic under the guard.
     std::pair<AEffect*, VstInt32> read{effect, 0};
-    callPlugIn([](void* c) {
-        auto* p = static_cast<std::pair<AEffect*, VstInt32>*>(c);
-        p->second = p->first->magic;
-    }, &read, "reading the effect record");
+    callPlugIn(
+        [](void* c) {
+            auto* p = static_cast<std::pair<AEffect*, VstInt32>*>(c);
+            p->second = p->first->magic;
+        },
+        &read, "reading the effect record");
     if (read.second != kEffectMagic) {
-        unloadWithReason("No correct magic in DLL", "it is not a VST 2.x plug-in (its effect record has the wrong magic number)");
+        unloadWithReason("No correct magic in DLL",
+                         "it is not a VST 2.x plug-in (its effect record has the wrong magic number)");
         Opening = false;
         return;
     }
@@ -515,9 +529,13 @@ std::string TVstPlugIn::GetParamName(int index) {
     return textCall(effGetParamName, index, 65);
 }
 
-void TVstPlugIn::SetSampleRate(double rate) { Dispatch(effSetSampleRate, 0, 0, nullptr, rate); }
+void TVstPlugIn::SetSampleRate(double rate) {
+    Dispatch(effSetSampleRate, 0, 0, nullptr, rate);
+}
 
-void TVstPlugIn::SetBlockSize(int frames) { Dispatch(effSetBlockSize, 0, frames, nullptr, 0.0); }
+void TVstPlugIn::SetBlockSize(int frames) {
+    Dispatch(effSetBlockSize, 0, frames, nullptr, 0.0);
+}
 
 void TVstPlugIn::MainsChanged(bool on) {
     Dispatch(effMainsChanged, 0, on ? 1 : 0, nullptr, 0.0);
@@ -532,10 +550,12 @@ ERect TVstPlugIn::EditGetRect() {
     if (rect == nullptr) return ERect{};
     // The pointer is the plug-in's; read it under the guard.
     std::pair<ERect*, ERect> read{rect, ERect{}};
-    callPlugIn([](void* c) {
-        auto* p = static_cast<std::pair<ERect*, ERect>*>(c);
-        p->second = *p->first;
-    }, &read, "reading the editor rectangle");
+    callPlugIn(
+        [](void* c) {
+            auto* p = static_cast<std::pair<ERect*, ERect>*>(c);
+            p->second = *p->first;
+        },
+        &read, "reading the editor rectangle");
     return read.second;
 }
 
@@ -553,9 +573,13 @@ void TVstPlugIn::EditClose() {
     EditorOpen = false;
 }
 
-VstIntPtr TVstPlugIn::EditIdle() { return EditorOpen.load() ? Dispatch(effEditIdle, 0, 0, nullptr, 0.0) : 0; }
+VstIntPtr TVstPlugIn::EditIdle() {
+    return EditorOpen.load() ? Dispatch(effEditIdle, 0, 0, nullptr, 0.0) : 0;
+}
 
-VstIntPtr TVstPlugIn::Identify() { return Dispatch(effIdentify, 0, 0, nullptr, 0.0); }
+VstIntPtr TVstPlugIn::Identify() {
+    return Dispatch(effIdentify, 0, 0, nullptr, 0.0);
+}
 
 VstIntPtr TVstPlugIn::GetChunk(bool isPreset, void*& data) {
     data = nullptr;
@@ -566,7 +590,9 @@ VstIntPtr TVstPlugIn::SetChunk(bool isPreset, void* data, VstIntPtr size) {
     return Dispatch(effSetChunk, isPreset ? 1 : 0, size, data, 0.0);
 }
 
-VstIntPtr TVstPlugIn::ProcessEvents(VstEvents* events) { return Dispatch(effProcessEvents, 0, 0, events, 0.0); }
+VstIntPtr TVstPlugIn::ProcessEvents(VstEvents* events) {
+    return Dispatch(effProcessEvents, 0, 0, events, 0.0);
+}
 
 VstIntPtr TVstPlugIn::String2Parameter(int index, const char* text) {
     return Dispatch(effString2Parameter, index, 0, const_cast<char*>(text), 0.0);
@@ -604,7 +630,9 @@ std::string TVstPlugIn::GetEffectName() {
     return EffectName;
 }
 
-std::string TVstPlugIn::GetVendorString() { return Active.load() ? textCall(effGetVendorString, 0, 256) : std::string(); }
+std::string TVstPlugIn::GetVendorString() {
+    return Active.load() ? textCall(effGetVendorString, 0, 256) : std::string();
+}
 
 std::string TVstPlugIn::GetProductString() {
     return Active.load() ? textCall(effGetProductString, 0, 256) : std::string();
@@ -618,13 +646,17 @@ VstIntPtr TVstPlugIn::VendorSpecific(int index, VstIntPtr value, void* ptr, floa
     return Dispatch(effVendorSpecific, index, value, ptr, opt);
 }
 
-VstIntPtr TVstPlugIn::CanDo(const char* text) { return Dispatch(effCanDo, 0, 0, const_cast<char*>(text), 0.0); }
+VstIntPtr TVstPlugIn::CanDo(const char* text) {
+    return Dispatch(effCanDo, 0, 0, const_cast<char*>(text), 0.0);
+}
 
 int TVstPlugIn::GetTailSize() {
     return Active.load() ? static_cast<int>(Dispatch(effGetTailSize, 0, 0, nullptr, 0.0)) : -1;
 }
 
-VstIntPtr TVstPlugIn::Idle() { return NeedIdle.load() ? Dispatch(effIdle, 0, 0, nullptr, 0.0) : 0; }
+VstIntPtr TVstPlugIn::Idle() {
+    return NeedIdle.load() ? Dispatch(effIdle, 0, 0, nullptr, 0.0) : 0;
+}
 
 int TVstPlugIn::GetVstVersion() {
     return Active.load() ? static_cast<int>(Dispatch(effGetVstVersion, 0, 0, nullptr, 0.0)) : -1;

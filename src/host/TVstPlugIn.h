@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "vst/VstAbi.h"
+#include "model/SlotRecord.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FaultGuard.h"
-#include "model/SlotRecord.h"
+#include "vst/VstAbi.h"
 
 namespace trelvo::host {
 
@@ -196,8 +196,8 @@ public:
 
     // ---- Editor window state kept for the project ----
     int EditorLeft = 0, EditorTop = 0;
-    int EditorTab = 0;   ///< page tab the editor belongs to
-    int EditorStack = 0; ///< stacking order of the editor window (1 = front), 0 when none
+    int EditorTab = 0;          ///< page tab the editor belongs to
+    int EditorStack = 0;        ///< stacking order of the editor window (1 = front), 0 when none
     bool EditorKeyRead = false; ///< a project gave the editor state (kept for a missing library)
 
     // ---- Plug-in profile ----
@@ -207,8 +207,8 @@ public:
         double minimum = 0.0, maximum = 1.0, step = 0.001;
         std::string name;
     };
-    std::string DllTemplate;   ///< "DLLtemplate": the template project for DLL template mode
-    std::string MidiIns;       ///< "MidiIns": the slot's MIDI input selection
+    std::string DllTemplate;                          ///< "DLLtemplate": the template project for DLL template mode
+    std::string MidiIns;                              ///< "MidiIns": the slot's MIDI input selection
     std::string PcKeys = "pre", PcMouseWheel = "pre"; ///< "off", "pre" or "post"
     bool CanResize = true;
     /// A click made inside the editor when the keyboard focus leaves or enters it: x and
@@ -235,13 +235,13 @@ public:
     Notification OnIOChanged;
     Notification OnNeedIdle;
     std::function<void(int slot, int width, int height)> OnSizeWindow;
-    std::function<void(int slot, void* ptr)> OnOfflineStart, OnOfflineRead, OnOfflineWrite, OnOfflineGetCurrentPass,
+    std::function<void(int slot, void*ptr)> OnOfflineStart, OnOfflineRead, OnOfflineWrite, OnOfflineGetCurrentPass,
         OnOfflineGetCurrentMetaPass;
     std::function<void(int slot, float rate)> OnSetOutputSampleRate;
     std::function<void(int slot, TVstHost* host)> OnOpenWindow;
     Notification OnUpdateDisplay;
     std::function<void(int slot, int index)> OnBeginEdit, OnEndEdit;
-    std::function<void(void* ptr, TVstHost* host)> OnOpenFileSelector, OnCloseFileSelector;
+    std::function<void(void*ptr, TVstHost*host)> OnOpenFileSelector, OnCloseFileSelector;
 
 protected:
     /// Runs a call into the plug-in with exceptions masked and under the guard. On a

@@ -37,7 +37,8 @@ bool FloatWavWriter::write(const float* left, const float* right, std::size_t fr
         interleaved[2 * i] = left[i];
         interleaved[2 * i + 1] = right[i];
     }
-    if (file != nullptr && sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames)) == static_cast<sf_count_t>(frames))
+    if (file != nullptr &&
+        sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames)) == static_cast<sf_count_t>(frames))
         return true;
     error = "cannot write " + target;
     return false;
@@ -55,11 +56,11 @@ bool FloatWavWriter::commit(std::string& error) {
     return output.commit(error);
 }
 
-bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right, int sampleRate,
-                   std::string& error) {
+bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right,
+                   int sampleRate, std::string& error) {
     FloatWavWriter writer;
-    return writer.open(path, sampleRate, error) && writer.write(left.data(), right.data(), std::min(left.size(), right.size()), error) &&
-           writer.commit(error);
+    return writer.open(path, sampleRate, error) &&
+           writer.write(left.data(), right.data(), std::min(left.size(), right.size()), error) && writer.commit(error);
 }
 
 bool readAudioFile(const std::string& path, AudioFileData& data, std::string& error) {

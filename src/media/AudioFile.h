@@ -39,8 +39,8 @@ private:
 };
 
 /// Writes a whole 32-bit float stereo WAV file through FloatWavWriter.
-bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right, int sampleRate,
-                   std::string& error);
+bool writeFloatWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right,
+                   int sampleRate, std::string& error);
 
 /// A sound file read whole: a mono file gives the same samples on both sides; of more
 /// than two channels the first two are taken.

@@ -101,7 +101,8 @@ bool readTrack(std::string_view data, std::uint32_t track, std::vector<TickEvent
                 return error = "bad meta event in track " + std::to_string(track), false;
             if (type == 0x51 && length == 3) {
                 const auto tempo = (std::uint32_t{static_cast<std::uint8_t>(payload[0])} << 16) |
-                                   (std::uint32_t{static_cast<std::uint8_t>(payload[1])} << 8) | static_cast<std::uint8_t>(payload[2]);
+                                   (std::uint32_t{static_cast<std::uint8_t>(payload[1])} << 8) |
+                                   static_cast<std::uint8_t>(payload[2]);
                 events.push_back({tick, track, order++, std::max<std::uint32_t>(tempo, 1), {}});
             } else if (type == 0x2F) {
                 events.push_back({tick, track, order++, 0, {}}); // the end of the track counts for the length
@@ -128,7 +129,8 @@ bool readTrack(std::string_view data, std::uint32_t track, std::vector<TickEvent
         std::vector<std::uint8_t> message{status};
         for (int i = 0; i < dataBytesOf(status); ++i) {
             std::uint8_t value;
-            if (!reader.byte(value) || (value & 0x80) != 0) return error = "bad channel message in track " + std::to_string(track), false;
+            if (!reader.byte(value) || (value & 0x80) != 0)
+                return error = "bad channel message in track " + std::to_string(track), false;
             message.push_back(value);
         }
         events.push_back({tick, track, order++, 0, std::move(message)});
@@ -155,7 +157,8 @@ bool parseMidiFile(std::string_view bytes, MidiFileContents& contents, std::stri
     std::uint32_t tracks = 0;
     while (tracks < trackCount) {
         std::uint32_t length;
-        if (!reader.take(4, magic) || !reader.bigEndian(4, length)) return error = "missing track " + std::to_string(tracks), false;
+        if (!reader.take(4, magic) || !reader.bigEndian(4, length))
+            return error = "missing track " + std::to_string(tracks), false;
         std::string_view data;
         if (!reader.take(length, data)) return error = "truncated track " + std::to_string(tracks), false;
         if (magic != "MTrk") continue; // chunks of unknown kinds are skipped

@@ -1,5 +1,3 @@
-#include "midi/MidiBackend.h"
-
 #include <alsa/asoundlib.h>
 #include <poll.h>
 
@@ -10,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "midi/MidiBackend.h"
 #include "platform/Clock.h"
 #include "platform/RealtimeThread.h"
 
@@ -89,7 +88,8 @@ public:
             snd_seq_ev_set_sysex(&event, static_cast<unsigned>(length), const_cast<std::uint8_t*>(bytes));
         } else {
             snd_midi_event_reset_encode(encoder);
-            if (snd_midi_event_encode(encoder, bytes, static_cast<long>(length), &event) <= 0 || event.type == SND_SEQ_EVENT_NONE)
+            if (snd_midi_event_encode(encoder, bytes, static_cast<long>(length), &event) <= 0 ||
+                event.type == SND_SEQ_EVENT_NONE)
                 return false;
         }
         snd_seq_ev_set_source(&event, outPort);
@@ -123,9 +123,11 @@ private:
                 const unsigned caps = snd_seq_port_info_get_capability(port);
                 if ((caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) continue;
                 SeqAddress address{id, snd_seq_port_info_get_port(port), snd_seq_port_info_get_name(port)};
-                if ((caps & (SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ)) == (SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ))
+                if ((caps & (SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ)) ==
+                    (SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ))
                     readable.push_back(address);
-                if ((caps & (SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE)) == (SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE))
+                if ((caps & (SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE)) ==
+                    (SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE))
                     writable.push_back(address);
             }
         }

@@ -1,8 +1,8 @@
-#include "midi/JackMidiBridge.h"
-#include "midi/MidiBackend.h"
-
 #include <algorithm>
 #include <atomic>
+
+#include "midi/JackMidiBridge.h"
+#include "midi/MidiBackend.h"
 
 namespace trelvo::midi {
 
@@ -46,7 +46,8 @@ private:
             });
             return;
         }
-        self->sink->shortMessage(self->deviceIndex, bytes[0], length > 1 ? bytes[1] : 0, length > 2 ? bytes[2] : 0, time);
+        self->sink->shortMessage(self->deviceIndex, bytes[0], length > 1 ? bytes[1] : 0, length > 2 ? bytes[2] : 0,
+                                 time);
     }
 
     int deviceIndex = -1;

@@ -1,10 +1,9 @@
 #include "midi/JackMidiBridge.h"
 
-#include <cstring>
-
+#include <jack/midiport.h>
 #include <sched.h>
 
-#include <jack/midiport.h>
+#include <cstring>
 
 namespace trelvo::midi {
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <jack/jack.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-
-#include <jack/jack.h>
 
 #include "platform/BoundedQueue.h"
 

@@ -47,8 +47,7 @@ public:
 };
 
 /// Hands a SysEx dump on in pieces of at most 2048 bytes, in order.
-template <class Piece>
-void forEachSysexPiece(const std::uint8_t* bytes, std::size_t length, Piece&& piece) {
+template <class Piece> void forEachSysexPiece(const std::uint8_t* bytes, std::size_t length, Piece&& piece) {
     for (std::size_t offset = 0; offset < length; offset += 2048)
         piece(bytes + offset, length - offset < 2048 ? length - offset : std::size_t{2048});
 }

@@ -9,8 +9,8 @@
 
 namespace trelvo::midi {
 
-inline constexpr int kHalfCapacity = 512;     ///< event slots in one half
-inline constexpr int kMaxReceived = 511;      ///< input handlers store while the count is below this
+inline constexpr int kHalfCapacity = 512;         ///< event slots in one half
+inline constexpr int kMaxReceived = 511;          ///< input handlers store while the count is below this
 inline constexpr std::size_t kSysexArena = 32768; ///< SysEx bytes one half can hold
 inline constexpr std::size_t kSysexPiece = 2048;  ///< SysEx arrives in pieces of at most this size
 
@@ -98,8 +98,8 @@ private:
 
 /// One entry of the port table.
 struct MidiPort {
-    char kind = 'I';  ///< 'I' hardware input, 'P' virtual port output, 'V' slot port
-    int index = -1;   ///< own table position while open, -1 while closed
+    char kind = 'I'; ///< 'I' hardware input, 'P' virtual port output, 'V' slot port
+    int index = -1;  ///< own table position while open, -1 while closed
     std::string name;
     PortBuffer buffer;
 };

@@ -47,7 +47,9 @@ void MidiLock::unlock() noexcept {
     if (--depth == 0) owner.store(0, std::memory_order_release);
 }
 
-bool MidiLock::heldByMe() const noexcept { return owner.load(std::memory_order_relaxed) == selfId(); }
+bool MidiLock::heldByMe() const noexcept {
+    return owner.load(std::memory_order_relaxed) == selfId();
+}
 
 MidiLock& midiLock() noexcept {
     static MidiLock instance;

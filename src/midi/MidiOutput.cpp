@@ -91,7 +91,9 @@ bool TMidiOutputs::enqueue(int index, const std::uint8_t* bytes, std::size_t len
     return queued;
 }
 
-void TMidiOutputs::wake() noexcept { signal.release(); }
+void TMidiOutputs::wake() noexcept {
+    signal.release();
+}
 
 void TMidiOutputs::run() {
     LongEntry pendingLong;

@@ -43,8 +43,8 @@ std::string channelsText(const MidiRoute& route) {
     std::string text;
     for (std::size_t k = 0; k < 16; ++k) {
         char item[8];
-        std::snprintf(item, sizeof item, "%d%X%X", route.channelMap[k].enabled ? 1 : 0, route.channelMap[k].inChannel & 15,
-                      route.channelMap[k].outChannel & 15);
+        std::snprintf(item, sizeof item, "%d%X%X", route.channelMap[k].enabled ? 1 : 0,
+                      route.channelMap[k].inChannel & 15, route.channelMap[k].outChannel & 15);
         text += (k ? "," : "") + std::string(item);
     }
     return text;
@@ -92,7 +92,8 @@ void readRoute(persist::IniHandle& handle, std::string_view prefix, int number, 
             const std::string& item = list[k];
             if (item.size() < 3) continue;
             route.channelMap[k] = {static_cast<std::uint8_t>(hexDigit(item[0]) != 0),
-                                   static_cast<std::uint8_t>(hexDigit(item[1])), static_cast<std::uint8_t>(hexDigit(item[2]))};
+                                   static_cast<std::uint8_t>(hexDigit(item[1])),
+                                   static_cast<std::uint8_t>(hexDigit(item[2]))};
         }
     if (items(IniStr(handle, keyOf(prefix, number, "-NVsplits"), kIniError), list))
         for (std::size_t k = 0; k < 16; ++k) {
@@ -100,7 +101,7 @@ void readRoute(persist::IniHandle& handle, std::string_view prefix, int number, 
             if (item.size() < 8) continue;
             const auto value = [&](int at) {
                 return static_cast<std::uint8_t>(std::min(127, hexDigit(item[static_cast<std::size_t>(at)]) * 16 +
-                                                                  hexDigit(item[static_cast<std::size_t>(at + 1)])));
+                                                                   hexDigit(item[static_cast<std::size_t>(at + 1)])));
             };
             route.split[k] = {value(0), value(2), value(4), value(6)};
         }
@@ -170,7 +171,8 @@ void writeRoutes(persist::IniHandle& handle, std::string_view prefix, const Rout
         put("-Transposes", transposesText(route), route.transpose != defaults.transpose);
         put("-Controls", controlsText(route), route.typePass != defaults.typePass);
         const auto set = std::count(route.ccPass.begin(), route.ccPass.end(), 1);
-        IniStr(handle, keyOf(prefix, number, "-CCs"), !compact || (set > 0 && set < 128) ? ccsText(route) : std::string());
+        IniStr(handle, keyOf(prefix, number, "-CCs"),
+               !compact || (set > 0 && set < 128) ? ccsText(route) : std::string());
     }
 }
 

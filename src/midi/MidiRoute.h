@@ -83,21 +83,32 @@ struct RoutedMessage {
 /// velocity windows and transpositions) and calls emit for every copy that passes; one
 /// event can give up to 16 copies. SysEx is not filtered here: its callers copy it once.
 /// Thread: any, allocation-free.
-template <class Emit>
-void filterEvent(const MidiRoute& route, const MidiEvent& event, Emit&& emit) {
+template <class Emit> void filterEvent(const MidiRoute& route, const MidiEvent& event, Emit&& emit) {
     const std::uint8_t status = event.status;
     const std::uint8_t type = status & 0xF0;
     const std::uint8_t channel = status & 0x0F;
     switch (type) {
-    case 0x90: if (!route.typePass[kNoteOn]) return; break;
-    case 0x80: if (!route.typePass[kNoteOff]) return; break;
-    case 0xA0: if (!route.typePass[kNoteAfterTouch]) return; break;
+    case 0x90:
+        if (!route.typePass[kNoteOn]) return;
+        break;
+    case 0x80:
+        if (!route.typePass[kNoteOff]) return;
+        break;
+    case 0xA0:
+        if (!route.typePass[kNoteAfterTouch]) return;
+        break;
     case 0xB0:
         if (!route.typePass[kControlChange] && !route.ccPass[event.data1 & 127]) return;
         break;
-    case 0xC0: if (!route.typePass[kProgramChange]) return; break;
-    case 0xD0: if (!route.typePass[kChannelAfterTouch]) return; break;
-    case 0xE0: if (!route.typePass[kPitchBend]) return; break;
+    case 0xC0:
+        if (!route.typePass[kProgramChange]) return;
+        break;
+    case 0xD0:
+        if (!route.typePass[kChannelAfterTouch]) return;
+        break;
+    case 0xE0:
+        if (!route.typePass[kPitchBend]) return;
+        break;
     default: {
         int flag = -1;
         switch (status) {
@@ -126,7 +137,8 @@ void filterEvent(const MidiRoute& route, const MidiEvent& event, Emit&& emit) {
         std::uint8_t key = event.data1;
         if (isNote) {
             const KeyVelocitySplit& window = route.split[k];
-            if (type == 0x90 && event.data2 != 0 && (event.data2 < window.velLo || event.data2 > window.velHi)) continue;
+            if (type == 0x90 && event.data2 != 0 && (event.data2 < window.velLo || event.data2 > window.velHi))
+                continue;
             if (event.data1 < window.noteLo || event.data1 > window.noteHi) continue;
             const int moved = event.data1 + route.transpose[k];
             if (moved < 0 || moved > 127) continue;

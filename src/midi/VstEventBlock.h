@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "vst/VstAbi.h"
 #include "midi/MidiEvent.h"
 #include "midi/MidiRoute.h"
+#include "vst/VstAbi.h"
 
 namespace trelvo::midi {
 
@@ -42,11 +42,12 @@ private:
 /// the event block sent to its plug-in each block.
 struct SlotMidi {
     RouteBlock routes;
-    bool chgFxpOnMidiPc = false;       ///< a Program Change selects a preset instead of reaching the plug-in
-    std::unique_ptr<MidiEventBuffer> slotBuffer = std::make_unique<MidiEventBuffer>(); ///< the slot's own input (program changes, slot ports)
-    std::string outputPortName;        ///< "oMid1-Port": where the plug-in's MIDI output goes
-    std::atomic<int> outputPort{-1};   ///< its position in the output-port table
-    std::atomic<int> slotPort{-1};     ///< the table position of the slot's own port, -1 when none
+    bool chgFxpOnMidiPc = false; ///< a Program Change selects a preset instead of reaching the plug-in
+    std::unique_ptr<MidiEventBuffer> slotBuffer =
+        std::make_unique<MidiEventBuffer>();     ///< the slot's own input (program changes, slot ports)
+    std::string outputPortName;                  ///< "oMid1-Port": where the plug-in's MIDI output goes
+    std::atomic<int> outputPort{-1};             ///< its position in the output-port table
+    std::atomic<int> slotPort{-1};               ///< the table position of the slot's own port, -1 when none
     std::atomic<std::uint32_t> droppedEvents{0}; ///< events beyond the block's 512, not yet reported
     VstEventBlock block;
 };

@@ -13,15 +13,18 @@ void RunMode::set(Position position, bool on) noexcept {
 
 std::string RunMode::text() const {
     std::string result(4, ' ');
-    for (int i = 0; i < 4; ++i) result[static_cast<std::size_t>(i)] = letters[static_cast<std::size_t>(i)].load(std::memory_order_relaxed);
+    for (int i = 0; i < 4; ++i)
+        result[static_cast<std::size_t>(i)] = letters[static_cast<std::size_t>(i)].load(std::memory_order_relaxed);
     return result;
 }
 
 void RunMode::assign(std::string_view text) noexcept {
     for (std::size_t i = 0; i < 4; ++i) {
-        if (letters[i].load(std::memory_order_relaxed) == '\0') letters[i].store(kLowerLetters[i], std::memory_order_relaxed);
+        if (letters[i].load(std::memory_order_relaxed) == '\0')
+            letters[i].store(kLowerLetters[i], std::memory_order_relaxed);
         if (i >= text.size()) continue;
-        if (text[i] == kUpperLetters[i] || text[i] == kLowerLetters[i]) letters[i].store(text[i], std::memory_order_relaxed);
+        if (text[i] == kUpperLetters[i] || text[i] == kLowerLetters[i])
+            letters[i].store(text[i], std::memory_order_relaxed);
     }
 }
 

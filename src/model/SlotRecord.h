@@ -3,9 +3,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <string>
-
 #include <memory>
+#include <string>
 
 #include "midi/VstEventBlock.h"
 #include "model/SlotKind.h"
@@ -108,8 +107,8 @@ public:
     std::string SlotName;
     std::string PlugDisplayName; ///< the plug-in's own name, used in prompts
     std::int32_t SlotID = 0;
-    std::int32_t SlotIdx;        ///< current table index, kept equal to the slot's place
-    std::int32_t KindNo = 0;     ///< ordinal among slots of the same kind; for PLUGIN, position in its strip
+    std::int32_t SlotIdx;    ///< current table index, kept equal to the slot's place
+    std::int32_t KindNo = 0; ///< ordinal among slots of the same kind; for PLUGIN, position in its strip
     std::int32_t OwnerIndex = -1;
 
     RunMode runMode;
@@ -125,7 +124,7 @@ public:
     std::atomic<float> PeakL{0.0f};
     std::atomic<float> PeakR{0.0f};
 
-    bool Processed = false;         ///< audio thread: the plug-in already ran in this block
+    bool Processed = false; ///< audio thread: the plug-in already ran in this block
     bool isMidiPlugin = false;
     bool isMidiVport = false;
     bool MidiThru = false;
@@ -148,8 +147,8 @@ public:
     void setProgramMode(char mode);
     void setMidiBankStyle(char style);
     MidiSelectState MidiSelect;
-    int MidiChannelCount = 1;                   ///< channels the slot uses, 1..16
-    std::array<bool, 16> MidiChannelUsed{};     ///< channels whose selection is stored
+    int MidiChannelCount = 1;               ///< channels the slot uses, 1..16
+    std::array<bool, 16> MidiChannelUsed{}; ///< channels whose selection is stored
     /// The profile's "useFXP_FXB": bit 1 FXP files and program names, bit 2 FXB files.
     int UseFxpFxb = 3;
 

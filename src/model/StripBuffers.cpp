@@ -9,7 +9,8 @@ ChannelArray::ChannelArray(int frames, int numChannels)
     : numFrames(frames),
       storage(static_cast<std::size_t>(frames) * static_cast<std::size_t>(std::max(numChannels, 1)), 0.0f),
       pointers(static_cast<std::size_t>(std::max(numChannels, 1))) {
-    for (std::size_t c = 0; c < pointers.size(); ++c) pointers[c] = storage.data() + c * static_cast<std::size_t>(frames);
+    for (std::size_t c = 0; c < pointers.size(); ++c)
+        pointers[c] = storage.data() + c * static_cast<std::size_t>(frames);
 }
 
 PlugInPins::PlugInPins(int frames, int width)
@@ -18,8 +19,7 @@ PlugInPins::PlugInPins(int frames, int width)
       inputPtrs(inputs.channels(), inputs.channels() + inputs.count()),
       outputPtrs(outputs.channels(), outputs.channels() + outputs.count()) {}
 
-void PlugInPins::prepare(const float* inL, const float* inR, float* outL, float* outR, int numIn,
-                         int frames) noexcept {
+void PlugInPins::prepare(const float* inL, const float* inR, float* outL, float* outR, int numIn, int frames) noexcept {
     const auto bytes = sizeof(float) * static_cast<std::size_t>(frames);
     numIn = std::clamp(numIn, 0, width());
     // The plug-in may have written into what it was lent as input last time: silence is

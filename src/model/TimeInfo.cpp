@@ -70,7 +70,9 @@ std::int32_t TVTI::getInt(int index) const noexcept {
     return field != nullptr ? load(*field) : 0;
 }
 
-std::int32_t TVTI::flags() const noexcept { return load(info.flags); }
+std::int32_t TVTI::flags() const noexcept {
+    return load(info.flags);
+}
 
 void TVTI::setFlags(std::int32_t bits) noexcept {
     std::atomic_ref<std::int32_t>(info.flags).fetch_or(bits, std::memory_order_relaxed);

@@ -17,6 +17,8 @@ float panValue(int step) {
     return clamped > 0 ? magnitude : -magnitude;
 }
 
-std::string volumeText(int dB) { return dB < kVolumeMin ? "~" : std::to_string(dB); }
+std::string volumeText(int dB) {
+    return dB < kVolumeMin ? "~" : std::to_string(dB);
+}
 
 } // namespace trelvo::rack

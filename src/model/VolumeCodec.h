@@ -15,12 +15,16 @@ inline constexpr int kPanMax = 12;
 inline constexpr int kToggle = -99999;
 
 /// Below -48 gives -49 (off); above +12 gives +12.
-constexpr int clampVolumeDb(int dB) { return dB < kVolumeMin ? kVolumeOff : (dB > kVolumeMax ? kVolumeMax : dB); }
+constexpr int clampVolumeDb(int dB) {
+    return dB < kVolumeMin ? kVolumeOff : (dB > kVolumeMax ? kVolumeMax : dB);
+}
 
 /// 0.0 for off, else 10^(dB/20) of the clamped value.
 float volumeGain(int dB);
 
-constexpr int clampPanStep(int step) { return step < kPanMin ? kPanMin : (step > kPanMax ? kPanMax : step); }
+constexpr int clampPanStep(int step) {
+    return step < kPanMin ? kPanMin : (step > kPanMax ? kPanMax : step);
+}
 
 /// 0 for step 0, else sign(p) x 10^((|p| - 12)/20) of the clamped step.
 float panValue(int step);

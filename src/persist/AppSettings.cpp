@@ -29,7 +29,9 @@ bool developerSwitch() {
 /// -49 dB stands for "off" in every stored volume, here as in a slot's.
 constexpr int kVolumeOffDb = -49;
 
-int clampVolume(int dB) { return std::clamp(dB, kVolumeOffDb, 0); }
+int clampVolume(int dB) {
+    return std::clamp(dB, kVolumeOffDb, 0);
+}
 
 } // namespace
 
@@ -41,8 +43,9 @@ int knobModeNumber(const std::string& text) noexcept {
 
 AppSettings::AppSettings(std::string programFolderPath)
     : isDev(developerSwitch()),
-      folder(programFolderPath.empty() ? programFolder()
-                                       : (programFolderPath.back() == '/' ? programFolderPath : programFolderPath + "/")),
+      folder(programFolderPath.empty()
+                 ? programFolder()
+                 : (programFolderPath.back() == '/' ? programFolderPath : programFolderPath + "/")),
       iniFileName(folder + "Trelvo.ini") {
     templatesFolder = folder + "Templates";
     vstImagesFolder = folder + "VSTimages";
@@ -58,7 +61,8 @@ AppSettings::AppSettings(std::string programFolderPath)
 }
 
 void AppSettings::setGroupHandler(int group, GroupHandler handler) {
-    if (group >= 0 && group < static_cast<int>(handlers.size())) handlers[static_cast<std::size_t>(group)] = std::move(handler);
+    if (group >= 0 && group < static_cast<int>(handlers.size()))
+        handlers[static_cast<std::size_t>(group)] = std::move(handler);
 }
 
 void AppSettings::exchange(IniHandle& handle, int group, int direction) {
@@ -165,7 +169,8 @@ void AppSettings::exchangeChannelMap(IniHandle& handle, int direction) {
     if (!driver) return;
     for (int isInput = 1; isInput >= 0; --isInput) {
         const auto& table = isInput ? selection.inputs : selection.outputs;
-        const int count = std::min<int>(isInput ? driver->numInputs : driver->numOutputs, static_cast<int>(table.size()));
+        const int count =
+            std::min<int>(isInput ? driver->numInputs : driver->numOutputs, static_cast<int>(table.size()));
         std::string items;
         for (int k = 0; k < count; ++k) {
             if (k > 0) items += ",";
@@ -183,16 +188,19 @@ void AppSettings::exchangeDebugLevels(IniHandle& handle, int direction) {
         diag::OpcodeLevelTable& levels;
         bool plugIn;
     };
-    for (const Table table : {Table{"DebugHST", diag::hostCallLevels(), false}, Table{"DebugPLG", diag::plugCallLevels(), true}}) {
+    for (const Table table :
+         {Table{"DebugHST", diag::hostCallLevels(), false}, Table{"DebugPLG", diag::plugCallLevels(), true}}) {
         int sectionMode = mode;
         if (direction == kExchangeWrite && table.plugIn) {
             bool allOff = true;
-            for (int opcode = 0; opcode < table.levels.size(); ++opcode) allOff = allOff && table.levels.level(opcode) == 0;
+            for (int opcode = 0; opcode < table.levels.size(); ++opcode)
+                allOff = allOff && table.levels.level(opcode) == 0;
             if (allOff) sectionMode = kIniRebuild;
         }
         OpenIni(handle, iniFileName, table.section, sectionMode);
         for (int opcode = 0; opcode < table.levels.size(); ++opcode) {
-            const std::string key = table.plugIn ? host::EffOpcodeName(opcode, false) : host::AmOpcodeName(opcode, false);
+            const std::string key =
+                table.plugIn ? host::EffOpcodeName(opcode, false) : host::AmOpcodeName(opcode, false);
             const std::int32_t current = table.levels.level(opcode);
             const std::string text = IniStr(handle, key, diag::levelText(current));
             if (direction == kExchangeRead) table.levels.setLevel(opcode, diag::parseLevel(text, current));

@@ -11,9 +11,13 @@ namespace {
 
 constexpr std::string_view kSentinelValue = "[]";
 
-char lowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) noexcept {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-std::string cut(std::string_view text) { return std::string(text.substr(0, kMaxIniText)); }
+std::string cut(std::string_view text) {
+    return std::string(text.substr(0, kMaxIniText));
+}
 
 IniLine classify(std::string_view text) {
     IniLine line;
@@ -57,7 +61,9 @@ IniLine makeLine(char kind, std::string name, std::string value) {
     return line;
 }
 
-bool isSentinel(const IniLine& line) { return line.kind == '[' && line.value == kSentinelValue; }
+bool isSentinel(const IniLine& line) {
+    return line.kind == '[' && line.value == kSentinelValue;
+}
 
 /// The index of the next header at or after from (the sentinel included).
 int nextHeader(const IniFile& file, int from) {
@@ -222,7 +228,8 @@ void IniFile::load(std::string_view text) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
-        std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string_view line =
+            text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (lines.size() + 1 < kMaxIniLines)
             lines.push_back(classify(line));

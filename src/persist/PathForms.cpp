@@ -41,7 +41,9 @@ std::string up(const std::string& base, int levels) {
 
 } // namespace
 
-std::string programFolder() { return withTrailingSlash(platform::trelvoHome()); }
+std::string programFolder() {
+    return withTrailingSlash(platform::trelvoHome());
+}
 
 std::string ExpandPath(const std::string& baseIn, const std::string& pathIn) {
     const std::string path = withSlashes(pathIn);

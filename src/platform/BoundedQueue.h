@@ -12,8 +12,7 @@ namespace trelvo::platform {
 /// consumers (each cell carries a sequence number). Nothing is allocated after
 /// construction; a full queue refuses the record and counts the drop.
 /// Capacity must be a power of two.
-template <class T, std::size_t Capacity>
-class BoundedQueue {
+template <class T, std::size_t Capacity> class BoundedQueue {
     static_assert(Capacity >= 2 && (Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
     static_assert(std::is_trivially_copyable_v<T>, "records cross threads by copy");
 
@@ -39,8 +38,7 @@ public:
 
     /// Lets the caller fill the record in place (no extra copy for large records).
     /// Thread: any, lock-free.
-    template <class Fill>
-    bool tryEmplace(Fill&& fill) noexcept {
+    template <class Fill> bool tryEmplace(Fill&& fill) noexcept {
         Cell* cell = claimForWrite();
         if (cell == nullptr) {
             drops.fetch_add(1, std::memory_order_relaxed);
@@ -57,8 +55,7 @@ public:
         for (;;) {
             Cell& cell = cells[position & (Capacity - 1)];
             const std::size_t sequence = cell.sequence.load(std::memory_order_acquire);
-            const auto difference =
-                static_cast<std::intptr_t>(sequence) - static_cast<std::intptr_t>(position + 1);
+            const auto difference = static_cast<std::intptr_t>(sequence) - static_cast<std::intptr_t>(position + 1);
             if (difference == 0) {
                 if (readPosition.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) {
                     record = cell.value;

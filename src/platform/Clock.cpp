@@ -17,9 +17,13 @@ std::uint32_t tickCountMs() noexcept {
     return static_cast<std::uint32_t>(readClock(CLOCK_MONOTONIC) / 1'000'000);
 }
 
-std::int64_t perfCounter() noexcept { return readClock(CLOCK_MONOTONIC); }
+std::int64_t perfCounter() noexcept {
+    return readClock(CLOCK_MONOTONIC);
+}
 
-std::int64_t wallClockSeconds() noexcept { return readClock(CLOCK_REALTIME) / kPerfFrequency; }
+std::int64_t wallClockSeconds() noexcept {
+    return readClock(CLOCK_REALTIME) / kPerfFrequency;
+}
 
 void sleepMs(unsigned milliseconds) noexcept {
     if (milliseconds == 0) {

@@ -7,7 +7,9 @@
 
 namespace trelvo::platform {
 
-DynamicLibrary::~DynamicLibrary() { close(); }
+DynamicLibrary::~DynamicLibrary() {
+    close();
+}
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
     : handle(std::exchange(other.handle, nullptr)), lastError(std::move(other.lastError)) {}

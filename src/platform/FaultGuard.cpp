@@ -1,12 +1,12 @@
 #include "platform/FaultGuard.h"
 
+#include <sys/mman.h>
+
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <mutex>
-
-#include <sys/mman.h>
 
 namespace trelvo::platform {
 

@@ -27,8 +27,7 @@ struct FaultReport {
 bool runGuarded(void (*fn)(void*), void* context, FaultReport& report) noexcept;
 
 /// Convenience form for any callable.
-template <class Fn>
-bool guardedCall(Fn&& fn, FaultReport& report) noexcept {
+template <class Fn> bool guardedCall(Fn&& fn, FaultReport& report) noexcept {
     using Callable = std::remove_reference_t<Fn>;
     return runGuarded([](void* context) { (*static_cast<Callable*>(context))(); },
                       const_cast<void*>(static_cast<const void*>(std::addressof(fn))), report);

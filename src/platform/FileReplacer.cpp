@@ -1,15 +1,15 @@
 #include "platform/FileReplacer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/TrelvoHome.h"
 
@@ -19,9 +19,13 @@ namespace {
 
 constexpr std::size_t kNameMax = 255;
 
-std::string failure(const std::string& path, const char* why) { return "cannot write " + path + ": " + why; }
+std::string failure(const std::string& path, const char* why) {
+    return "cannot write " + path + ": " + why;
+}
 
-std::string failureFromErrno(const std::string& path) { return failure(path, std::strerror(errno)); }
+std::string failureFromErrno(const std::string& path) {
+    return failure(path, std::strerror(errno));
+}
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -57,7 +61,9 @@ std::string temporaryNameFor(const std::string& target) {
     return folder + "." + name.substr(0, std::min(name.size(), room)) + suffix;
 }
 
-FileReplacer::~FileReplacer() { abandon(); }
+FileReplacer::~FileReplacer() {
+    abandon();
+}
 
 bool FileReplacer::begin(const std::string& path, std::string& error) {
     abandon();
@@ -72,7 +78,8 @@ bool FileReplacer::begin(const std::string& path, std::string& error) {
             // nobody reads from would block for ever; it is refused instead.
             descriptor = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
             if (descriptor < 0)
-                return error = errno == ENXIO ? failure(path, "no program reads from it") : failureFromErrno(path), false;
+                return error = errno == ENXIO ? failure(path, "no program reads from it") : failureFromErrno(path),
+                       false;
             const int flags = fcntl(descriptor, F_GETFL);
             if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
             direct = true;

@@ -45,7 +45,9 @@ void maskFloatingPointExceptions() noexcept {
 #endif
 }
 
-bool floatingPointExceptionsMasked() noexcept { return fegetexcept() == 0; }
+bool floatingPointExceptionsMasked() noexcept {
+    return fegetexcept() == 0;
+}
 #endif
 
 } // namespace trelvo::platform

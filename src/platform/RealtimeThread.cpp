@@ -7,14 +7,24 @@ thread_local bool tIsRealtime = false;
 thread_local bool tInAudioBlock = false;
 } // namespace
 
-void markRealtimeThread(bool isRealtime) noexcept { tIsRealtime = isRealtime; }
+void markRealtimeThread(bool isRealtime) noexcept {
+    tIsRealtime = isRealtime;
+}
 
-bool isRealtimeThread() noexcept { return tIsRealtime; }
+bool isRealtimeThread() noexcept {
+    return tIsRealtime;
+}
 
-bool inAudioBlock() noexcept { return tInAudioBlock; }
+bool inAudioBlock() noexcept {
+    return tInAudioBlock;
+}
 
-AudioBlockScope::AudioBlockScope() noexcept : wasInBlock(tInAudioBlock) { tInAudioBlock = true; }
+AudioBlockScope::AudioBlockScope() noexcept : wasInBlock(tInAudioBlock) {
+    tInAudioBlock = true;
+}
 
-AudioBlockScope::~AudioBlockScope() { tInAudioBlock = wasInBlock; }
+AudioBlockScope::~AudioBlockScope() {
+    tInAudioBlock = wasInBlock;
+}
 
 } // namespace trelvo::platform

@@ -49,9 +49,13 @@ std::uint32_t publishedAudioThreadScheduling(ThreadScheduling& scheduling) noexc
     return static_cast<std::uint32_t>(word >> 32);
 }
 
-bool noteRealtimeRefused() noexcept { return !gRefused.exchange(true, std::memory_order_acq_rel); }
+bool noteRealtimeRefused() noexcept {
+    return !gRefused.exchange(true, std::memory_order_acq_rel);
+}
 
-bool realtimeRefused() noexcept { return gRefused.load(std::memory_order_acquire); }
+bool realtimeRefused() noexcept {
+    return gRefused.load(std::memory_order_acquire);
+}
 
 void setSchedulingSetterForTests(SchedulingSetter setter) noexcept {
     gSetter.store(setter != nullptr ? setter : &pthread_setschedparam, std::memory_order_release);

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <cstdint>
-
 #include <pthread.h>
 #include <sched.h>
+
+#include <cstdint>
 
 namespace trelvo::platform {
 

@@ -1,16 +1,16 @@
 #include "platform/TrelvoHome.h"
 
-#include "platform/FileReplacer.h"
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/FileReplacer.h"
 
 namespace trelvo::platform {
 
@@ -26,9 +26,13 @@ std::atomic<BeforeReplaceHook> gBeforeReplace{nullptr};
 
 } // namespace
 
-void setBeforeReplaceHook(BeforeReplaceHook hook) noexcept { gBeforeReplace.store(hook); }
+void setBeforeReplaceHook(BeforeReplaceHook hook) noexcept {
+    gBeforeReplace.store(hook);
+}
 
-BeforeReplaceHook beforeReplaceHook() noexcept { return gBeforeReplace.load(); }
+BeforeReplaceHook beforeReplaceHook() noexcept {
+    return gBeforeReplace.load();
+}
 
 bool readWholeFile(const std::string& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -71,7 +75,8 @@ bool makeDirectories(const std::string& path) {
     if (stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
     const std::size_t slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash))) return false;
-    if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST)
+        return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     return false;
 }
 

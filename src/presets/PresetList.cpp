@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "host/TVstPlugIn.h"
-#include "rack/MidiLayer.h"
 #include "platform/TrelvoHome.h"
+#include "rack/MidiLayer.h"
 #include "rack/Rack.h"
 
 namespace trelvo::presets {
@@ -39,14 +39,19 @@ std::string threeDigits(int value) {
     return text;
 }
 
-bool isCapital(char c) { return c >= 'A' && c <= 'Z'; }
-char capitalOf(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+bool isCapital(char c) {
+    return c >= 'A' && c <= 'Z';
+}
+char capitalOf(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
 
 /// A program's name: effGetProgramNameIndexed when the plug-in answers it, else by
 /// switching to the program (switched tells the caller to switch back).
 std::string programName(TVstPlugIn& slot, int program, bool& switched) {
     char buffer[256] = {};
-    if (slot.GetProgramNameIndexed(-1, program, buffer) == 1) return std::string(buffer, strnlen(buffer, sizeof buffer - 1));
+    if (slot.GetProgramNameIndexed(-1, program, buffer) == 1)
+        return std::string(buffer, strnlen(buffer, sizeof buffer - 1));
     switched = true;
     slot.SetProgram(program);
     return slot.GetProgramName();
@@ -77,10 +82,13 @@ bool ResolveCode(int request, int current, int selectedItem, int low, int high, 
 
 std::string PresetItem::name() const {
     const std::size_t colon = text.find(':');
-    return std::string(persist::trimmed(colon == std::string::npos ? std::string_view(text) : std::string_view(text).substr(colon + 1)));
+    return std::string(persist::trimmed(colon == std::string::npos ? std::string_view(text)
+                                                                   : std::string_view(text).substr(colon + 1)));
 }
 
-std::string presetItemText(int number, const std::string& name) { return "  " + threeDigits(number) + ": " + name; }
+std::string presetItemText(int number, const std::string& name) {
+    return "  " + threeDigits(number) + ": " + name;
+}
 
 std::vector<std::string> listPresetFolder(const std::string& folder, const std::string& extension) {
     namespace fs = std::filesystem;
@@ -88,8 +96,9 @@ std::vector<std::string> listPresetFolder(const std::string& folder, const std::
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        const bool wanted = extension.empty() ? it->is_directory(error)
-                                              : it->is_regular_file(error) && lowered(it->path().extension().string()) == extension;
+        const bool wanted = extension.empty()
+                                ? it->is_directory(error)
+                                : it->is_regular_file(error) && lowered(it->path().extension().string()) == extension;
         if (wanted) names.push_back(name);
     }
     // Case decides only between names that differ in nothing else, so the kept one of a
@@ -98,7 +107,8 @@ std::vector<std::string> listPresetFolder(const std::string& folder, const std::
         const std::string la = lowered(a), lb = lowered(b);
         return la != lb ? la < lb : a < b;
     });
-    names.erase(std::unique(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return persist::sameName(a, b); }),
+    names.erase(std::unique(names.begin(), names.end(),
+                            [](const std::string& a, const std::string& b) { return persist::sameName(a, b); }),
                 names.end());
     return names;
 }
@@ -160,7 +170,8 @@ std::string PresetList::findPresetFile(TVstPlugIn& slot, const std::string& name
     if (name.find('/') != std::string::npos && platform::isRegularFile(name)) return name;
     const std::string file = platform::fileNamePart(name);
     std::vector<std::string> candidates{platform::withTrailingSlash(folder) + name, folderOf(slot.DllPath) + file};
-    for (const std::string& searched : env.searchFolders()) candidates.push_back(platform::withTrailingSlash(searched) + file);
+    for (const std::string& searched : env.searchFolders())
+        candidates.push_back(platform::withTrailingSlash(searched) + file);
     for (const std::string& candidate : candidates)
         if (!candidate.empty() && platform::isRegularFile(candidate)) return candidate;
     return {};
@@ -306,7 +317,8 @@ std::vector<PresetItem> PresetList::programItems(TVstPlugIn& slot) {
     const int previous = slot.CurProgram;
     bool switched = false;
     for (int p = 0; p < count; ++p)
-        list.push_back({presetItemText(p, withNames ? std::string(persist::trimmed(programName(slot, p, switched))) : ""), p});
+        list.push_back(
+            {presetItemText(p, withNames ? std::string(persist::trimmed(programName(slot, p, switched))) : ""), p});
     // Fetching names by switching programs leaves the plug-in on another one.
     if (switched) slot.SetProgram(previous);
     return list;
@@ -324,7 +336,8 @@ std::vector<PresetItem> PresetList::itemsFor(TVstPlugIn& slot, int view) {
         names = listPresetFolder(slot.FXPfolder, "");
     // Mode 'm' lists names from instrument definitions; without one it stays empty.
     std::vector<PresetItem> list;
-    for (std::size_t i = 0; i < names.size(); ++i) list.push_back({presetItemText(static_cast<int>(i), names[i]), static_cast<int>(i)});
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list.push_back({presetItemText(static_cast<int>(i), names[i]), static_cast<int>(i)});
     return list;
 }
 
@@ -385,12 +398,14 @@ void PresetList::ShowPresetCaption(int slot) {
     };
     if (mode == 'm' && style != ' ') {
         const auto c = static_cast<std::size_t>(std::clamp(entry.MidiSelect.Channel, 0, 15));
-        const char* label = PresetView == 0 ? "Program" : (PresetView == 2 || capitalOf(style) == 'M' ? "BankMSB" : "BankLSB");
-        caption = "MIDIchn:" + std::to_string(c + 1) + " " + label + ": " + threeDigits(entry.MidiSelect.BankMsb[c]) + "." +
-                  threeDigits(entry.MidiSelect.BankLsb[c]) + "." +
+        const char* label =
+            PresetView == 0 ? "Program" : (PresetView == 2 || capitalOf(style) == 'M' ? "BankMSB" : "BankLSB");
+        caption = "MIDIchn:" + std::to_string(c + 1) + " " + label + ": " + threeDigits(entry.MidiSelect.BankMsb[c]) +
+                  "." + threeDigits(entry.MidiSelect.BankLsb[c]) + "." +
                   threeDigits(entry.MidiSelect.Program[c] + (isCapital(style) ? 1 : 0));
     } else if (mode == 'p') {
-        caption = PresetView == 1 ? (entry.FXPbank.empty() ? "no banks (fxp)" : "Banks of Presets (fxp)") : fxpPresets();
+        caption =
+            PresetView == 1 ? (entry.FXPbank.empty() ? "no banks (fxp)" : "Banks of Presets (fxp)") : fxpPresets();
     } else if (PresetView == 1 && mode == 'x') {
         caption = fxpPresets();
     } else if (PresetView == 1) {
@@ -430,8 +445,9 @@ void PresetList::updateMenu(int slot) {
 
 void PresetList::cyclePresetView() {
     const int slot = env.selectedSlot();
-    const bool bankStyles = slot >= 0 && slot < rack.numSlots() && rack.slot(slot).ProgramMode() == 'm' &&
-                            (capitalOf(rack.slot(slot).MidiBankStyle()) == 'B' || capitalOf(rack.slot(slot).MidiBankStyle()) == 'R');
+    const bool bankStyles =
+        slot >= 0 && slot < rack.numSlots() && rack.slot(slot).ProgramMode() == 'm' &&
+        (capitalOf(rack.slot(slot).MidiBankStyle()) == 'B' || capitalOf(rack.slot(slot).MidiBankStyle()) == 'R');
     PresetView = PresetView == 0 ? 1 : (PresetView == 1 && bankStyles ? 2 : 0);
     displayChanged = true;
     RefreshPresetDisplay(slot);
@@ -496,13 +512,14 @@ void readMidiProgramKeys(persist::IniHandle& handle, const std::string& prefix, 
 
 void writeMidiProgramKeys(persist::IniHandle& handle, const std::string& prefix, const TVstPlugIn& slot) {
     if (slot.MidiChannelCount < 1) return;
-    persist::IniStr(handle, prefix + "MidiPgms", std::to_string(slot.MidiChannelCount) + "," + std::to_string(slot.MidiSelect.Channel));
+    persist::IniStr(handle, prefix + "MidiPgms",
+                    std::to_string(slot.MidiChannelCount) + "," + std::to_string(slot.MidiSelect.Channel));
     for (int c = 0; c < slot.MidiChannelCount && c < 16; ++c) {
         const auto i = static_cast<std::size_t>(c);
         if (!slot.MidiChannelUsed[i]) continue;
         persist::IniStr(handle, prefix + "MidiPgm-" + twoDigits(c),
-                        std::to_string(slot.MidiSelect.BankMsb[i]) + "," + std::to_string(slot.MidiSelect.BankLsb[i]) + "," +
-                            std::to_string(slot.MidiSelect.Program[i]));
+                        std::to_string(slot.MidiSelect.BankMsb[i]) + "," + std::to_string(slot.MidiSelect.BankLsb[i]) +
+                            "," + std::to_string(slot.MidiSelect.Program[i]));
     }
 }
 

@@ -28,8 +28,9 @@ std::string stemOf(const std::string& path) {
     return dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
 }
 
-
-void announce(const std::string& libraryPath) { diag::hookedLog(".setPluginPRF \"" + libraryPath + "\""); }
+void announce(const std::string& libraryPath) {
+    diag::hookedLog(".setPluginPRF \"" + libraryPath + "\"");
+}
 
 char upperAt(const std::string& text, std::size_t position) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(text[position])));
@@ -86,7 +87,9 @@ void readParamMap(IniHandle& handle, const std::string& file, TVstPlugIn& slot) 
         persist::IniCursor cursor;
         const std::string key = persist::IniItem(-1, cursor, line);
         std::int32_t row = -1;
-        if (key.size() < 3 || !persist::sameName(key.substr(0, 2), "p-") || !persist::parseWholeNumber(key.substr(2), row)) continue;
+        if (key.size() < 3 || !persist::sameName(key.substr(0, 2), "p-") ||
+            !persist::parseWholeNumber(key.substr(2), row))
+            continue;
         // One place per plug-in parameter: rows beyond them have nowhere to go.
         if (row < 0 || row >= parameters) continue;
         TVstPlugIn::ParamMapEntry entry;
@@ -98,7 +101,8 @@ void readParamMap(IniHandle& handle, const std::string& file, TVstPlugIn& slot) 
         if (parseNumber(persist::IniItem(3, cursor), number)) entry.step = number;
         entry.name = std::string(persist::trimmed(persist::IniItem(4, cursor))).substr(0, 11);
         slot.ParamMap[static_cast<std::size_t>(row)] = entry;
-        if (entry.index >= 0 && entry.index < parameters) slot.ParamMapReverse[static_cast<std::size_t>(entry.index)] = row;
+        if (entry.index >= 0 && entry.index < parameters)
+            slot.ParamMapReverse[static_cast<std::size_t>(entry.index)] = row;
         rows = std::max(rows, row + 1);
     }
     if (rows > 0) slot.ParamMap.resize(static_cast<std::size_t>(rows));
@@ -146,7 +150,8 @@ std::int32_t parseVstId(std::string_view text) {
         std::uint32_t id = 0;
         for (char c : text.substr(1)) {
             if (!std::isxdigit(static_cast<unsigned char>(c))) return 0;
-            id = (id << 4) | static_cast<std::uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::toupper(c) - 'A' + 10));
+            id = (id << 4) | static_cast<std::uint32_t>(
+                                 std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::toupper(c) - 'A' + 10));
         }
         return static_cast<std::int32_t>(id);
     }
@@ -170,7 +175,8 @@ std::string profileLibraryPath(const persist::AppSettings& settings, const std::
     // The folder is stored relative to the VST folder that held the library; an absolute
     // one stands for itself.
     for (const auto& [vstFolder, caption] : settings.vstFolders) {
-        const std::string candidate = withTrailingSlash(persist::ExpandPath(withTrailingSlash(vstFolder), folder)) + name;
+        const std::string candidate =
+            withTrailingSlash(persist::ExpandPath(withTrailingSlash(vstFolder), folder)) + name;
         if (platform::isRegularFile(candidate)) return candidate;
     }
     return withTrailingSlash(persist::ExpandPath({}, folder)) + name;
@@ -201,7 +207,8 @@ bool readProfile(const persist::AppSettings& settings, TVstPlugIn& slot, const m
         std::size_t filled = 0;
         for (int i = 0; i < 10; ++i) {
             const std::int32_t id = parseVstId(persist::trimmed(persist::IniItem(i, cursor)));
-            if (id != 0 && id != slot.effectUniqueID() && filled < slot.AltUniqueIds.size()) slot.AltUniqueIds[filled++] = id;
+            if (id != 0 && id != slot.effectUniqueID() && filled < slot.AltUniqueIds.size())
+                slot.AltUniqueIds[filled++] = id;
         }
     }
     if (const std::string use = IniStr(handle, "useFXP_FXB", ""); use.size() >= 3) {
@@ -255,7 +262,8 @@ bool writeProfile(const persist::AppSettings& settings, const TVstPlugIn& slot) 
     std::string folder = withoutTrailingSlash(libraryFolder(slot));
     for (const auto& [vstFolder, caption] : settings.vstFolders) {
         const std::string base = withTrailingSlash(vstFolder);
-        if (base.size() <= folder.size() + 1 && persist::sameName(std::string_view(withTrailingSlash(folder)).substr(0, base.size()), base)) {
+        if (base.size() <= folder.size() + 1 &&
+            persist::sameName(std::string_view(withTrailingSlash(folder)).substr(0, base.size()), base)) {
             folder = withoutTrailingSlash(persist::RelativePath(base, withTrailingSlash(folder)));
             break;
         }
@@ -282,9 +290,11 @@ bool writeProfile(const persist::AppSettings& settings, const TVstPlugIn& slot) 
     IniStr(handle, "PCkeys", slot.PcKeys);
     IniStr(handle, "PCmouseWheel", slot.PcMouseWheel);
     IniBool(handle, "canResize", slot.CanResize);
-    IniStr(handle, "HelpFile", slot.HelpFile.empty() ? std::string() : persist::RelativePath(libraryFolder(slot), slot.HelpFile));
+    IniStr(handle, "HelpFile",
+           slot.HelpFile.empty() ? std::string() : persist::RelativePath(libraryFolder(slot), slot.HelpFile));
     IniBool(handle, "usePrmMap", slot.UsePrmMap);
-    const bool mapped = std::any_of(slot.ParamMap.begin(), slot.ParamMap.end(), [](const auto& entry) { return entry.index >= 0; });
+    const bool mapped =
+        std::any_of(slot.ParamMap.begin(), slot.ParamMap.end(), [](const auto& entry) { return entry.index >= 0; });
     if (mapped) writeParamMap(handle, file, slot);
     persist::OpenIni(handle, file, "Levels", persist::kIniClearKeys);
     writeVolumeKeys(handle, "", slot);

@@ -4,10 +4,10 @@
 
 #include "host/TVstPlugIn.h"
 #include "midi/MidiRoute.h"
-#include "persist/PathForms.h"
-#include "platform/TrelvoHome.h"
 #include "model/SlotRecord.h"
 #include "model/VolumeCodec.h"
+#include "persist/PathForms.h"
+#include "platform/TrelvoHome.h"
 
 namespace trelvo::project {
 
@@ -20,7 +20,9 @@ int defaultInputVolume(rack::SlotKind kind) {
     return kind == rack::SlotKind::Group || kind == rack::SlotKind::Output ? 0 : rack::kVolumeOff;
 }
 
-std::string volumeText(int dB) { return dB < rack::kVolumeMin ? "~" : std::to_string(dB); }
+std::string volumeText(int dB) {
+    return dB < rack::kVolumeMin ? "~" : std::to_string(dB);
+}
 
 int readVolume(persist::IniHandle& handle, const std::string& key, int fallback) {
     const std::string text(persist::trimmed(persist::IniStr(handle, key, "")));
@@ -56,7 +58,8 @@ void writeVolumeKeys(persist::IniHandle& handle, const std::string& prefix, cons
     const int input = slot.InpVol.getDb();
     if (input != defaultInputVolume(slot.kind())) persist::IniStr(handle, prefix + "InpVol", volumeText(input));
     if (slot.WetVol.getDb() != 0) persist::IniStr(handle, prefix + "WetVol", volumeText(slot.WetVol.getDb()));
-    if (slot.DryVol.getDb() >= rack::kVolumeMin) persist::IniStr(handle, prefix + "DryVol", volumeText(slot.DryVol.getDb()));
+    if (slot.DryVol.getDb() >= rack::kVolumeMin)
+        persist::IniStr(handle, prefix + "DryVol", volumeText(slot.DryVol.getDb()));
     if (slot.pan.getStep() != 0) persist::IniStr(handle, prefix + "Pan", std::to_string(slot.pan.getStep()));
 }
 
@@ -81,8 +84,11 @@ std::string convertPresetMode(const std::string& value) {
     return value.substr(0, 3);
 }
 
-void writePresetKeys(persist::IniHandle& handle, const std::string& prefix, const host::TVstPlugIn& slot, bool templateSlot) {
-    const auto write = [&](const char* key, const std::string& value) { writeDotted(handle, prefix + key, templateSlot ? "" : value); };
+void writePresetKeys(persist::IniHandle& handle, const std::string& prefix, const host::TVstPlugIn& slot,
+                     bool templateSlot) {
+    const auto write = [&](const char* key, const std::string& value) {
+        writeDotted(handle, prefix + key, templateSlot ? "" : value);
+    };
     write("FXBfolder", storedFolder(slot, slot.FXBfolder));
     write("FXBfile", slot.FXBfile);
     write("FXPbank", withoutTrailingSlash(slot.FXPbank));

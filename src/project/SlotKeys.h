@@ -25,7 +25,8 @@ void readVolumeKeys(persist::IniHandle& handle, const std::string& prefix, rack:
 
 /// The preset keys: folders relative to the library's folder, "." for an empty value. The
 /// template slot writes every key as "." and no "PresetMode".
-void writePresetKeys(persist::IniHandle& handle, const std::string& prefix, const host::TVstPlugIn& slot, bool templateSlot);
+void writePresetKeys(persist::IniHandle& handle, const std::string& prefix, const host::TVstPlugIn& slot,
+                     bool templateSlot);
 /// Reads the preset keys; "." or an empty value keeps what loading the library set.
 void readPresetKeys(persist::IniHandle& handle, const std::string& prefix, host::TVstPlugIn& slot);
 

@@ -190,7 +190,8 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
             for (int k = 0; k < numChannels; ++k) {
                 StripBuffers& buffers = *rack.slot(channelHeads[static_cast<std::size_t>(k)]).buffers;
                 for (int c = 0; c < 2; ++c)
-                    std::memcpy(buffers.main->channel(c), inputPair->channel(c), sizeof(float) * static_cast<std::size_t>(frames));
+                    std::memcpy(buffers.main->channel(c), inputPair->channel(c),
+                                sizeof(float) * static_cast<std::size_t>(frames));
             }
             runList(channelHeads, numChannels, channelCost, split);
 
@@ -200,13 +201,15 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
                     float* destination = target.main->channel(c);
                     std::memset(destination, 0, sizeof(float) * static_cast<std::size_t>(frames));
                     for (int k = 0; k < numChannels; ++k)
-                        addInto(destination, rack.slot(channelHeads[static_cast<std::size_t>(k)]).buffers->main->channel(c), frames);
+                        addInto(destination,
+                                rack.slot(channelHeads[static_cast<std::size_t>(k)]).buffers->main->channel(c), frames);
                 }
             };
 
             // c. Groups.
             if (numGroups > 0) {
-                for (int k = 0; k < numGroups; ++k) sumChannelsInto(*rack.slot(groupHeads[static_cast<std::size_t>(k)]).buffers);
+                for (int k = 0; k < numGroups; ++k)
+                    sumChannelsInto(*rack.slot(groupHeads[static_cast<std::size_t>(k)]).buffers);
                 runList(groupHeads, numGroups, groupCost, split);
             }
 

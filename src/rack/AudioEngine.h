@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "model/StripBuffers.h"
 #include "rack/EngineHooks.h"
 #include "rack/SlotCommandQueue.h"
-#include "model/StripBuffers.h"
 #include "rack/WorkThread.h"
 
 namespace trelvo::host {
@@ -32,7 +32,7 @@ struct DriverBlock {
     int numInputs = 0;
     float* const* outputs = nullptr;
     int numOutputs = 0;
-    int bufferSize = 0;   ///< the host's buffer size for this block
+    int bufferSize = 0;    ///< the host's buffer size for this block
     bool hostReady = true; ///< the driver host is ready and active
 };
 

@@ -14,7 +14,9 @@ namespace {
 void debugLine(const std::string& line) {
     if (diag::theLog().switches.writeLog.load()) diag::hookedLog(line);
 }
-void errorLine(const std::string& line) { diag::hookedLogError(line); }
+void errorLine(const std::string& line) {
+    diag::hookedLogError(line);
+}
 } // namespace
 
 EngineControl::EngineControl(rack::Rack& owner, rack::AudioEngine& audioEngine, rack::UiMessageQueue& queue)
@@ -39,14 +41,15 @@ void EngineControl::waitForRunningBlock() {
     bool reported = false;
     while (engine.busy.load(std::memory_order_acquire)) {
         if (!reported && platform::tickCountMs() - start >= static_cast<std::uint32_t>(longBlockReportMs)) {
-            errorLine("setAllowed(0): the running audio block has not ended after " + std::to_string(longBlockReportMs) +
-                      " ms, waiting for it");
+            errorLine("setAllowed(0): the running audio block has not ended after " +
+                      std::to_string(longBlockReportMs) + " ms, waiting for it");
             reported = true;
         }
         platform::sleepMs(reported ? 1 : 0);
     }
     if (reported)
-        errorLine("setAllowed(0): the running audio block ended after " + std::to_string(platform::tickCountMs() - start) + " ms");
+        errorLine("setAllowed(0): the running audio block ended after " +
+                  std::to_string(platform::tickCountMs() - start) + " ms");
 }
 
 void EngineControl::setAllowed(std::uint32_t flags) {
@@ -145,7 +148,8 @@ void EngineControl::setBuffers(int mode) {
                 errorLine(" setBuffers.ASIOBufSz=" + std::to_string(blockSize) + ", ASIO_OK=false");
                 return;
             }
-            debugLine(" setBuffers.ASIOBufSz=" + std::to_string(blockSize) + ", " + std::to_string(asioHost->bufferSize));
+            debugLine(" setBuffers.ASIOBufSz=" + std::to_string(blockSize) + ", " +
+                      std::to_string(asioHost->bufferSize));
             engine.allocateBuffers(asioHost->bufferSize);
         }
     } catch (...) {
@@ -176,8 +180,8 @@ void EngineControl::ASIOinit(std::vector<DriverEntry> drivers) {
         debugLine("--- ASIOinit end ---");
         return;
     }
-    asioHost->OnBufferSwitch = [this](const float* const* inputs, int numInputs, float* const* outputs,
-                                      int numOutputs, int frames) {
+    asioHost->OnBufferSwitch = [this](const float* const* inputs, int numInputs, float* const* outputs, int numOutputs,
+                                      int frames) {
         rack::DriverBlock block;
         block.inputs = inputs;
         block.numInputs = numInputs;
@@ -354,7 +358,9 @@ std::string EngineControl::waitingText() const {
     return entry.name + (entry.backend == "jack" ? ": waiting for server" : ": waiting for the device");
 }
 
-void EngineControl::pollDriver() { pollDriver(platform::tickCountMs()); }
+void EngineControl::pollDriver() {
+    pollDriver(platform::tickCountMs());
+}
 
 void EngineControl::pollDriver(std::uint32_t nowMs) {
     if (!asioHost) return;

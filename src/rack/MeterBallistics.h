@@ -6,8 +6,8 @@ namespace trelvo::rack {
 
 /// The level at which each of the 28 meter segments lights (1000 is full scale): -40 dB,
 /// then 1.5 dB steps from -30 dB to +9 dB.
-inline constexpr std::array<int, 28> kMeterThresholds = {10,  32,  38,  45,  53,  63,   75,   89,   106,  126,
-                                                         150, 178, 211, 251, 299, 355,  422,  501,  596,  708,
+inline constexpr std::array<int, 28> kMeterThresholds = {10,  32,   38,   45,   53,   63,   75,   89,  106, 126,
+                                                         150, 178,  211,  251,  299,  355,  422,  501, 596, 708,
                                                          841, 1000, 1189, 1413, 1679, 1995, 2371, 2818};
 
 /// The meter of one mixer row: peak hold for four ticks, falling in quarters, and a clip

@@ -1,10 +1,10 @@
 #include "rack/MidiLayer.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-#include <sched.h>
 
 #include "diag/DiagLog.h"
 #include "host/TVstPlugIn.h"
@@ -226,10 +226,12 @@ bool MidiLayer::openPort(int position, const std::string& name) {
         port.name = name;
         port.index = position;
     }
-    if (position < table.numInputs && position < static_cast<int>(inputs.size()) && !inputs[static_cast<std::size_t>(position)].open) {
+    if (position < table.numInputs && position < static_cast<int>(inputs.size()) &&
+        !inputs[static_cast<std::size_t>(position)].open) {
         InputDevice& device = inputs[static_cast<std::size_t>(position)];
         device.open = device.backend->openInput(device.local, position, this);
-        if (!device.open) diag::hookedLogError("MIDI: cannot open input " + inputNames[static_cast<std::size_t>(position)]);
+        if (!device.open)
+            diag::hookedLogError("MIDI: cannot open input " + inputNames[static_cast<std::size_t>(position)]);
     }
     return true;
 }
@@ -237,7 +239,8 @@ bool MidiLayer::openPort(int position, const std::string& name) {
 void MidiLayer::closePort(int position) {
     if (position < 0 || position >= table.length) return;
     if (position < static_cast<int>(inputs.size()) && inputs[static_cast<std::size_t>(position)].open) {
-        inputs[static_cast<std::size_t>(position)].backend->closeInput(inputs[static_cast<std::size_t>(position)].local);
+        inputs[static_cast<std::size_t>(position)].backend->closeInput(
+            inputs[static_cast<std::size_t>(position)].local);
         inputs[static_cast<std::size_t>(position)].open = false;
     }
     std::unique_ptr<MidiEventBuffer> released;
@@ -289,7 +292,8 @@ int MidiLayer::resolvePort(const std::string& name) const {
 int MidiLayer::resolveOutputAlias(const std::string& alias) const {
     if (alias.empty()) return -1;
     for (int i = 0; i < 64; ++i)
-        if (outPorts[static_cast<std::size_t>(i)].deviceIndex >= 0 && persist::sameName(outPorts[static_cast<std::size_t>(i)].alias, alias))
+        if (outPorts[static_cast<std::size_t>(i)].deviceIndex >= 0 &&
+            persist::sameName(outPorts[static_cast<std::size_t>(i)].alias, alias))
             return i;
     return -1;
 }
@@ -299,7 +303,8 @@ void MidiLayer::resolveSlotOutputs() {
         SlotMidi& slot = *rack.slot(i).midi;
         int device = resolveOutputAlias(slot.outputPortName);
         for (std::size_t e = 0; device < 0 && !slot.outputPortName.empty() && e < vports.size(); ++e)
-            if (vports[e].outDevice >= 0 && persist::sameName(vports[e].name, slot.outputPortName)) device = vports[e].outDevice;
+            if (vports[e].outDevice >= 0 && persist::sameName(vports[e].name, slot.outputPortName))
+                device = vports[e].outDevice;
         slot.outputPort = device;
     }
 }
@@ -456,14 +461,17 @@ int MidiLayer::framesOf(MidiTime time) const noexcept {
     return frames;
 }
 
-void MidiLayer::appendToPort(int position, const MidiEvent& event, const std::uint8_t* sysex, std::size_t length) noexcept {
+void MidiLayer::appendToPort(int position, const MidiEvent& event, const std::uint8_t* sysex,
+                             std::size_t length) noexcept {
     if (position < 0 || position >= table.length) return;
     MidiEventBuffer* buffer = table.ports[static_cast<std::size_t>(position)].buffer.get();
     if (buffer == nullptr) return;
-    if (!buffer->halves[currentWriteHalf].append(event, sysex, length)) inputDrops.fetch_add(1, std::memory_order_relaxed);
+    if (!buffer->halves[currentWriteHalf].append(event, sysex, length))
+        inputDrops.fetch_add(1, std::memory_order_relaxed);
 }
 
-void MidiLayer::shortMessage(int device, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, MidiTime time) noexcept {
+void MidiLayer::shortMessage(int device, std::uint8_t status, std::uint8_t data1, std::uint8_t data2,
+                             MidiTime time) noexcept {
     if (engine.applicationStage.load(std::memory_order_acquire) < rack::kStageRunning) return;
     MidiLockGuard lock;
     if (!inputsOpen()) return;
@@ -491,7 +499,8 @@ void MidiLayer::sysexPiece(int device, const std::uint8_t* bytes, std::size_t le
     appendToPort(device, event, bytes, length);
 }
 
-bool MidiLayer::sendToSlot(host::TVstPlugIn& slot, std::uint8_t status, std::uint8_t data1, std::uint8_t data2) noexcept {
+bool MidiLayer::sendToSlot(host::TVstPlugIn& slot, std::uint8_t status, std::uint8_t data1,
+                           std::uint8_t data2) noexcept {
     MidiLockGuard lock;
     if (!slot.midi->slotBuffer) return false;
     MidiEvent event;
@@ -517,7 +526,8 @@ void MidiLayer::plugInOutput(int slotIndex, const VstEvents* events) noexcept {
     if (events == nullptr || events->numEvents <= 0 || slotIndex < 0 || slotIndex >= rack::kMaxSlots) return;
     host::TVstPlugIn& slot = rack.slot(slotIndex);
     MidiLockGuard lock;
-    auto* const* list = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
+    auto* const* list =
+        reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
     // Into the slot port's half of this block, so that later slots hear it at once.
     const int position = slot.midi->slotPort.load(std::memory_order_relaxed);
     MidiEventBuffer* portBuffer = slot.isMidiVport && position >= 0 && position < table.length
@@ -562,7 +572,8 @@ void MidiLayer::plugInOutput(int slotIndex, const VstEvents* events) noexcept {
             const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
             const auto status = static_cast<std::uint8_t>(midi->midiData[0]);
             if (status == 0xF0) continue;
-            sendToOutputPort(device, reinterpret_cast<const std::uint8_t*>(midi->midiData), shortLength(status), midi->deltaFrames);
+            sendToOutputPort(device, reinterpret_cast<const std::uint8_t*>(midi->midiData), shortLength(status),
+                             midi->deltaFrames);
         } else if (event->type == kVstSysExType) {
             const auto* sysex = reinterpret_cast<const VstMidiSysexEvent*>(event);
             if (sysex->sysexDump != nullptr && sysex->dumpBytes > 0)
@@ -627,7 +638,8 @@ void MidiLayer::virtualPortStep() noexcept {
         for (int i = 0; i < merged.count(); ++i) {
             const MidiEvent& event = merged.event(i);
             if (event.isSysex()) {
-                if (event.sysexLength > 0) sendToOutputPort(entry.outDevice, merged.sysex(event), event.sysexLength, event.time);
+                if (event.sysexLength > 0)
+                    sendToOutputPort(entry.outDevice, merged.sysex(event), event.sysexLength, event.time);
             } else {
                 const std::uint8_t bytes[3] = {event.status, event.data1, event.data2};
                 sendToOutputPort(entry.outDevice, bytes, shortLength(event.status), event.time);
@@ -648,8 +660,9 @@ void MidiLayer::deliverMidi(host::TVstPlugIn& slot) noexcept {
         const MidiRoute& route = midi.routes.routes[static_cast<std::size_t>(r)];
         const int position = route.portIndex;
         // A route that names no open port: this slot gets no MIDI in this block at all.
-        const MidiEventBuffer* buffer =
-            position >= 0 && position < table.length ? table.ports[static_cast<std::size_t>(position)].buffer.get() : nullptr;
+        const MidiEventBuffer* buffer = position >= 0 && position < table.length
+                                            ? table.ports[static_cast<std::size_t>(position)].buffer.get()
+                                            : nullptr;
         if (buffer == nullptr) return;
         const MidiHalf& half = buffer->halves[currentReadHalf];
         for (int e = 0; e < half.count(); ++e) {

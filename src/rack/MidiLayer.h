@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "vst/VstAbi.h"
 #include "midi/MidiBackend.h"
 #include "midi/MidiEvent.h"
 #include "midi/MidiOutput.h"
 #include "midi/MidiRoute.h"
 #include "persist/IniFile.h"
 #include "rack/EngineHooks.h"
+#include "vst/VstAbi.h"
 
 namespace trelvo::rack {
 class AudioEngine;
@@ -114,7 +114,8 @@ public:
     std::string defaultPortName = "MAIN";
 
     // ---- Input handlers. Thread: the backends' input threads ----
-    void shortMessage(int device, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, MidiTime time) noexcept override;
+    void shortMessage(int device, std::uint8_t status, std::uint8_t data1, std::uint8_t data2,
+                      MidiTime time) noexcept override;
     void sysexPiece(int device, const std::uint8_t* bytes, std::size_t length, MidiTime time) noexcept override;
 
     /// Queues a short message into a slot's own MIDI input at time 0: the plug-in receives

@@ -11,8 +11,8 @@ std::vector<std::string> takePlugInFaults(Rack& rack) {
         if (slot.quarantineAnnounced || !slot.isQuarantined()) continue;
         slot.quarantineAnnounced = true;
         const std::string name = !slot.EffectName.empty() ? slot.EffectName : slot.SlotName;
-        lines.push_back("slot " + std::to_string(i) + " \"" + name + "\" (" + slot.DllPath + ") faulted: " +
-                        slot.quarantineReason() + "; it is passed by from now on");
+        lines.push_back("slot " + std::to_string(i) + " \"" + name + "\" (" + slot.DllPath +
+                        ") faulted: " + slot.quarantineReason() + "; it is passed by from now on");
     }
     return lines;
 }

@@ -6,8 +6,8 @@
 
 #include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
-#include "rack/SlotCommandQueue.h"
 #include "model/SlotKind.h"
+#include "rack/SlotCommandQueue.h"
 #include "rack/Transport.h"
 
 namespace trelvo::rack {

@@ -25,7 +25,7 @@ int SlotCommandQueue::claim() noexcept {
         for (int i = 0; i < n; ++i) {
             std::uint32_t expected = 0;
             if (entries[static_cast<std::size_t>(i)].state.compare_exchange_strong(expected, kBeingFilled,
-                                                                                  std::memory_order_seq_cst))
+                                                                                   std::memory_order_seq_cst))
                 return cover(i);
         }
         // ...else append one.
@@ -100,7 +100,7 @@ bool SlotCommandQueue::EnqueuePlain(SlotCommandCode code, int slot, int argument
 
 bool SlotCommandQueue::transition(int index, std::uint32_t expected, std::uint32_t desired) noexcept {
     return entries[static_cast<std::size_t>(index)].state.compare_exchange_strong(expected, desired,
-                                                                                 std::memory_order_acq_rel);
+                                                                                  std::memory_order_acq_rel);
 }
 
 void SlotCommandQueue::freeApplied() noexcept {

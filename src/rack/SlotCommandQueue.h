@@ -17,8 +17,8 @@ enum class SlotCommandCode : std::int32_t {
     Mute = 6,
     Solo = 7,
     Bypass = 8,
-    SelectPreset = 9,       ///< carried out by the idle timer
-    RefreshParameter = 10,  ///< carried out by the idle timer
+    SelectPreset = 9,      ///< carried out by the idle timer
+    RefreshParameter = 10, ///< carried out by the idle timer
     Off = 11,
 };
 
@@ -83,8 +83,7 @@ public:
 
     /// The audio thread's step: for every entry waiting for it, clears bit 0 and sets bit 3,
     /// then calls apply(entry). Thread: audio, wait-free apart from compare-and-swap retries.
-    template <class Apply>
-    void applyPending(Apply&& apply) noexcept {
+    template <class Apply> void applyPending(Apply&& apply) noexcept {
         const int n = count();
         for (int i = 0; i < n; ++i) {
             SlotCommand& command = entries[static_cast<std::size_t>(i)];

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "vst/VstAbi.h"
 #include "model/UiMessages.h"
+#include "vst/VstAbi.h"
 
 namespace trelvo::host {
 class TVstPlugIn;
@@ -45,7 +45,6 @@ public:
     void onUpdateDisplay(int slot) noexcept;
 
 private:
-
     Rack& rack;
     UiMessageQueue& messages;
     std::atomic<bool> anyAccepted{false};

@@ -23,7 +23,9 @@ void Transport::pressStartPause() {
     }
 }
 
-void Transport::pressRewind() { request(TransportRequest::Rewind); }
+void Transport::pressRewind() {
+    request(TransportRequest::Rewind);
+}
 
 void Transport::setTempo(int beatsPerMinute) {
     info.set(TimeField::Tempo, static_cast<double>(std::clamp(beatsPerMinute, kTempoMin, kTempoMax)));
@@ -83,7 +85,8 @@ void Transport::updateSamplePos(std::int64_t position) noexcept {
 
     const auto request = static_cast<TransportRequest>(pending.exchange(static_cast<int>(TransportRequest::None)));
     apply(request, position);
-    if (info.hasFlags(kVstTransportPlaying)) info.set(TimeField::SamplePos, static_cast<double>(position - start.load()));
+    if (info.hasFlags(kVstTransportPlaying))
+        info.set(TimeField::SamplePos, static_cast<double>(position - start.load()));
 
     if (traced) diag::hookedLog("  ASIOupdateSamplePos end.");
 }

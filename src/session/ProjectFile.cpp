@@ -42,9 +42,11 @@ std::string whyNotAProject(const std::string& file) {
     if (text.compare(0, 4, "MThd") == 0) return file + " is a MIDI file" + expected;
     if (text.compare(0, 4, "RIFF") == 0) return file + " is a sound file" + expected;
     if (text.find('\0') != std::string::npos) return file + " is not a text file" + expected;
-    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + (text.back() == '\n' ? 0 : 1);
+    const auto lines =
+        static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + (text.back() == '\n' ? 0 : 1);
     if (lines > persist::kMaxIniLines)
-        return file + " has " + std::to_string(lines) + " lines, more than the " + std::to_string(persist::kMaxIniLines) +
+        return file + " has " + std::to_string(lines) + " lines, more than the " +
+               std::to_string(persist::kMaxIniLines) +
                " Trelvo reads: it was not opened, so that saving cannot cut it short";
     bool hasProject = false;
     std::size_t start = 0;
@@ -83,7 +85,8 @@ std::string folderOfFile(const std::string& file) {
 /// the program's folder, through its profile or in the VST folders); else, for a library
 /// inside the project's folder, "./" and its path from there, so that it moves with the
 /// project; else its whole path.
-std::string libraryKey(const rack::RackController& controller, const std::string& library, const std::string& projectFile) {
+std::string libraryKey(const rack::RackController& controller, const std::string& library,
+                       const std::string& projectFile) {
     const std::string name = platform::fileNamePart(library);
     if (library.empty() || library.front() != '/' || controller.resolveLibrary(name) == library) return name;
     const std::string folder = folderOfFile(projectFile);
@@ -148,7 +151,8 @@ bool applyRunMode(TVstPlugIn& slot, const std::string& letters) {
 }
 
 bool onlyLetters(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
 }
 
 } // namespace
@@ -161,7 +165,8 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
 
     if (controller.templateSlot >= 0 && controller.libraryReplacedTemplate) {
         const std::string templates = withTrailingSlash(settings.templatesFolder);
-        const bool inTemplates = path.size() > templates.size() && persist::sameName(path.substr(0, templates.size()), templates);
+        const bool inTemplates =
+            path.size() > templates.size() && persist::sameName(path.substr(0, templates.size()), templates);
         if (inTemplates && upper(platform::fileNamePart(path)).find("TEMPLATE") != std::string::npos) {
             controller.showMessage(settings.templatesFolder + "\nCannot save template");
             return false;
@@ -206,7 +211,8 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
             if (!name.empty() && name[0] == '?') name.erase(0, 1);
             if (name == kTemplateLibrary || isTemplate) name = ".";
             IniStr(handle, p + key, name);
-            IniStr(handle, p + "DLLfile", isTemplate ? std::string(kTemplateLibrary) : libraryKey(controller, slot.DllPath, path));
+            IniStr(handle, p + "DLLfile",
+                   isTemplate ? std::string(kTemplateLibrary) : libraryKey(controller, slot.DllPath, path));
             IniStr(handle, p + "RunMode", slot.runMode.text());
         } else {
             IniStr(handle, p + key, slot.SlotName);
@@ -283,8 +289,9 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
         const char* key;
         SlotKind kind;
         bool oldSeparator;
-    } kKinds[] = {{"OUTPUT", SlotKind::Output, true}, {"GROUP", SlotKind::Group, true}, {"CHANNEL", SlotKind::Channel, true},
-                  {"Track", SlotKind::Channel, false}, {"MIDI", SlotKind::Midi, true},     {"PLUGIN", SlotKind::Plugin, true}};
+    } kKinds[] = {{"OUTPUT", SlotKind::Output, true},   {"GROUP", SlotKind::Group, true},
+                  {"CHANNEL", SlotKind::Channel, true}, {"Track", SlotKind::Channel, false},
+                  {"MIDI", SlotKind::Midi, true},       {"PLUGIN", SlotKind::Plugin, true}};
     for (int number = 1; number <= rack::kMaxSlots; ++number) {
         std::string prefix, name;
         SlotKind kind = SlotKind::Free;
@@ -360,8 +367,9 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
     }
     persist::CloseIni(handle);
     if (leftOut > 0)
-        controller.showMessage("the project " + file + " holds more slots than the rack's " + std::to_string(rack::kMaxSlots) +
-                               ": " + std::to_string(leftOut) + (leftOut == 1 ? " slot was" : " slots were") + " left out");
+        controller.showMessage("the project " + file + " holds more slots than the rack's " +
+                               std::to_string(rack::kMaxSlots) + ": " + std::to_string(leftOut) +
+                               (leftOut == 1 ? " slot was" : " slots were") + " left out");
 
     if (!anyOutput) {
         const int index = rack.addSlot(SlotKind::Output);

@@ -24,8 +24,12 @@ using host::TVstPlugIn;
 
 namespace {
 
-std::string volumeColumn(int dB) { return dB < kVolumeMin ? "~" : std::to_string(dB); }
-std::string panColumn(int step) { return step == 0 ? "[C]" : std::to_string(step); }
+std::string volumeColumn(int dB) {
+    return dB < kVolumeMin ? "~" : std::to_string(dB);
+}
+std::string panColumn(int step) {
+    return step == 0 ? "[C]" : std::to_string(step);
+}
 
 std::string withoutExtension(const std::string& fileName) {
     const std::size_t dot = fileName.rfind('.');
@@ -52,7 +56,9 @@ RackController::RackController(persist::AppSettings& appSettings) : settings(app
     environment.resumeAudio = [this] { engineControl.setAllowed(audio::kAllowedResume); };
     environment.settleMs = [this] { return engineControl.settleTimeMs; };
     environment.sleep = [this](int milliseconds) { engineControl.sleep(milliseconds); };
-    environment.samplesPerMs = [this] { return engineControl.samplesPerMs > 0.0f ? engineControl.samplesPerMs : 48.0f; };
+    environment.samplesPerMs = [this] {
+        return engineControl.samplesPerMs > 0.0f ? engineControl.samplesPerMs : 48.0f;
+    };
     environment.audioActive = [this] { return audioEngine.allowed.load(); };
     environment.backends = [this](std::vector<std::string>& whyNot) {
         return midiBackends ? midiBackends(whyNot) : midi::openMidiBackends(whyNot);
@@ -374,9 +380,11 @@ RowView RackController::rowOf(int index) const {
     row.in = volumeColumn(slot.InpVol.getDb());
     const RunMode& mode = slot.runMode;
     if (slot.IsMixer) {
-        row.icon = (mode.isSet(RunMode::Off) ? 4 : 0) + (mode.isSet(RunMode::Mute) ? 2 : 0) + (mode.isSet(RunMode::Solo) ? 1 : 0);
+        row.icon = (mode.isSet(RunMode::Off) ? 4 : 0) + (mode.isSet(RunMode::Mute) ? 2 : 0) +
+                   (mode.isSet(RunMode::Solo) ? 1 : 0);
         row.style = 'b';
-        if (index < static_cast<int>(rows.size())) row.meterSegment = rows[static_cast<std::size_t>(index)].meterSegment;
+        if (index < static_cast<int>(rows.size()))
+            row.meterSegment = rows[static_cast<std::size_t>(index)].meterSegment;
     } else {
         row.icon = 8 + (mode.isSet(RunMode::Bypass) ? 1 : 0) + (mode.isSet(RunMode::Off) ? 2 : 0);
         row.style = slot.kind() == SlotKind::Plugin && slot.PlugLoaded.load() ? 'n' : 'i';
@@ -398,7 +406,8 @@ std::string RackController::slotTitle(int index) const {
     if (!slot.PlugLoaded.load()) return slot.SlotName;
     std::string title;
     for (int i = 0; i < 4; ++i) {
-        const char c = i < static_cast<int>(slot.UniqueIdText.size()) ? slot.UniqueIdText[static_cast<std::size_t>(i)] : '\0';
+        const char c =
+            i < static_cast<int>(slot.UniqueIdText.size()) ? slot.UniqueIdText[static_cast<std::size_t>(i)] : '\0';
         title += c == '\0' ? ' ' : c;
     }
     title += '.';
@@ -450,7 +459,8 @@ int RackController::loadPlugin(const std::string& path, int index) {
     return index;
 }
 
-bool RackController::loadLibrary(int index, const std::string& path, const std::function<void(host::TVstPlugIn&)>& projectKeys) {
+bool RackController::loadLibrary(int index, const std::string& path,
+                                 const std::function<void(host::TVstPlugIn&)>& projectKeys) {
     TVstPlugIn& slot = racked.slot(index);
     if (slot.PlugLoaded.load() || slot.hasEffect()) {
         racked.clearSlot(index);
@@ -504,14 +514,16 @@ bool RackController::loadLibrary(int index, const std::string& path, const std::
         for (int pin = 0; pin < slot.effectNumInputs(); ++pin) {
             VstPinProperties properties{};
             const bool named = slot.GetInputProperties(pin, properties) != 0 && properties.label[0] != '\0';
-            slot.InputPinNames.push_back(named ? std::string(properties.label, strnlen(properties.label, sizeof properties.label))
-                                               : "iN-" + std::to_string(pin + 1));
+            slot.InputPinNames.push_back(
+                named ? std::string(properties.label, strnlen(properties.label, sizeof properties.label))
+                      : "iN-" + std::to_string(pin + 1));
         }
         for (int pin = 0; pin < slot.effectNumOutputs(); ++pin) {
             VstPinProperties properties{};
             const bool named = slot.GetOutputProperties(pin, properties) != 0 && properties.label[0] != '\0';
-            slot.OutputPinNames.push_back(named ? std::string(properties.label, strnlen(properties.label, sizeof properties.label))
-                                                : "oUT-" + std::to_string(pin + 1));
+            slot.OutputPinNames.push_back(
+                named ? std::string(properties.label, strnlen(properties.label, sizeof properties.label))
+                      : "oUT-" + std::to_string(pin + 1));
         }
         slot.FXBfolder = folderOf(slot.DllPath);
         slot.FXPfolder = slot.FXBfolder;
@@ -567,8 +579,9 @@ bool RackController::readProfile(TVstPlugIn& slot) {
     // whole, wherever it lies.
     const bool given = !pendingProfile.empty() && !pendingLibrary.empty() &&
                        persist::sameName(platform::fileNamePart(slot.DllPath), platform::fileNamePart(pendingLibrary));
-    return project::readProfile(settings, slot, [this](const std::string& port) { return midiLayer->resolvePort(port); },
-                                given ? pendingProfile : std::string());
+    return project::readProfile(
+        settings, slot, [this](const std::string& port) { return midiLayer->resolvePort(port); },
+        given ? pendingProfile : std::string());
 }
 
 bool RackController::savePluginProfile(int index) {
@@ -604,7 +617,8 @@ bool RackController::saveProjectTo(const std::string& path) {
 }
 
 bool RackController::saveProject() {
-    const bool named = !settings.dllTemplateMode && templateSlot < 0 && !projectName.empty() && projectName != "untitled";
+    const bool named =
+        !settings.dllTemplateMode && templateSlot < 0 && !projectName.empty() && projectName != "untitled";
     if (!named) return saveProjectAs();
     // A project whose file has gone is not saved under its old name unasked.
     if (!platform::isRegularFile(settings.lastProject)) return false;
@@ -613,7 +627,8 @@ bool RackController::saveProject() {
 
 bool RackController::saveProjectAs() {
     if (!askSavePath) return false;
-    const bool named = !settings.dllTemplateMode && templateSlot < 0 && !projectName.empty() && projectName != "untitled";
+    const bool named =
+        !settings.dllTemplateMode && templateSlot < 0 && !projectName.empty() && projectName != "untitled";
     const std::string proposed = named ? settings.lastProject : folderOf(settings.lastProject) + "new project";
     const std::string path = askSavePath("Save project as", proposed);
     return !path.empty() && saveProjectTo(path);
@@ -630,7 +645,8 @@ void RackController::startWithLibrary(const std::string& path) {
         persist::OpenIni(handle, profile, "VST", persist::kIniRead);
         const std::string folder(persist::trimmed(persist::IniStr(handle, "DLLpath", "")));
         persist::CloseIni(handle);
-        library = (folder.empty() ? std::string() : persist::ExpandPath({}, folder) + "/") + withoutExtension(platform::fileNamePart(path)) + ".so";
+        library = (folder.empty() ? std::string() : persist::ExpandPath({}, folder) + "/") +
+                  withoutExtension(platform::fileNamePart(path)) + ".so";
     }
     settings.dllTemplateMode = true;
     pendingLibrary = library;
@@ -680,7 +696,8 @@ void RackController::idleTick() {
     inTick = true;
     const std::uint32_t start = platform::tickCountMs();
     const auto settle = static_cast<std::uint32_t>(std::max(engineControl.settleTimeMs, 1));
-    while (audioEngine.busy.load(std::memory_order_acquire) && platform::tickCountMs() - start < settle) platform::sleepMs(0);
+    while (audioEngine.busy.load(std::memory_order_acquire) && platform::tickCountMs() - start < settle)
+        platform::sleepMs(0);
     racked.host().idleTick.fetch_add(1, std::memory_order_relaxed);
 
     const int n = racked.numSlots();
@@ -763,9 +780,7 @@ void RackController::serveCommandResults() {
             case SlotCommandCode::Pan:
                 if (row) row->pan = panColumn(slot.pan.getStep());
                 break;
-            case SlotCommandCode::Solo:
-                surfaceNotice(115, racked.host().anySolo.load() ? 15 : 0);
-                break;
+            case SlotCommandCode::Solo: surfaceNotice(115, racked.host().anySolo.load() ? 15 : 0); break;
             case SlotCommandCode::Bypass:
                 if (slot.runMode.isSet(RunMode::Bypass) && (slot.kind() == SlotKind::Channel || holdsInstrument(slot)))
                     midiLayer->cmdPanic();
@@ -793,7 +808,8 @@ std::string RackController::transportTextOf(double ppqPos, int numerator, int de
     const long long inBar = beat - (bar - 1) * numerator + 1;
     if (beatInBar) *beatInBar = static_cast<int>(inBar);
     char text[64];
-    std::snprintf(text, sizeof text, "%3lld.%2lld.%3lld", bar, inBar, static_cast<long long>(std::trunc(ppqPos * 1000.0)));
+    std::snprintf(text, sizeof text, "%3lld.%2lld.%3lld", bar, inBar,
+                  static_cast<long long>(std::trunc(ppqPos * 1000.0)));
     return std::string(text).substr(0, 15);
 }
 
@@ -823,8 +839,9 @@ void RackController::handleMessages() {
                                              static_cast<int>(message.lParam), 0);
             break;
         case kMsgAutomate:
-            racked.commands().EnqueueRequest(SlotCommandCode::RefreshParameter, static_cast<int>(message.wParam / 65536),
-                                             0, static_cast<int>(message.wParam & 0xFFFF));
+            racked.commands().EnqueueRequest(SlotCommandCode::RefreshParameter,
+                                             static_cast<int>(message.wParam / 65536), 0,
+                                             static_cast<int>(message.wParam & 0xFFFF));
             break;
         case kMsgUpdateDisplay: {
             const auto slot = static_cast<int>(message.wParam / 65536);
@@ -904,10 +921,11 @@ void RackController::updateDeviceState(const std::string& load) {
     const double block = engineControl.blockMilliseconds;
     const auto percent = [block](double value) { return block > 0.0 ? fixed(value * 100.0 / block, 0) + "%" : "0%"; };
     stateText = "audio: a block takes " + fixed(average, 2) + " ms on average (" + percent(average) + " of its " +
-                fixed(block, 2) + " ms), " + fixed(recent, 2) + " ms lately (" + percent(recent) + "), " + fixed(maximum, 2) +
-                " ms at most (" + percent(maximum) + ")" + midiText + cpu + realtime;
+                fixed(block, 2) + " ms), " + fixed(recent, 2) + " ms lately (" + percent(recent) + "), " +
+                fixed(maximum, 2) + " ms at most (" + percent(maximum) + ")" + midiText + cpu + realtime;
     if (!midiOpen) return; // the labels say "no MIDI", as ever
-    stateLabel1 = fixed(average, 2) + " " + fixed(recent, 2) + " " + fixed(maximum, 2) + " " + fixed(block, 2) + "ms....";
+    stateLabel1 =
+        fixed(average, 2) + " " + fixed(recent, 2) + " " + fixed(maximum, 2) + " " + fixed(block, 2) + "ms....";
     stateLabel2 = percent(average) + "  " + percent(recent) + "  " + percent(maximum) + "  " + noRealtime;
 }
 

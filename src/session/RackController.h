@@ -10,17 +10,17 @@
 #include <vector>
 
 #include "audio/CpuMeter.h"
-#include "diag/DiagLog.h"
 #include "audio/DriverList.h"
-#include "rack/EngineControl.h"
-#include "rack/MidiLayer.h"
+#include "diag/DiagLog.h"
+#include "model/UiMessages.h"
 #include "persist/AppSettings.h"
 #include "presets/PresetList.h"
 #include "rack/AudioEngine.h"
+#include "rack/EngineControl.h"
 #include "rack/MeterBallistics.h"
+#include "rack/MidiLayer.h"
 #include "rack/Rack.h"
 #include "rack/SlotEvents.h"
-#include "model/UiMessages.h"
 
 namespace trelvo::rack {
 
@@ -52,7 +52,8 @@ public:
     // ---- Start-up ----
     /// Initialises the audio driver named by the settings (or the given list's).
     void startAudio(std::vector<audio::DriverEntry> drivers = {});
-    using MidiBackends = std::function<std::vector<std::unique_ptr<midi::MidiBackend>>(std::vector<std::string>& whyNot)>;
+    using MidiBackends =
+        std::function<std::vector<std::unique_ptr<midi::MidiBackend>>(std::vector<std::string>& whyNot)>;
     /// Opens the MIDI layer: the system's backends, or the given ones.
     void startMidi(MidiBackends backends = {});
     /// Resolves every slot route's port name against the port table (audio held).
@@ -131,11 +132,11 @@ public:
         int currentTab = 0;
         std::vector<std::string> tabs{"Page 1"};
     } layout;
-    int scenes = 0;                ///< "NrOfScenes", kept and written back
-    bool loading = false;          ///< a project is being loaded
-    int templateSlot = -1;         ///< the slot that holds (or held) "%dll.dll"
-    std::string pendingLibrary;    ///< DLL template mode: the library that replaces "%dll.dll"
-    std::string pendingProfile;    ///< DLL template mode started from a profile: that profile
+    int scenes = 0;             ///< "NrOfScenes", kept and written back
+    bool loading = false;       ///< a project is being loaded
+    int templateSlot = -1;      ///< the slot that holds (or held) "%dll.dll"
+    std::string pendingLibrary; ///< DLL template mode: the library that replaces "%dll.dll"
+    std::string pendingProfile; ///< DLL template mode started from a profile: that profile
     bool libraryReplacedTemplate = false;
 
     // ---- Idle duties. Thread: user interface, every "IdleTime" ms ----
@@ -187,7 +188,9 @@ public:
     /// A channel's meter for the control surfaces: KindNo, shown level, clip countdown.
     std::function<void(int kindNo, int level, int clipCountdown)> surfaceMeter = [](int, int, int) {};
     /// Shows a message box (the window's); without a window the text goes to the error log.
-    std::function<void(const std::string& text)> showMessage = [](const std::string& text) { diag::hookedLogError(text); };
+    std::function<void(const std::string& text)> showMessage = [](const std::string& text) {
+        diag::hookedLogError(text);
+    };
     /// Asks for a file to save a project to (title, proposed path); empty when cancelled.
     std::function<std::string(const std::string& title, const std::string& proposed)> askSavePath;
     /// Asks for a new slot name (caption, prompt, default); false when cancelled.

@@ -16,13 +16,12 @@ using VstIntPtr = std::intptr_t;
 
 struct AEffect;
 
-using audioMasterCallback = VstIntPtr (*)(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                                          void* ptr, float opt);
+using audioMasterCallback = VstIntPtr (*)(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                                          float opt);
 using AEffectDispatcherProc = VstIntPtr (*)(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                                             void* ptr, float opt);
 using AEffectProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs, VstInt32 sampleFrames);
-using AEffectProcessDoubleProc = void (*)(AEffect* effect, double** inputs, double** outputs,
-                                          VstInt32 sampleFrames);
+using AEffectProcessDoubleProc = void (*)(AEffect* effect, double** inputs, double** outputs, VstInt32 sampleFrames);
 using AEffectSetParameterProc = void (*)(AEffect* effect, VstInt32 index, float parameter);
 using AEffectGetParameterProc = float (*)(AEffect* effect, VstInt32 index);
 
@@ -367,9 +366,9 @@ enum VstMidiProgramNameFlags : VstInt32 {
 struct MidiProgramName {
     VstInt32 thisProgramIndex; // set by the host
     char name[kVstMaxLabelLen];
-    char midiProgram;    // -1 when not a MIDI program
-    char midiBankMsb;    // -1 when unused
-    char midiBankLsb;    // -1 when unused
+    char midiProgram; // -1 when not a MIDI program
+    char midiBankMsb; // -1 when unused
+    char midiBankLsb; // -1 when unused
     char reserved;
     VstInt32 parentCategoryIndex; // -1 when in no category
     VstInt32 flags;

@@ -28,8 +28,8 @@ TEST(CommandLine, HeadlessAndRenderTakeTheirOwnOptions) {
     EXPECT_EQ(headless.driver, "JACK");
     EXPECT_EQ(headless.seconds, 2.5);
 
-    const CommandLine render = parseCommandLine({"--render", "synth.so", "--out", "o.wav", "--midi", "m.mid", "--rate", "44100",
-                                                 "--block", "64", "--save-fxb", "b.fxb"});
+    const CommandLine render = parseCommandLine({"--render", "synth.so", "--out", "o.wav", "--midi", "m.mid", "--rate",
+                                                 "44100", "--block", "64", "--save-fxb", "b.fxb"});
     EXPECT_EQ(render.mode, CommandLine::Mode::Render);
     EXPECT_EQ(render.file, "synth.so");
     EXPECT_EQ(render.out, "o.wav");

@@ -1,14 +1,13 @@
 // trelvo --headless as the program: on the Dummy driver and on a JACK server of the
 // test's own, stopping on SIGTERM with its settings and log written.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+
 #include <atomic>
 #include <csignal>
 #include <set>
 #include <thread>
-
-#include <jack/jack.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "platform/Clock.h"
@@ -49,7 +48,8 @@ TEST_F(HeadlessTest, RunsTheDemoOnTheDummyDriverForTheGivenTime) {
 
 TEST_F(HeadlessTest, AFirstStartCreatesTheTrelvoFolderAndWritesItsFilesThere) {
     const std::string fresh = home.file("config/Trelvo");
-    const ProgramResult result = runProgram(TRELVO_EXECUTABLE_PATH, {"--headless", "--seconds", "0.5"}, {"TRELVO_HOME=" + fresh}, 60);
+    const ProgramResult result =
+        runProgram(TRELVO_EXECUTABLE_PATH, {"--headless", "--seconds", "0.5"}, {"TRELVO_HOME=" + fresh}, 60);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_THAT(result.err, ::testing::Not(HasSubstr("ERR:")));
     const std::string settings = readFile(fresh + "/Trelvo.ini");
@@ -124,8 +124,7 @@ public:
     jack_client_t* client;
 };
 
-template <class Done>
-bool waitFor(Done done, std::uint32_t limitMs = 20000) {
+template <class Done> bool waitFor(Done done, std::uint32_t limitMs = 20000) {
     const std::uint32_t began = platform::tickCountMs();
     while (!done()) {
         if (platform::tickCountMs() - began > limitMs) return false;
@@ -152,7 +151,8 @@ TEST_F(HeadlessTest, ComesBackOnItsOwnWhenTheJackServerRestarts) {
         platform::sleepMs(4000); // longer than the 3 s between two device state lines
         serverCameBack = server.start();
         GraphClient graph;
-        reconnected = waitFor([&] { return graph.peersOf("trelvo:out_1") == std::set<std::string>{"system:playback_2"}; });
+        reconnected =
+            waitFor([&] { return graph.peersOf("trelvo:out_1") == std::set<std::string>{"system:playback_2"}; });
         done = true;
     });
     const ProgramResult result = run({"--driver", "JACK"}, -1, &done);

@@ -47,9 +47,9 @@ TEST(InfoMode, PrintsEveryFactOfAPlugInInOrder) {
 TEST(InfoMode, AnInstrumentWithChunksAndAnEditorSaysSo) {
     const ProgramResult result = runProgram(TRELVO_EXECUTABLE_PATH, {"--info", TrelvoSynth_PATH});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    for (const char* line : {"kind: instrument\n", "inputs: 0\n", "programs: 256\n", "has-editor: yes\n",
-                             "program-chunks: yes\n", "category: Synth\n", "can-do midiProgramNames: 1\n",
-                             "parameter 1: Wave = Sine\n"})
+    for (const char* line :
+         {"kind: instrument\n", "inputs: 0\n", "programs: 256\n", "has-editor: yes\n", "program-chunks: yes\n",
+          "category: Synth\n", "can-do midiProgramNames: 1\n", "parameter 1: Wave = Sine\n"})
         EXPECT_NE(result.out.find(line), std::string::npos) << line;
 }
 

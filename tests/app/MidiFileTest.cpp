@@ -11,15 +11,16 @@ std::string chunk(const char* magic, const std::string& body) {
     return out + body;
 }
 std::string header(int format, int tracks, int division) {
-    return chunk("MThd", std::string{0, static_cast<char>(format), 0, static_cast<char>(tracks), static_cast<char>(division >> 8),
-                                     static_cast<char>(division & 0xFF)});
+    return chunk("MThd", std::string{0, static_cast<char>(format), 0, static_cast<char>(tracks),
+                                     static_cast<char>(division >> 8), static_cast<char>(division & 0xFF)});
 }
 
 TEST(MidiFile, TracksMergeInTimeAndTheTempoMapTurnsTicksIntoSeconds) {
     // Track 0: 120 bpm, after one quarter 60 bpm. Track 1: notes with running status and a SysEx.
-    const std::string tempo = std::string("\x00\xFF\x51\x03\x07\xA1\x20", 7) + std::string("\x83\x60\xFF\x51\x03\x0F\x42\x40", 8) +
-                              std::string("\x00\xFF\x2F\x00", 4);
-    const std::string notes = std::string("\x00\x90\x3C\x64", 4) + std::string("\x87\x40\x3E\x64", 4) // running status, 960 ticks
+    const std::string tempo = std::string("\x00\xFF\x51\x03\x07\xA1\x20", 7) +
+                              std::string("\x83\x60\xFF\x51\x03\x0F\x42\x40", 8) + std::string("\x00\xFF\x2F\x00", 4);
+    const std::string notes = std::string("\x00\x90\x3C\x64", 4) +
+                              std::string("\x87\x40\x3E\x64", 4) // running status, 960 ticks
                               + std::string("\x00\xF0\x03\x7E\x01\xF7", 6) + std::string("\x83\x60\xC2\x05", 4) +
                               std::string("\x00\xFF\x2F\x00", 4);
     const std::string file = header(1, 2, 480) + chunk("MTrk", tempo) + chunk("XTRA", "skip me") + chunk("MTrk", notes);
@@ -43,10 +44,10 @@ TEST(MidiFile, DamagedFilesAreRefusedWithAReason) {
     MidiFileContents contents;
     std::string error;
     ASSERT_TRUE(parseMidiFile(good, contents, error));
-    for (const std::string& bad : {std::string("RIFF...."), good.substr(0, good.size() - 3), header(0, 2, 96) + track,
-                                   header(3, 1, 96) + track, header(0, 1, 0) + track,
-                                   header(0, 1, 96) + chunk("MTrk", std::string("\x00\x3C\x64", 3)),
-                                   header(0, 1, 96) + chunk("MTrk", std::string("\xFF\xFF\xFF\xFF\x7F", 5))}) {
+    for (const std::string& bad :
+         {std::string("RIFF...."), good.substr(0, good.size() - 3), header(0, 2, 96) + track, header(3, 1, 96) + track,
+          header(0, 1, 0) + track, header(0, 1, 96) + chunk("MTrk", std::string("\x00\x3C\x64", 3)),
+          header(0, 1, 96) + chunk("MTrk", std::string("\xFF\xFF\xFF\xFF\x7F", 5))}) {
         EXPECT_FALSE(parseMidiFile(bad, contents, error)) << ::testing::PrintToString(bad);
         EXPECT_FALSE(error.empty());
     }

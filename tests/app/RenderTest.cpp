@@ -1,20 +1,19 @@
 // trelvo --render end to end: the demo, the project's own and third-party plug-ins, audio
 // input, and bad input, each run as the program on a fresh Trelvo home folder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "media/AudioFile.h"
 #include "support/RunProgram.h"
-#include "support/ThirdPartyPlugins.h"
 #include "support/TempFolder.h"
+#include "support/ThirdPartyPlugins.h"
 
 namespace trelvo::test {
 namespace {
@@ -37,7 +36,8 @@ protected:
     }
     static float peak(const std::vector<float>& samples, double from, double to, int rate = 48000) {
         float most = 0.0f;
-        for (auto i = static_cast<std::size_t>(from * rate); i < samples.size() && i < static_cast<std::size_t>(to * rate); ++i)
+        for (auto i = static_cast<std::size_t>(from * rate);
+             i < samples.size() && i < static_cast<std::size_t>(to * rate); ++i)
             most = std::max(most, std::fabs(samples[i]));
         return most;
     }
@@ -45,7 +45,8 @@ protected:
     std::string sine(double frequency, float amplitude, double seconds, int rate = 48000) {
         std::vector<float> samples(static_cast<std::size_t>(seconds * rate));
         for (std::size_t i = 0; i < samples.size(); ++i)
-            samples[i] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate));
+            samples[i] =
+                amplitude * static_cast<float>(std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate));
         const std::string file = folder.file("sine-" + std::to_string(static_cast<int>(frequency)) + ".wav");
         std::string error;
         EXPECT_TRUE(media::writeFloatWav(file, samples, samples, rate, error)) << error;
@@ -63,7 +64,8 @@ protected:
 
 TEST_F(RenderTest, TheDemoPlaysTheSameEveryTimeWithSilenceWhereNoNotePlays) {
     for (const char* out : {"a.wav", "b.wav"}) {
-        const ProgramResult result = render({kDemo + "demo.vprj", "--midi", kDemo + "demo.mid", "--out", folder.file(out)});
+        const ProgramResult result =
+            render({kDemo + "demo.vprj", "--midi", kDemo + "demo.mid", "--out", folder.file(out)});
         ASSERT_EQ(result.exitCode, 0) << result.err;
     }
     EXPECT_EQ(readFile(folder.file("a.wav")), readFile(folder.file("b.wav")));
@@ -77,8 +79,9 @@ TEST_F(RenderTest, TheDemoPlaysTheSameEveryTimeWithSilenceWhereNoNotePlays) {
 }
 
 TEST_F(RenderTest, AThirdPartyInstrumentPlaysTheMidiFile) {
-    const ProgramResult result = render({"/usr/lib/vst/Kars-vst.so", "--midi", kDemo + "demo.mid", "--out", folder.file("kars.wav"),
-                                         "--seconds", "3", "--save-project", folder.file("kars.vprj")});
+    const ProgramResult result =
+        render({"/usr/lib/vst/Kars-vst.so", "--midi", kDemo + "demo.mid", "--out", folder.file("kars.wav"), "--seconds",
+                "3", "--save-project", folder.file("kars.vprj")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const media::AudioFileData audio = read(folder.file("kars.wav"));
     EXPECT_EQ(audio.left.size(), 3u * 48000);
@@ -88,7 +91,8 @@ TEST_F(RenderTest, AThirdPartyInstrumentPlaysTheMidiFile) {
 
 TEST_F(RenderTest, AnEffectRackHearsTheInputAtItsGain) {
     // TrelvoGain at gain 0.25 halves what it hears: a program file made by the test.
-    const ProgramResult saved = render({TrelvoGain_PATH, "--out", folder.file("x.wav"), "--seconds", "0.1", "--save-fxp", folder.file("g.fxp")});
+    const ProgramResult saved = render(
+        {TrelvoGain_PATH, "--out", folder.file("x.wav"), "--seconds", "0.1", "--save-fxp", folder.file("g.fxp")});
     ASSERT_EQ(saved.exitCode, 0) << saved.err;
     std::string program = readFile(folder.file("g.fxp"));
     ASSERT_EQ(program.size(), 64u);
@@ -96,8 +100,8 @@ TEST_F(RenderTest, AnEffectRackHearsTheInputAtItsGain) {
     writeFile(folder.file("g.fxp"), program);
 
     const std::string input = sine(440.0, 0.5f, 1.0);
-    const ProgramResult result = render({TrelvoGain_PATH, "--in", input, "--fxp", folder.file("g.fxp"), "--out", folder.file("half.wav"),
-                                         "--save-project", folder.file("gain.vprj")});
+    const ProgramResult result = render({TrelvoGain_PATH, "--in", input, "--fxp", folder.file("g.fxp"), "--out",
+                                         folder.file("half.wav"), "--save-project", folder.file("gain.vprj")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const media::AudioFileData in = read(input);
     const media::AudioFileData out = read(folder.file("half.wav"));
@@ -109,12 +113,14 @@ TEST_F(RenderTest, AnEffectRackHearsTheInputAtItsGain) {
 TEST_F(RenderTest, AThirdPartyEqualiserCutsTheLowsWhenAskedTo) {
     const std::string eq = "/usr/lib/vst/3BandEQ-vst.so";
     const std::string input = sine(80.0, 0.5f, 1.0);
-    ASSERT_EQ(render({eq, "--in", input, "--out", folder.file("flat.wav"), "--save-fxp", folder.file("eq.fxp")}).exitCode, 0);
+    ASSERT_EQ(
+        render({eq, "--in", input, "--out", folder.file("flat.wav"), "--save-fxp", folder.file("eq.fxp")}).exitCode, 0);
     std::string program = readFile(folder.file("eq.fxp"));
     ASSERT_GE(program.size(), 60u);
     program.replace(56, 4, std::string(4, '\0')); // "Low" all the way down
     writeFile(folder.file("eq.fxp"), program);
-    const ProgramResult result = render({eq, "--in", input, "--fxp", folder.file("eq.fxp"), "--out", folder.file("cut.wav")});
+    const ProgramResult result =
+        render({eq, "--in", input, "--fxp", folder.file("eq.fxp"), "--out", folder.file("cut.wav")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const double flat = rms(read(folder.file("flat.wav")).left, 9600);
     const double cut = rms(read(folder.file("cut.wav")).left, 9600);
@@ -126,7 +132,8 @@ TEST_F(RenderTest, AThirdPartyEqualiserCutsTheLowsWhenAskedTo) {
 // still ended with 0.
 TEST_F(RenderTest, APlugInThatFaultsEndsTheRenderWithOneAndSaysWhichButTheFileIsWritten) {
     const std::string input = sine(440.0, 0.25f, 0.5);
-    const ProgramResult result = render({TrelvoFaulty_CrashInProcess_PATH, "--in", input, "--out", folder.file("f.wav")});
+    const ProgramResult result =
+        render({TrelvoFaulty_CrashInProcess_PATH, "--in", input, "--out", folder.file("f.wav")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_THAT(result.err, HasSubstr("slot 2 "));
     EXPECT_THAT(result.err, HasSubstr("(" + std::string(TrelvoFaulty_CrashInProcess_PATH) + ") faulted: SIGSEGV"));
@@ -162,7 +169,8 @@ TEST_F(RenderTest, WidePlugInsRenderTheirFirstTwoChannels) {
 }
 
 TEST_F(RenderTest, PlayStartsTheTransportAtTheBeginningForTempoSyncedPlugIns) {
-    const ProgramResult playing = render({TrelvoTransport_PATH, "--play", "--seconds", "1", "--out", folder.file("p.wav")});
+    const ProgramResult playing =
+        render({TrelvoTransport_PATH, "--play", "--seconds", "1", "--out", folder.file("p.wav")});
     ASSERT_EQ(playing.exitCode, 0) << playing.err;
     const media::AudioFileData played = read(folder.file("p.wav"));
     ASSERT_EQ(played.left.size(), 48000u);
@@ -190,7 +198,8 @@ TEST_F(RenderTest, SavingRespectsWhatIsThere) {
 
     const ProgramResult result = render({TrelvoGain_PATH, "--seconds", "0.1", "--out", wav, "--save-project", project});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_THAT(result.err, HasSubstr("--save-project: cannot save the project " + project + " (" + wav + " was written)"));
+    EXPECT_THAT(result.err,
+                HasSubstr("--save-project: cannot save the project " + project + " (" + wav + " was written)"));
     struct stat info {};
     ASSERT_EQ(stat(wav.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u) << "the WAV file keeps its mode";
@@ -211,8 +220,9 @@ TEST_F(RenderTest, AnInterruptedRenderLeavesTheTargetAsItWasAndNoTemporaryFile) 
         const std::string out = folder.file("long.wav");
         writeFile(out, "the take from yesterday");
         // Hours of audio: still rendering when the signal comes.
-        const ProgramResult result = runProgram(TRELVO_EXECUTABLE_PATH, {"--render", TrelvoSynth_PATH, "--seconds", "10000", "--out", out},
-                                                {"TRELVO_HOME=" + home.path()}, 120, 1500, nullptr, signal);
+        const ProgramResult result =
+            runProgram(TRELVO_EXECUTABLE_PATH, {"--render", TrelvoSynth_PATH, "--seconds", "10000", "--out", out},
+                       {"TRELVO_HOME=" + home.path()}, 120, 1500, nullptr, signal);
         EXPECT_EQ(result.exitCode, 128 + signal);
         EXPECT_THAT(result.err, HasSubstr("the render was interrupted; " + out + " was left as it was"));
         EXPECT_EQ(readFile(out), "the take from yesterday");
@@ -222,11 +232,17 @@ TEST_F(RenderTest, AnInterruptedRenderLeavesTheTargetAsItWasAndNoTemporaryFile) 
 
 TEST_F(RenderTest, AFailedLoadSaysWhy) {
     // A program of the synth, a program cut short, and a file that is not there.
-    ASSERT_EQ(render({TrelvoSynth_PATH, "--seconds", "0.1", "--out", folder.file("s.wav"), "--save-fxp", folder.file("synth.fxp")}).exitCode, 0);
+    ASSERT_EQ(render({TrelvoSynth_PATH, "--seconds", "0.1", "--out", folder.file("s.wav"), "--save-fxp",
+                      folder.file("synth.fxp")})
+                  .exitCode,
+              0);
     const std::string program = readFile(folder.file("synth.fxp"));
     writeFile(folder.file("cut.fxp"), program.substr(0, 40));
     writeFile(folder.file("gain.fxp"), "");
-    ASSERT_EQ(render({TrelvoGain_PATH, "--seconds", "0.1", "--out", folder.file("g.wav"), "--save-fxp", folder.file("gain.fxp")}).exitCode, 0);
+    ASSERT_EQ(render({TrelvoGain_PATH, "--seconds", "0.1", "--out", folder.file("g.wav"), "--save-fxp",
+                      folder.file("gain.fxp")})
+                  .exitCode,
+              0);
     writeFile(folder.file("gain-cut.fxp"), readFile(folder.file("gain.fxp")).substr(0, 50));
     std::string other = readFile(folder.file("gain.fxp"));
     other.replace(16, 4, "Othr"); // the plug-in id
@@ -240,8 +256,10 @@ TEST_F(RenderTest, AFailedLoadSaysWhy) {
         {{TrelvoFaulty_ThrowInEntry_PATH}, "could not be loaded: it failed while loading"},
         {{TrelvoFaulty_BadMagic_PATH}, "could not be loaded: it is not a VST 2.x plug-in"},
         {{TrelvoFaulty_CrashInOpen_PATH}, "could not be loaded: it crashed while opening"},
-        {{TrelvoGain_PATH, "--fxp", folder.file("other.fxp")}, "cannot load the preset " + folder.file("other.fxp") + ": the file is for another plug-in"},
-        {{TrelvoGain_PATH, "--fxp", folder.file("synth.fxp")}, "synth.fxp: the file holds a chunk, but this plug-in keeps parameter values"},
+        {{TrelvoGain_PATH, "--fxp", folder.file("other.fxp")},
+         "cannot load the preset " + folder.file("other.fxp") + ": the file is for another plug-in"},
+        {{TrelvoGain_PATH, "--fxp", folder.file("synth.fxp")},
+         "synth.fxp: the file holds a chunk, but this plug-in keeps parameter values"},
         {{TrelvoGain_PATH, "--fxp", folder.file("gain-cut.fxp")}, "gain-cut.fxp: the file is truncated"},
         {{TrelvoGain_PATH, "--fxp", folder.file("none.fxp")}, "none.fxp: the file does not exist"},
     };
@@ -260,9 +278,10 @@ TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
     writeFile(folder.file("noise.wav"), "RIFF garbage");
     writeFile(folder.file("empty.vprj"), "");
     // The slowest tempo, then an end of track 2^28 ticks later: 142 years of silence.
-    writeFile(folder.file("endless.mid"), std::string("MThd\0\0\0\6\0\0\0\1\0\1"
-                                                      "MTrk\0\0\0\x0E\0\xFF\x51\3\xFF\xFF\xFF\xFF\xFF\xFF\x7F\xFF\x2F\0",
-                                                      36));
+    writeFile(folder.file("endless.mid"),
+              std::string("MThd\0\0\0\6\0\0\0\1\0\1"
+                          "MTrk\0\0\0\x0E\0\xFF\x51\3\xFF\xFF\xFF\xFF\xFF\xFF\x7F\xFF\x2F\0",
+                          36));
     const std::string slow = sine(440.0, 0.5f, 0.1, 44100);
     struct Case {
         std::vector<std::string> arguments;
@@ -270,11 +289,14 @@ TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
     };
     const std::vector<Case> cases = {
         {{folder.file("missing.vprj"), "--out", folder.file("o.wav")}, "cannot read"},
-        {{folder.file("empty.vprj"), "--out", folder.file("o.wav")}, "is empty: a Trelvo project (.vprj) is a text file"},
+        {{folder.file("empty.vprj"), "--out", folder.file("o.wav")},
+         "is empty: a Trelvo project (.vprj) is a text file"},
         {{folder.file("noise.wav"), "--out", folder.file("o.wav")}, "is a sound file: a Trelvo project"},
         {{kDemo + "demo.vprj", "--midi", folder.file("broken.mid"), "--out", folder.file("o.wav")}, "broken.mid"},
-        {{kDemo + "demo.vprj", "--midi", folder.file("endless.mid"), "--out", folder.file("o.wav")}, "a WAV file holds at most 11184 s"},
-        {{folder.file("fake.so"), "--out", folder.file("o.wav")}, "could not be loaded: it is not a library this system can load"},
+        {{kDemo + "demo.vprj", "--midi", folder.file("endless.mid"), "--out", folder.file("o.wav")},
+         "a WAV file holds at most 11184 s"},
+        {{folder.file("fake.so"), "--out", folder.file("o.wav")},
+         "could not be loaded: it is not a library this system can load"},
         {{kDemo + "demo.vprj", "--out", folder.file("no/such/folder/o.wav")}, "folder does not exist"},
         {{TrelvoGain_PATH, "--in", slow, "--out", folder.file("o.wav")}, "44100 Hz, the render runs at 48000 Hz"},
         {{TrelvoGain_PATH, "--in", folder.file("noise.wav"), "--out", folder.file("o.wav")}, "noise.wav"},
@@ -285,13 +307,15 @@ TEST_F(RenderTest, BadInputEndsWithAClearMessage) {
         EXPECT_THAT(result.err, HasSubstr(bad.message));
     }
     EXPECT_FALSE(std::filesystem::exists(folder.file("o.wav")));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 6) << "no temporary file is left behind";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 6)
+        << "no temporary file is left behind";
     EXPECT_EQ(render({kDemo + "demo.vprj"}).exitCode, 2); // no --out
 
     // A program file that may not be overwritten is a failure, even though a file is there.
     writeFile(folder.file("locked.fxp"), "keep me");
     std::filesystem::permissions(folder.file("locked.fxp"), std::filesystem::perms::owner_read);
-    const ProgramResult locked = render({TrelvoGain_PATH, "--out", folder.file("l.wav"), "--seconds", "0.1", "--save-fxp", folder.file("locked.fxp")});
+    const ProgramResult locked = render(
+        {TrelvoGain_PATH, "--out", folder.file("l.wav"), "--seconds", "0.1", "--save-fxp", folder.file("locked.fxp")});
     EXPECT_EQ(locked.exitCode, 1);
     EXPECT_THAT(locked.err, HasSubstr("cannot save " + folder.file("locked.fxp")));
     EXPECT_EQ(readFile(folder.file("locked.fxp")), "keep me");

@@ -2,18 +2,18 @@
 // after conversion to the device's format.
 #include "audio/AlsaDriver.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cmath>
 #include <cstring>
 
-#include <gtest/gtest.h>
-
 #include "TestPaths.h"
 #include "audio/DriverSettings.h"
-#include "rack/EngineControl.h"
 #include "audio/SampleConverters.h"
 #include "platform/Clock.h"
 #include "rack/AudioEngine.h"
+#include "rack/EngineControl.h"
 #include "rack/Rack.h"
 #include "support/EngineRunner.h"
 #include "support/LogCapture.h"
@@ -43,9 +43,8 @@ TEST(AlsaDriver, TheFilePcmReceivesTheEnginesOutputConvertedToItsFormat) {
     control.sleep = [](int ms) { platform::sleepMs(static_cast<unsigned>(ms)); };
     engine.applicationStage = 6;
     // The host first, without a driver, so that the test can listen in before any block runs.
-    control.ASIOinit({{"ALSA: test file", "alsa", "file", [file] {
-                           return std::make_unique<AlsaDriver>("ALSA: test file", "file:'" + file + "',raw");
-                       }}});
+    control.ASIOinit({{"ALSA: test file", "alsa", "file",
+                       [file] { return std::make_unique<AlsaDriver>("ALSA: test file", "file:'" + file + "',raw"); }}});
     ASSERT_NE(control.host(), nullptr);
 
     // Record what the engine hands the driver, block by block, beside the file.
@@ -86,7 +85,8 @@ TEST(AlsaDriver, TheFilePcmReceivesTheEnginesOutputConvertedToItsFormat) {
             std::int16_t expected[256];
             outputConverterFor(SampleType::Int16LSB)(recorded[b][c], expected, 256);
             for (int i = 0; i < 256; ++i) {
-                ASSERT_EQ(samples[(b * 256 + i) * 2 + c], expected[i]) << "block " << b << " channel " << c << " frame " << i;
+                ASSERT_EQ(samples[(b * 256 + i) * 2 + c], expected[i])
+                    << "block " << b << " channel " << c << " frame " << i;
                 heard |= expected[i] != 0;
             }
         }
@@ -102,7 +102,8 @@ TEST(AlsaDriver, ADeviceThatDoesNotExistFailsToOpenWithAMessage) {
     EngineControl control(rack, engine, messages);
     engine.applicationStage = 6;
     control.selectedDriverName = "ALSA: nowhere";
-    control.ASIOinit({{"ALSA: nowhere", "alsa", "hw:77,0", [] { return std::make_unique<AlsaDriver>("ALSA: nowhere", "hw:77,0"); }}});
+    control.ASIOinit({{"ALSA: nowhere", "alsa", "hw:77,0",
+                       [] { return std::make_unique<AlsaDriver>("ALSA: nowhere", "hw:77,0"); }}});
     EXPECT_FALSE(control.hostReady());
     EXPECT_NE(std::find(log.errors().begin(), log.errors().end(), "ASIO Driver Failed!"), log.errors().end());
 }

@@ -1,10 +1,10 @@
 #include "rack/EngineControl.h"
 
-#include <atomic>
-#include <thread>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 #include "TestPaths.h"
 #include "audio/DummyDriver.h"
@@ -36,9 +36,7 @@ public:
     void deliverMidi(host::TVstPlugIn& slot) noexcept override {
         if (slot.SlotIdx != noteSlot || played.exchange(true)) return;
         static VstMidiEvent note{kVstMidiType, sizeof(VstMidiEvent), 0, 0, 0, 0, {char(0x90), 69, 127, 0}, 0, 0, 0, 0};
-        static struct {
-            VstEvents header;
-        } events{{1, 0, {reinterpret_cast<VstEvent*>(&note), nullptr}}};
+        static struct { VstEvents header; } events{{1, 0, {reinterpret_cast<VstEvent*>(&note), nullptr}}};
         slot.ProcessEvents(&events.header);
     }
     void panic() noexcept override { ++panics; }
@@ -209,7 +207,9 @@ TEST_F(EngineControlTest, DisallowingReturnsOnlyAfterTheRunningBlockHasEndedHowe
     EXPECT_TRUE(blockWentOnFirst);
     EXPECT_FALSE(engine.allowed.load());
     const auto errors = log.errors();
-    EXPECT_EQ(std::count_if(errors.begin(), errors.end(), [&](const std::string& line) { return line.starts_with(report); }), 1);
+    EXPECT_EQ(
+        std::count_if(errors.begin(), errors.end(), [&](const std::string& line) { return line.starts_with(report); }),
+        1);
     EXPECT_THAT(errors, Contains(::testing::StartsWith("setAllowed(0): the running audio block ended after ")));
 }
 
@@ -273,7 +273,7 @@ TEST_F(EngineControlTest, ADriverThatIsGoneAfterAResetIsPolledForQuietlyAndAudio
     EXPECT_TRUE(control.waitingForDriver());
     EXPECT_EQ(control.waitingText(), "Fake: waiting for the device");
     EXPECT_FALSE(engine.allowed.load());
-    EXPECT_EQ(hooks.panics, 1); // notes that sounded are ended
+    EXPECT_EQ(hooks.panics, 1);   // notes that sounded are ended
     EXPECT_EQ(idle.back(), true); // the idle duties go on showing the wait
     EXPECT_THAT(log.errors(), Contains("driver \"Fake\" gone: waiting for it to come back"));
     const std::size_t errorsAtLoss = log.errors().size();

@@ -1,6 +1,9 @@
 // The JACK driver against a real JACK server (jackd with its dummy backend).
 #include "audio/JackDriver.h"
 
+#include <gtest/gtest.h>
+#include <jack/thread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -8,16 +11,12 @@
 #include <set>
 #include <thread>
 
-#include <jack/thread.h>
-
-#include <gtest/gtest.h>
-
 #include "TestPaths.h"
-#include "rack/EngineControl.h"
 #include "midi/JackMidiBridge.h"
 #include "platform/Clock.h"
 #include "platform/ThreadScheduling.h"
 #include "rack/AudioEngine.h"
+#include "rack/EngineControl.h"
 #include "rack/Rack.h"
 #include "support/EngineRunner.h"
 #include "support/JackServer.h"
@@ -111,8 +110,7 @@ protected:
 
     // Does the interface thread's duties (notices, driver polling) until done() holds or
     // the time is up; generous, for a loaded machine.
-    template <class Done>
-    bool pumpUntil(Done done, std::uint32_t limitMs = 20000) {
+    template <class Done> bool pumpUntil(Done done, std::uint32_t limitMs = 20000) {
         const std::uint32_t began = platform::tickCountMs();
         while (!done()) {
             if (platform::tickCountMs() - began > limitMs) return false;
@@ -267,7 +265,9 @@ TEST_F(JackDriverTest, ConnectionsTakenAwayJustBeforeTheServerDiedComeBack) {
     jack_client_t* client = jackDriver()->client();
     ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_1"), 0);
     ASSERT_EQ(jack_connect(client, "trelvo:out_1", "system:playback_2"), 0);
-    ASSERT_TRUE(pumpUntil([&] { return remembers({"out_1", "system:playback_2"}) && !remembers({"out_1", "system:playback_1"}); }));
+    ASSERT_TRUE(pumpUntil([&] {
+        return remembers({"out_1", "system:playback_2"}) && !remembers({"out_1", "system:playback_1"});
+    }));
 
     ASSERT_EQ(jack_disconnect(client, "trelvo:out_1", "system:playback_2"), 0);
     // The interface thread sees the change a few times, well within a second, then the server dies.

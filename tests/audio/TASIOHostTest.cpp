@@ -1,8 +1,8 @@
 #include "audio/TASIOHost.h"
 
-#include <cstring>
-
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "support/FakeDriver.h"
 
@@ -19,7 +19,8 @@ protected:
                         bool dropHalf = false) {
         host = std::make_unique<TASIOHost>(
             &messages, std::vector<DriverEntry>{{"Fake", "fake", "", [=, this] {
-                                                     auto driver = std::make_unique<FakeDriver>(type, inputs, outputs, minimum, maximum, preferred);
+                                                     auto driver = std::make_unique<FakeDriver>(
+                                                         type, inputs, outputs, minimum, maximum, preferred);
                                                      driver->dropSecondHalfOfFirst = dropHalf;
                                                      fake = driver.get();
                                                      return driver;
@@ -54,7 +55,8 @@ TEST_F(TASIOHostTest, ChannelsLeftOutGetNoArrayAndTheRestArePackedInDriverOrder)
     std::memcpy(fake->half(true, 2, 0), in2, sizeof in2);
     ASSERT_EQ(fake->half(true, 1, 0), nullptr);
     std::vector<float> seen;
-    host->OnBufferSwitch = [&](const float* const* inputs, int numInputs, float* const* outputs, int numOutputs, int frames) {
+    host->OnBufferSwitch = [&](const float* const* inputs, int numInputs, float* const* outputs, int numOutputs,
+                               int frames) {
         ASSERT_EQ(numInputs, 2);
         ASSERT_EQ(numOutputs, 2);
         ASSERT_EQ(frames, 4);
@@ -78,7 +80,9 @@ TEST_F(TASIOHostTest, AMissingBufferHalfLeavesThatChannelsArrayAsItWas) {
     std::memcpy(fake->half(true, 0, 0), first, sizeof first);
     std::memcpy(fake->half(true, 0, 1), second, sizeof second);
     std::vector<float> seen;
-    host->OnBufferSwitch = [&](const float* const* inputs, int, float* const*, int, int) { seen.push_back(inputs[0][0]); };
+    host->OnBufferSwitch = [&](const float* const* inputs, int, float* const*, int, int) {
+        seen.push_back(inputs[0][0]);
+    };
     host->setActive(true);
     fake->block(0);
     fake->block(1); // half 1 of input 0 is missing: the array keeps 0.25
@@ -88,7 +92,8 @@ TEST_F(TASIOHostTest, AMissingBufferHalfLeavesThatChannelsArrayAsItWas) {
 TEST_F(TASIOHostTest, DriverMessagesAreAnsweredAndNoticesPosted) {
     makeHost(SampleType::Float32LSB, 2, 2, 64, 64, 64);
     EXPECT_EQ(host->asioMessage(kAsioSelectorSupported, kAsioBufferSizeChange), 0);
-    for (int supported : {2, 3, 5, 6, 7, 8}) EXPECT_EQ(host->asioMessage(kAsioSelectorSupported, supported), 1) << supported;
+    for (int supported : {2, 3, 5, 6, 7, 8})
+        EXPECT_EQ(host->asioMessage(kAsioSelectorSupported, supported), 1) << supported;
     EXPECT_EQ(host->asioMessage(kAsioSelectorSupported, 9), 0);
     EXPECT_EQ(host->asioMessage(kAsioEngineVersion, 0), 2);
     EXPECT_EQ(host->asioMessage(kAsioSupportsTimeInfo, 0), 1);

@@ -1,12 +1,12 @@
 #include "diag/DiagLog.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <regex>
 #include <set>
 #include <thread>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "platform/RealtimeThread.h"
 #include "support/TempFolder.h"
@@ -18,10 +18,14 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 std::vector<std::string> gDebuggerLines;
-void captureDebugger(std::string_view line) { gDebuggerLines.emplace_back(line); }
+void captureDebugger(std::string_view line) {
+    gDebuggerLines.emplace_back(line);
+}
 
 // Strips the "hh:mm:ss: " time stamp of a log-list line.
-std::string withoutTime(const std::string& line) { return line.size() > 10 ? line.substr(10) : line; }
+std::string withoutTime(const std::string& line) {
+    return line.size() > 10 ? line.substr(10) : line;
+}
 
 std::vector<std::string> fileLines(const std::string& path) {
     std::vector<std::string> lines;

@@ -1,9 +1,9 @@
 #include "diag/OpcodeLevels.h"
 
+#include <gtest/gtest.h>
+
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace trelvo::diag {
 namespace {

@@ -1,10 +1,10 @@
 #include "host/HostCallback.h"
 
-#include <bit>
-#include <thread>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <bit>
+#include <thread>
 
 #include "TestPaths.h"
 #include "diag/OpcodeLevels.h"
@@ -142,8 +142,7 @@ TEST_F(HostCallbackTest, TheSampleRateIsRoundedHalfToEvenAndCanBeSetByAPlugIn) {
     EXPECT_EQ(call(audioMasterSetOutputSampleRate, 0, 0, nullptr, 48000.0f), 0);
     EXPECT_EQ(rack.host().engineSampleRate.load(), 48000.0f);
     EXPECT_EQ(anonymous(audioMasterGetSampleRate), 48000);
-    EXPECT_THAT(log.errors(),
-                ElementsAre("!! audioMasterSetOutputSampleRate, for variable i/o, sample rate in 48000"));
+    EXPECT_THAT(log.errors(), ElementsAre("!! audioMasterSetOutputSampleRate, for variable i/o, sample rate in 48000"));
 }
 
 TEST_F(HostCallbackTest, AutomationIsPostedWithSlotIndexAndValueBits) {
@@ -228,8 +227,9 @@ TEST_F(HostCallbackTest, CallLinesNameTheSlotAndCountAgainstTheLevel) {
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 6u);
     for (int i = 0; i < 5; ++i)
-        EXPECT_THAT(lines[static_cast<std::size_t>(i)],
-                    ::testing::MatchesRegex("17:AMcallbackFrom \"Gain\", amGetTime=[0-9]+\\(" + std::to_string(i) + "\\)"));
+        EXPECT_THAT(
+            lines[static_cast<std::size_t>(i)],
+            ::testing::MatchesRegex("17:AMcallbackFrom \"Gain\", amGetTime=[0-9]+\\(" + std::to_string(i) + "\\)"));
     EXPECT_EQ(lines[5], "17:AMcallbackFrom \"---\", 17:amGetBlockSize");
 }
 
@@ -283,9 +283,12 @@ TEST_F(HostCallbackTest, HandlersRunWithoutMidiLockSoTheAudioThreadNeverWaitsFor
     plugIn.OnOfflineStart = [&](int, void*) { slowInterfaceWork(); };
 
     const std::vector<VstInt32> opcodes = {
-        audioMasterAutomate,    audioMasterIdle,          audioMasterPinConnected,    audioMasterWantMidi,
-        audioMasterIOChanged,   audioMasterNeedIdle,      audioMasterSizeWindow,      audioMasterOfflineStart,
-        audioMasterOpenWindow,  audioMasterUpdateDisplay, audioMasterBeginEdit,       audioMasterEndEdit,
+        audioMasterAutomate,         audioMasterIdle,
+        audioMasterPinConnected,     audioMasterWantMidi,
+        audioMasterIOChanged,        audioMasterNeedIdle,
+        audioMasterSizeWindow,       audioMasterOfflineStart,
+        audioMasterOpenWindow,       audioMasterUpdateDisplay,
+        audioMasterBeginEdit,        audioMasterEndEdit,
         audioMasterOpenFileSelector, audioMasterCloseFileSelector,
     };
     char selector[64] = {};

@@ -1,7 +1,6 @@
 #include "host/TVstPlugIn.h"
 
 #include <dlfcn.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -90,7 +89,7 @@ TEST_F(LoaderTest, CloseKeepsTheLibraryAndRefusesLaterCalls) {
     log.clear();
     EXPECT_EQ(gain.Dispatch(effEditClose, 0, 0, nullptr, 0.0), kDispatchRefused);
     EXPECT_THAT(log.errors(), ElementsAre("0:.dispatchTo \"TrelvoGain\", 15:15:effEditClose"));
-    EXPECT_EQ(gain.GetProgram(), -1);          // Active-guarded wrappers answer neutral values
+    EXPECT_EQ(gain.GetProgram(), -1); // Active-guarded wrappers answer neutral values
     EXPECT_EQ(gain.GetProgramName(), "");
     EXPECT_EQ(gain.GetParamName(0), "");
 
@@ -145,7 +144,9 @@ const LoadFailure kLoadFailures[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, LoadFailureTest, ::testing::ValuesIn(kLoadFailures),
-                         [](const ::testing::TestParamInfo<LoadFailure>& test) { return std::string(test.param.name); });
+                         [](const ::testing::TestParamInfo<LoadFailure>& test) {
+                             return std::string(test.param.name);
+                         });
 
 TEST_F(LoaderTest, AWrongMagicFreesTheLibrary) {
     open(TrelvoFaulty_BadMagic_PATH);
@@ -158,8 +159,8 @@ TEST_F(LoaderTest, AnEntryPointThatFaultsQuarantinesAndKeepsTheLibraryMapped) {
     EXPECT_TRUE(plugIn.isQuarantined());
     EXPECT_TRUE(libraryIsMapped(TrelvoFaulty_CrashInEntry_PATH));
     EXPECT_THAT(log.errors(), Contains(HasSubstr("SIGSEGV")));
-    EXPECT_THAT(log.errors(),
-                Contains(std::string("unload ") + TrelvoFaulty_CrashInEntry_PATH + ": FMainFunction \"VSTPluginMain\" failed"));
+    EXPECT_THAT(log.errors(), Contains(std::string("unload ") + TrelvoFaulty_CrashInEntry_PATH +
+                                       ": FMainFunction \"VSTPluginMain\" failed"));
     // The slot can take a healthy plug-in afterwards.
     rack.clearSlot(2);
     EXPECT_TRUE(open(TrelvoGain_PATH).Active.load());
@@ -229,7 +230,7 @@ TEST_F(LoaderTest, TheQuarantineReasonNamesTheFaultAndTheCall) {
 
 TEST_F(LoaderTest, MidiAbilityAndVersionFallBackOnTheEffectRecord) {
     TVstPlugIn& legacy = open(TrelvoFaulty_LegacySynth_PATH);
-    EXPECT_EQ(legacy.VstVersion, 1234);  // effGetVstVersion answered 0
+    EXPECT_EQ(legacy.VstVersion, 1234); // effGetVstVersion answered 0
     EXPECT_TRUE(legacy.CanReceiveMidi); // canDo answered -1, but the synth flag is set
     rack.clearSlot(2);
     TVstPlugIn& synth = open(TrelvoSynth_PATH);
@@ -279,7 +280,8 @@ TEST_F(LoaderTest, VerboseLinesShowTheArgumentsAndCanDoShowsItsQuestion) {
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "0:dispatchTo \"Gain\", effGetParamName(8,1,0,\"Balance\",0.00000)=0");
-    EXPECT_THAT(lines[1], ::testing::MatchesRegex(R"(0:dispatchTo "Gain", effCanDo\(51,0,0,[0-9]+,0\.00000\)=1  "bypass=1")"));
+    EXPECT_THAT(lines[1],
+                ::testing::MatchesRegex(R"(0:dispatchTo "Gain", effCanDo\(51,0,0,[0-9]+,0\.00000\)=1  "bypass=1")"));
     EXPECT_THAT(lines[2], ::testing::MatchesRegex(R"(0:dispatchTo "Gain", effSetProgram\(2,0,2,[0-9]+,0\.00000\)=0)"));
     EXPECT_EQ(gain.CurProgramText, "002");
 }

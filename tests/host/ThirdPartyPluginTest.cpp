@@ -1,11 +1,11 @@
 // Every plug-in of Debian's dpf-plugins-vst package through the real loader: it loads,
 // opens, answers its facts, processes a block, closes and unloads (and, under the
 // sanitizer build, leaks nothing).
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/TVstPlugIn.h"
 #include "rack/Rack.h"

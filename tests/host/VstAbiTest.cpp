@@ -1,9 +1,9 @@
 #include "vst/VstAbi.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "support/DirectPlugin.h"
 
@@ -46,8 +46,8 @@ TEST(VstAbi, AThirdPartyPlugInFillsTheRecordWhereWeReadIt) {
 
 TEST(VstAbi, TimeInfoFlagsHaveThePublishedValues) {
     EXPECT_EQ(kVstTransportPlaying, 2);
-    EXPECT_EQ(kVstNanosValid | kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstCyclePosValid |
-                  kVstTimeSigValid | kVstSmpteValid | kVstClockValid,
+    EXPECT_EQ(kVstNanosValid | kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstCyclePosValid | kVstTimeSigValid |
+                  kVstSmpteValid | kVstClockValid,
               0xFF00);
 }
 

@@ -1,29 +1,27 @@
 // MIDI end to end through a real JACK server: Debian's jack_midiseq plays into Trelvo's
 // JACK MIDI input; TrelvoMidiFx transposes and sends to Trelvo's MIDI output, which a JACK
 // client of the test's own receives; a TrelvoSynth on the same input is heard.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cmath>
 #include <csignal>
 #include <mutex>
 #include <set>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <jack/jack.h>
-#include <jack/midiport.h>
-
-#include <gtest/gtest.h>
-
 #include "TestPaths.h"
-#include "rack/EngineControl.h"
-#include "rack/MidiLayer.h"
 #include "platform/Clock.h"
 #include "rack/AudioEngine.h"
+#include "rack/EngineControl.h"
+#include "rack/MidiLayer.h"
 #include "rack/Rack.h"
-#include "session/RackController.h"
 #include "rack/SlotEvents.h"
+#include "session/RackController.h"
 #include "support/EngineRunner.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
@@ -87,7 +85,8 @@ public:
             const int devNull = open("/dev/null", O_WRONLY);
             dup2(devNull, STDOUT_FILENO);
             dup2(devNull, STDERR_FILENO);
-            execl("/usr/bin/jack_midiseq", "jack_midiseq", "seq", "12000", "0", "60", "6000", static_cast<char*>(nullptr));
+            execl("/usr/bin/jack_midiseq", "jack_midiseq", "seq", "12000", "0", "60", "6000",
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         for (int wait = 0; wait < 500 && !connected; ++wait) {
@@ -106,8 +105,7 @@ private:
 };
 
 /// Waits up to ten seconds for the condition.
-template <class Condition>
-void waitFor(Condition condition) {
+template <class Condition> void waitFor(Condition condition) {
     for (int wait = 0; wait < 500 && !condition(); ++wait) platform::sleepMs(20);
 }
 

@@ -1,11 +1,11 @@
 #include "rack/MidiLayer.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <thread>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "midi/MidiLock.h"
@@ -63,7 +63,9 @@ protected:
         layer->switchMidiHalves();
         engine.blockStartMs = platform::tickCountMs();
     }
-    const MidiHalf& readHalf(int port) { return layer->ports().ports[static_cast<std::size_t>(port)].buffer->halves[layer->readHalf()]; }
+    const MidiHalf& readHalf(int port) {
+        return layer->ports().ports[static_cast<std::size_t>(port)].buffer->halves[layer->readHalf()];
+    }
     static MidiTime atFrame(int frame) { return {true, frame}; }
 
     test::LogCapture log;
@@ -87,7 +89,8 @@ TEST_F(MidiLayerTest, WithoutDevicesOneInputEntryIsStillReservedAndTheReasonLogg
 }
 
 TEST_F(MidiLayerTest, InputSectionsOpenDevicesUnderAliasesAndKeepUnknownLines) {
-    open(2, 1, "[MIDIinputs]\r\nkeys 1=Upper\r\nGone Device=Old\r\nDefaultPort=X\r\n[MIDIoutputs]\r\nSynth box 0=Box\r\n");
+    open(2, 1,
+         "[MIDIinputs]\r\nkeys 1=Upper\r\nGone Device=Old\r\nDefaultPort=X\r\n[MIDIoutputs]\r\nSynth box 0=Box\r\n");
     EXPECT_EQ(layer->resolvePort("upper"), 1);
     EXPECT_EQ(layer->ports().ports[0].index, -1);
     EXPECT_EQ(layer->resolveOutputAlias("BOX"), 0);
@@ -104,8 +107,8 @@ TEST_F(MidiLayerTest, IncomingNotesAreNormalisedAndTimedIntoTheBlock) {
     open(1, 0);
     layer->openPort(0, "Keys");
     nextBlock();
-    backend->sink->shortMessage(0, 0x91, 60, 0, atFrame(10));   // note on velocity 0
-    backend->sink->shortMessage(0, 0x82, 61, 77, atFrame(20));  // note off with a release velocity
+    backend->sink->shortMessage(0, 0x91, 60, 0, atFrame(10));  // note on velocity 0
+    backend->sink->shortMessage(0, 0x82, 61, 77, atFrame(20)); // note off with a release velocity
     const std::uint32_t start = engine.blockStartMs.load();
     backend->sink->shortMessage(0, 0x90, 62, 9, {false, start + 1000}); // long after the block: last frame
     backend->sink->shortMessage(0, 0x90, 63, 9, {false, start - 5});    // before the block: first frame
@@ -122,7 +125,8 @@ TEST_F(MidiLayerTest, IncomingNotesAreNormalisedAndTimedIntoTheBlock) {
 TEST_F(MidiLayerTest, AHalfHoldsFiveHundredElevenEventsAndCountsTheRest) {
     open(1, 0);
     layer->openPort(0, "Keys");
-    for (int i = 0; i < 520; ++i) backend->sink->shortMessage(0, 0xB0, 1, static_cast<std::uint8_t>(i & 127), atFrame(0));
+    for (int i = 0; i < 520; ++i)
+        backend->sink->shortMessage(0, 0xB0, 1, static_cast<std::uint8_t>(i & 127), atFrame(0));
     nextBlock();
     EXPECT_EQ(readHalf(0).count(), 511);
     EXPECT_THAT(layer->takeDropReports(), Contains(HasSubstr("9 incoming events dropped")));

@@ -1,9 +1,9 @@
 #include "midi/MidiLock.h"
 
+#include <gtest/gtest.h>
+
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace trelvo::midi {
 namespace {

@@ -1,9 +1,9 @@
 #include "midi/MidiRoute.h"
 
-#include <vector>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "support/TempFolder.h"
 

@@ -102,7 +102,8 @@ TEST_F(VirtualPortsTest, AFirstStartOpensEveryInputAndMainHearsTheFirstFour) {
     }
     layer().virtualPortStep();
     MidiLockGuard lock;
-    const MidiHalf& merged = layer().ports().ports[static_cast<std::size_t>(layer().ports().numInputs)].buffer->halves[layer().readHalf()];
+    const MidiHalf& merged =
+        layer().ports().ports[static_cast<std::size_t>(layer().ports().numInputs)].buffer->halves[layer().readHalf()];
     ASSERT_EQ(merged.count(), 3);
     EXPECT_EQ(merged.event(0).data1, 60);
     EXPECT_EQ(merged.event(1).data1, 61);
@@ -119,8 +120,10 @@ TEST_F(VirtualPortsTest, SlotPortsCarryAPlugInsOutputToLaterSlotsInTheSameBlock)
     c.addSlot(rack::SlotKind::Channel);
     const int synth = c.loadPlugin(TrelvoSynth_PATH); // routed from the first one's port, below
     const int first = layer().ports().numInputs + kVirtualPorts;
-    EXPECT_EQ(layer().ports().ports[static_cast<std::size_t>(first)].name, "SlotID-" + std::to_string(c.rack().slot(fx).SlotID));
-    EXPECT_EQ(layer().ports().ports[static_cast<std::size_t>(first + 1)].name, "SlotID-" + std::to_string(c.rack().slot(other).SlotID));
+    EXPECT_EQ(layer().ports().ports[static_cast<std::size_t>(first)].name,
+              "SlotID-" + std::to_string(c.rack().slot(fx).SlotID));
+    EXPECT_EQ(layer().ports().ports[static_cast<std::size_t>(first + 1)].name,
+              "SlotID-" + std::to_string(c.rack().slot(other).SlotID));
     MidiRoute& route = c.rack().slot(synth).midi->routes.routes[0];
     route.portName = "SlotID-" + std::to_string(c.rack().slot(fx).SlotID);
     layer().resolveSlotRoutes();
@@ -141,11 +144,13 @@ TEST_F(VirtualPortsTest, SlotPortsCarryAPlugInsOutputToLaterSlotsInTheSameBlock)
     std::vector<char> storage(sizeof(VstEvents) + 600 * sizeof(VstEvent*));
     auto* events = reinterpret_cast<VstEvents*>(storage.data());
     events->numEvents = 600;
-    std::memcpy(reinterpret_cast<char*>(events) + offsetof(VstEvents, events), pointers.data(), 600 * sizeof(VstEvent*));
+    std::memcpy(reinterpret_cast<char*>(events) + offsetof(VstEvents, events), pointers.data(),
+                600 * sizeof(VstEvent*));
     layer().plugInOutput(fx, events);
     EXPECT_TRUE(log.contains("overload"));
     MidiLockGuard lock;
-    EXPECT_EQ(layer().ports().ports[static_cast<std::size_t>(first)].buffer->halves[layer().readHalf()].count(), kMaxReceived);
+    EXPECT_EQ(layer().ports().ports[static_cast<std::size_t>(first)].buffer->halves[layer().readHalf()].count(),
+              kMaxReceived);
 }
 
 } // namespace

@@ -76,7 +76,8 @@ TEST_F(AppSettingsTest, TheOlderSplitKeyIsReadAndDroppedAtTheNextExit) {
 }
 
 TEST_F(AppSettingsTest, AMaximizedWindowKeepsItsEarlierPositionAndSize) {
-    test::writeFile(home.file("Trelvo.ini"), "[Layout]\r\nMainWindowX=5\r\nMainWindowY=6\r\nMainWindowW=700\r\nMainWindowH=500\r\n");
+    test::writeFile(home.file("Trelvo.ini"),
+                    "[Layout]\r\nMainWindowX=5\r\nMainWindowY=6\r\nMainWindowW=700\r\nMainWindowH=500\r\n");
     AppSettings settings(home.path());
     settings.readAll();
     settings.maximized = true;
@@ -98,7 +99,8 @@ TEST_F(AppSettingsTest, TemplateModeWritesItsOwnWindowKeys) {
 }
 
 TEST_F(AppSettingsTest, DebugLevelsReadOffAllAndNumbersAndKeepCurrentLevelsWhenMissing) {
-    test::writeFile(home.file("Trelvo.ini"), "[DebugPLG]\r\neffGetChunk=ALL\r\neffCanDo=7\r\n[DebugHST]\r\namGetTime=off\r\n");
+    test::writeFile(home.file("Trelvo.ini"),
+                    "[DebugPLG]\r\neffGetChunk=ALL\r\neffCanDo=7\r\n[DebugHST]\r\namGetTime=off\r\n");
     diag::plugCallLevels().setLevel(0, 3); // effOpen
     AppSettings settings(home.path());
     settings.readAll();
@@ -121,8 +123,9 @@ TEST_F(AppSettingsTest, WithEveryPlugInLevelOffTheSectionIsRebuiltAtTheEnd) {
 }
 
 TEST_F(AppSettingsTest, VolumesNoiseFloorAndKnobMode) {
-    test::writeFile(home.file("Trelvo.ini"),
-                    "[Audio]\r\nOutput Volume=-6\r\nInput Volume=9\r\n[VST]\r\nNoiseFloor=1000\r\nKnobMode=Circular\r\n");
+    test::writeFile(
+        home.file("Trelvo.ini"),
+        "[Audio]\r\nOutput Volume=-6\r\nInput Volume=9\r\n[VST]\r\nNoiseFloor=1000\r\nKnobMode=Circular\r\n");
     AppSettings settings(home.path());
     settings.readAll();
     EXPECT_EQ(settings.outputVolumeDb, -6);

@@ -1,13 +1,12 @@
 #include "persist/IniFile.h"
 
-#include <csignal>
-
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include <csignal>
 
 #include "platform/TrelvoHome.h"
 #include "support/LogCapture.h"

@@ -15,11 +15,11 @@ struct PathCase {
 TEST(PathForms, StoredFormsRelativeToABaseAndBack) {
     const std::string base = "/a/b/";
     const PathCase cases[] = {
-        {"/a/b/", "."},               // the base itself
-        {"/a/b", "../b"},             // the base without its trailing separator
-        {"/a/b/c/d.so", "c/d.so"},    // inside the base
-        {"/a/x/y.so", "../x/y.so"},   // one level up
-        {"/y.so", ".../y.so"},        // two levels up
+        {"/a/b/", "."},             // the base itself
+        {"/a/b", "../b"},           // the base without its trailing separator
+        {"/a/b/c/d.so", "c/d.so"},  // inside the base
+        {"/a/x/y.so", "../x/y.so"}, // one level up
+        {"/y.so", ".../y.so"},      // two levels up
         {"relative/z.so", "relative/z.so"},
     };
     for (const PathCase& c : cases) {
@@ -45,8 +45,8 @@ TEST(PathForms, DeeperBasesUseThreeDotsAtMostAndOtherwiseTheWholePath) {
 TEST(PathForms, WindowsPathsReadWithForwardSlashes) {
     EXPECT_EQ(ExpandPath("/a/b", "..\\x\\y.dll"), "/a/x/y.dll");
     EXPECT_EQ(ExpandPath("/a/b/", "c\\d.dll"), "/a/b/c/d.dll");
-    EXPECT_EQ(ExpandPath("/a/b/", "D:\\x"), "D:/x");         // a drive stays absolute
-    EXPECT_EQ(RelativePath("/a/b/", "D:\\x"), "D:/x");       // nothing in common: kept whole
+    EXPECT_EQ(ExpandPath("/a/b/", "D:\\x"), "D:/x");   // a drive stays absolute
+    EXPECT_EQ(RelativePath("/a/b/", "D:\\x"), "D:/x"); // nothing in common: kept whole
     EXPECT_EQ(ExpandPath("/a/b/", "\\\\server\\share"), "//server/share");
 }
 
@@ -68,7 +68,8 @@ TEST(PathForms, AMissingFolderIsCreatedOnlyWhenTheUserAgrees) {
     });
     const std::string target = root.file("deep/new/folder");
     EXPECT_FALSE(EnsureFolder(target));
-    EXPECT_EQ(asked, "Information: The directory \"" + target + "\" does not exist\n\nDo you wish to create this directory?");
+    EXPECT_EQ(asked,
+              "Information: The directory \"" + target + "\" does not exist\n\nDo you wish to create this directory?");
     EXPECT_FALSE(test::fileExists(target));
     setFolderPrompt([](const std::string&, const std::string&) { return true; });
     EXPECT_TRUE(EnsureFolder(target + "/"));

@@ -1,10 +1,10 @@
 #include "platform/BoundedQueue.h"
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace trelvo::platform {
 namespace {

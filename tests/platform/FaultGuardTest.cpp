@@ -1,11 +1,11 @@
 #include "platform/FaultGuard.h"
 
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 namespace trelvo::platform {
 namespace {
@@ -69,7 +69,9 @@ TEST_P(FaultGuard, TurnsTheFaultIntoAReportOnASecondThread) {
     EXPECT_EQ(report.signalNumber, GetParam().signalNumber);
 }
 
-std::string faultName(const ::testing::TestParamInfo<FaultCase>& test) { return test.param.name; }
+std::string faultName(const ::testing::TestParamInfo<FaultCase>& test) {
+    return test.param.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultGuard, ::testing::ValuesIn(kFaults), faultName);
 
@@ -127,10 +129,14 @@ TEST(FaultGuardBehaviour, ManyThreadsFaultingAtOnceEachGetTheirOwnReport) {
         workers[t] = std::thread([&, t] {
             for (int i = 0; i < 50; ++i) {
                 FaultReport report;
-                if (!guardedCall([t] { if (t % 2 == 0)
-                                           writeThroughNull();
-                                       else
-                                           gSink = divideByZero(); }, report) &&
+                if (!guardedCall(
+                        [t] {
+                            if (t % 2 == 0)
+                                writeThroughNull();
+                            else
+                                gSink = divideByZero();
+                        },
+                        report) &&
                     report.signalNumber == (t % 2 == 0 ? SIGSEGV : SIGFPE))
                     ++faults[t];
             }

@@ -4,15 +4,14 @@
 #include "platform/FileReplacer.h"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <thread>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "platform/TrelvoHome.h"
 #include "support/TempFolder.h"
@@ -94,7 +93,8 @@ TEST_F(FileReplacerTest, AFifoIsWrittenIntoAndStaysAFifo) {
     std::thread reader([&] {
         const int fd = ::open(fifo.c_str(), O_RDONLY);
         char buffer[64];
-        for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<std::size_t>(got));
+        for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+            received.append(buffer, static_cast<std::size_t>(got));
         ::close(fd);
     });
     // The writer may come before the reader has opened its end: try for a while.

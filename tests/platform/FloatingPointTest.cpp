@@ -1,11 +1,11 @@
 #include "platform/FloatingPoint.h"
 
+#include <gtest/gtest.h>
+
 #include <cfenv>
 #include <cfloat>
 #include <csignal>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/FaultGuard.h"
 

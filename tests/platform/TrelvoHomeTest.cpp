@@ -1,10 +1,9 @@
 #include "platform/TrelvoHome.h"
 
-#include <cstdlib>
-
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <cstdlib>
 
 #include "support/TempFolder.h"
 

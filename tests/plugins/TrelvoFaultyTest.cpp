@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "platform/DynamicLibrary.h"
@@ -120,7 +120,7 @@ TEST(TrelvoFaulty, CallsTheHostFromItsEntryPointAndFromOpen) {
     plugin.open();
     std::vector<VstInt32> opcodes;
     for (const HostCall& call : plugin.takeHostCalls()) opcodes.push_back(call.opcode);
-    const std::vector<VstInt32> expected = {audioMasterVersion, audioMasterAutomate,      audioMasterVersion,
+    const std::vector<VstInt32> expected = {audioMasterVersion,       audioMasterAutomate, audioMasterVersion,
                                             audioMasterGetSampleRate, audioMasterAutomate, audioMasterCanDo};
     ASSERT_GE(opcodes.size(), expected.size());
     EXPECT_EQ(std::vector<VstInt32>(opcodes.begin(), opcodes.begin() + 6), expected);

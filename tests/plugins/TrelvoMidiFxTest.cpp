@@ -22,7 +22,8 @@ protected:
         plugin.effect()->processReplacing(plugin.effect(), none, none, 64);
         std::vector<Bytes> events;
         for (const HostCall& call : plugin.takeHostCalls())
-            if (call.opcode == audioMasterProcessEvents) events.insert(events.end(), call.events.begin(), call.events.end());
+            if (call.opcode == audioMasterProcessEvents)
+                events.insert(events.end(), call.events.begin(), call.events.end());
         return events;
     }
 

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "support/DirectPlugin.h"
@@ -80,7 +80,8 @@ TEST_F(TrelvoSynthTest, VoicesAddUpAndAVelocityZeroNoteOnEndsTheNote) {
     const auto first = expectedVoice(1, 0.5f, 100, 60, 0, kFrames);
     const auto second = expectedVoice(1, 0.5f, 50, 64, 0, kFrames);
     for (int i = 0; i < kFrames; ++i) {
-        const float expected = (i < 128 ? first[static_cast<std::size_t>(i)] : 0.0f) + second[static_cast<std::size_t>(i)];
+        const float expected =
+            (i < 128 ? first[static_cast<std::size_t>(i)] : 0.0f) + second[static_cast<std::size_t>(i)];
         ASSERT_NEAR(left[static_cast<std::size_t>(i)], expected, 1e-6f) << "frame " << i;
     }
 }

@@ -1,13 +1,12 @@
 // FXP and FXB files with the project's plug-ins (TrelvoGain: parameters; TrelvoSynth:
 // chunks) and round trips with every third-party plug-in of the dpf-plugins-vst package.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "host/TVstPlugIn.h"
@@ -15,8 +14,8 @@
 #include "rack/Rack.h"
 #include "support/EngineRunner.h"
 #include "support/LogCapture.h"
-#include "support/ThirdPartyPlugins.h"
 #include "support/TempFolder.h"
+#include "support/ThirdPartyPlugins.h"
 
 namespace trelvo::host {
 namespace {
@@ -238,7 +237,8 @@ TEST_P(ThirdPartyPresets, BanksAndProgramsRoundTrip) {
     ASSERT_GE(index, 0);
     TVstPlugIn& plugIn = rack.slot(index);
     const auto scramble = [&plugIn] {
-        for (int i = 0; i < plugIn.effectNumParams(); ++i) plugIn.SetParameter(i, std::fmod(plugIn.GetParameter(i) + 0.37f, 1.0f));
+        for (int i = 0; i < plugIn.effectNumParams(); ++i)
+            plugIn.SetParameter(i, std::fmod(plugIn.GetParameter(i) + 0.37f, 1.0f));
     };
     // Some plug-ins apply a loaded state lazily, on their next idle or block, as a host
     // gives them: so does this test before it reads the state back.
@@ -264,12 +264,14 @@ TEST_P(ThirdPartyPresets, BanksAndProgramsRoundTrip) {
 
     for (const char* file : {"bank.fxb", "program.fxp"}) {
         scramble();
-        const bool loaded = std::string(file) == "bank.fxb" ? plugIn.LoadBank(folder.file(file)) : plugIn.LoadPreset(folder.file(file));
+        const bool loaded =
+            std::string(file) == "bank.fxb" ? plugIn.LoadBank(folder.file(file)) : plugIn.LoadPreset(folder.file(file));
         ASSERT_TRUE(loaded) << file << ::testing::PrintToString(log.errors());
         settle();
         const std::vector<float> restored = parametersOf(plugIn);
         ASSERT_EQ(restored.size(), saved.size());
-        for (std::size_t i = 0; i < saved.size(); ++i) EXPECT_NEAR(restored[i], saved[i], 1e-5f) << file << " parameter " << i;
+        for (std::size_t i = 0; i < saved.size(); ++i)
+            EXPECT_NEAR(restored[i], saved[i], 1e-5f) << file << " parameter " << i;
     }
     EXPECT_TRUE(log.errors().empty()) << ::testing::PrintToString(log.errors());
 }

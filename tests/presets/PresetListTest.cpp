@@ -2,10 +2,10 @@
 // controller as the window and the MIDI layer drive them.
 #include "presets/PresetList.h"
 
-#include <filesystem>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "TestPaths.h"
 #include "audio/DriverList.h"
@@ -35,7 +35,8 @@ protected:
         midi::MidiLockGuard lock;
         const midi::MidiHalf& half = slot(index).midi->slotBuffer->halves[1 - controller.midi().readHalf()];
         std::vector<std::array<int, 3>> messages;
-        for (int e = 0; e < half.count(); ++e) messages.push_back({half.event(e).status, half.event(e).data1, half.event(e).data2});
+        for (int e = 0; e < half.count(); ++e)
+            messages.push_back({half.event(e).status, half.event(e).data1, half.event(e).data2});
         return messages;
     }
 
@@ -96,7 +97,7 @@ TEST_F(PresetListTest, NamesPickFilesByExtensionAndProgramsByName) {
 
     list().LoadPresetByName(gain, "Piano.FXP", true); // an FXP file, whatever the case of its extension
     EXPECT_EQ(slot(gain).PresetFileName, "Piano.FXP");
-    EXPECT_EQ(slot(gain).GetParameter(1), 0.0f); // "Left only"
+    EXPECT_EQ(slot(gain).GetParameter(1), 0.0f);     // "Left only"
     list().LoadPresetByName(gain, "Gone.fxp", true); // a file found nowhere: program 0
     EXPECT_EQ(slot(gain).GetProgram(), 0);
 
@@ -109,7 +110,8 @@ TEST_F(PresetListTest, NamesPickFilesByExtensionAndProgramsByName) {
 TEST_F(PresetListTest, FolderModesListFilesAndBanksSortedWithoutDuplicates) {
     std::filesystem::create_directories(home.file("fxp/Strings"));
     std::filesystem::create_directories(home.file("fxp/brass"));
-    for (const char* name : {"b.fxp", "A.fxp", "a.FXP", "notes.txt"}) test::writeFile(home.file(std::string("fxp/brass/") + name), "");
+    for (const char* name : {"b.fxp", "A.fxp", "a.FXP", "notes.txt"})
+        test::writeFile(home.file(std::string("fxp/brass/") + name), "");
     EXPECT_THAT(listPresetFolder(home.file("fxp/brass"), ".fxp"), ElementsAre("A.fxp", "b.fxp"));
 
     host::TVstPlugIn& entry = slot(gain);
@@ -176,7 +178,8 @@ TEST_F(PresetListTest, ProgramKeysKeepTheChannelCountOnlyFromProfiles) {
     persist::OpenIni(ini, file, "W", persist::kIniWrite);
     writeMidiProgramKeys(ini, "03_", entry);
     persist::CloseIni(ini);
-    EXPECT_THAT(test::readFile(file), ::testing::HasSubstr("[W]\r\n03_MidiPgms=2,2\r\n03_MidiPgm-00=1,127,0\r\n03_MidiPgm-01=0,0,0\r\n"));
+    EXPECT_THAT(test::readFile(file),
+                ::testing::HasSubstr("[W]\r\n03_MidiPgms=2,2\r\n03_MidiPgm-00=1,127,0\r\n03_MidiPgm-01=0,0,0\r\n"));
 }
 
 TEST(ProgramChange, AReceivedProgramChangeDrivesAMidiModeSlotOnItsOwnChannel) {

@@ -2,10 +2,10 @@
 // files in a temporary folder and the project's own plug-ins.
 #include "session/ProjectFile.h"
 
-#include <filesystem>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "TestPaths.h"
 #include "platform/TrelvoHome.h"
@@ -17,11 +17,11 @@
 namespace trelvo::project {
 namespace {
 
+using rack::SlotKind;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using rack::SlotKind;
 
 namespace fs = std::filesystem;
 
@@ -64,15 +64,20 @@ TEST_F(ProjectFileTest, TheWorkedExampleComesOutByteForByte) {
     slot(synth).EditorTop = 80;
     ASSERT_TRUE(controller->saveProjectTo(project()));
     const std::string expected =
-        "[Layout]\r\nMainWindowMaximized=0\r\nMainWindowX=10\r\nMainWindowY=10\r\nMainWindowW=800\r\nMainWindowH=550\r\n"
-        "LTsplit=100\r\nLBsplit=80\r\nLprmDock=d\r\ncurLV=3\r\ncurTab=1\r\n\r\n[Tabs]\r\nTab-1=Page 1\r\n\r\n[Project]\r\n"
-        "NrOfScenes=0\r\n01_SlotID=5001\r\n01_OUTPUT=Master\r\n01_RunMode=bms\r\n02_SlotID=5002\r\n02_CHANNEL=Channel 1\r\n"
+        "[Layout]\r\nMainWindowMaximized=0\r\nMainWindowX=10\r\nMainWindowY=10\r\nMainWindowW=800\r\nMainWindowH="
+        "550\r\n"
+        "LTsplit=100\r\nLBsplit=80\r\nLprmDock=d\r\ncurLV=3\r\ncurTab=1\r\n\r\n[Tabs]\r\nTab-1=Page "
+        "1\r\n\r\n[Project]\r\n"
+        "NrOfScenes=0\r\n01_SlotID=5001\r\n01_OUTPUT=Master\r\n01_RunMode=bms\r\n02_SlotID=5002\r\n02_CHANNEL=Channel "
+        "1\r\n"
         "02_RunMode=bms\r\n03_SlotID=5003\r\n03_PLUGIN=Synth\r\n03_DLLfile=TrelvoSynth.so\r\n03_RunMode=bmso\r\n"
-        "03_WetVol=-6\r\n03_FXBfolder=.\r\n03_FXBfile=.\r\n03_FXPbank=.\r\n03_FXPfolder=.\r\n03_FXPfile=.\r\n03_Preset=Init\r\n"
+        "03_WetVol=-6\r\n03_FXBfolder=.\r\n03_FXBfile=.\r\n03_FXPbank=.\r\n03_FXPfolder=.\r\n03_FXPfile=.\r\n03_Preset="
+        "Init\r\n"
         "03_PresetMode=s s\r\n03_MidiPgms=1,0\r\n03_Editor=0,120,80,0,0\r\n03_iMid1-Port=DEFAULT\r\n"
         "03_iMid1-Channels=100,111,122,133,144,155,166,177,188,199,1AA,1BB,1CC,1DD,1EE,1FF\r\n"
         "03_iMid1-NVsplits=007F017F,007F017F,007F017F,007F017F,007F017F,007F017F,007F017F,007F017F,007F017F,007F017F,"
-        "007F017F,007F017F,007F017F,007F017F,007F017F,007F017F\r\n03_iMid1-Transposes=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0\r\n"
+        "007F017F,007F017F,007F017F,007F017F,007F017F,007F017F\r\n03_iMid1-Transposes=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+        "0\r\n"
         "03_iMid1-Controls=1111111,11111,111111\r\n03_iMid1-CCs=11111111,11111111,11111111,11111111,11111111,11111111,"
         "11111111,11111111,11111111,11111111,11111111,11111111,11111111,11111111,11111111,11111111\r\n";
     EXPECT_EQ(test::readFile(project()), expected);
@@ -215,7 +220,8 @@ TEST_F(ProjectFileTest, AProjectOfFortySlotsLoadsTheFirst32AndSaysTheRestWereLef
 
 TEST_F(ProjectFileTest, OlderAndDamagedProjectsLoadWhatCanBeLoaded) {
     std::string text = "[Layout]\r\ncurLV=9\r\ncurTab=7\r\n[Project]\r\n01_Track=Old Channel\r\n01_RunMode=bMS\r\n"
-                       "01_InpVol=loud\r\n03**GROUP=Old Group\r\n03**InpVol=~\r\n02_SlotID=abc\r\n02_PLUGIN=Gain\r\n02_DLLfile=TrelvoGain.so\r\n"
+                       "01_InpVol=loud\r\n03**GROUP=Old "
+                       "Group\r\n03**InpVol=~\r\n02_SlotID=abc\r\n02_PLUGIN=Gain\r\n02_DLLfile=TrelvoGain.so\r\n"
                        "02_RunMode=12345\r\n02_WetVol=99\r\n02_Pan=-40\r\n02_Editor=1,2\r\n02_PresetMode=M\r\n"
                        "02_iMid1-Port=DEFAULT\r\n02_iMid1-Channels=zz\r\n02_iMid1-NVsplits=!\r\n02_MidiPgms=x,y\r\n"
                        "04_PLUGIN=No file\r\n05_Nothing=1\r\n33_CHANNEL=Beyond\r\n";
@@ -343,8 +349,9 @@ TEST_F(ProjectFileTest, AProfileBringsAPlugInBackTheWayTheUserLeftIt) {
 TEST_F(ProjectFileTest, DllTemplateModeBuildsAroundTheLibraryAndRefusesToOverwriteTheTemplate) {
     fs::create_directories(settings.templatesFolder);
     const std::string templateFile = settings.templatesFolder + "/DLL-template.vprj";
-    test::writeFile(templateFile, "[Project]\r\n01_OUTPUT=Main\r\n02_CHANNEL=Inst\r\n03_PLUGIN=.\r\n03_DLLfile=%dll.dll\r\n"
-                                  "03_RunMode=bmso\r\n04_PLUGIN=Fx\r\n04_DLLfile=TrelvoGain.so\r\n");
+    test::writeFile(templateFile,
+                    "[Project]\r\n01_OUTPUT=Main\r\n02_CHANNEL=Inst\r\n03_PLUGIN=.\r\n03_DLLfile=%dll.dll\r\n"
+                    "03_RunMode=bmso\r\n04_PLUGIN=Fx\r\n04_DLLfile=TrelvoGain.so\r\n");
     controller->startWithLibrary(lib("TrelvoSynth.so"));
     rack::Rack& rack = controller->rack();
     ASSERT_EQ(rack.numSlots(), 4);

@@ -1,11 +1,11 @@
 #include "rack/AudioEngine.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "TestPaths.h"
 #include "diag/OpcodeLevels.h"
@@ -52,7 +52,9 @@ public:
     alignas(VstEvents) unsigned char storage[offsetof(VstEvents, events) + 64 * sizeof(VstEvent*)] = {};
 };
 
-void fill(std::vector<float>& buffer, float value) { std::fill(buffer.begin(), buffer.end(), value); }
+void fill(std::vector<float>& buffer, float value) {
+    std::fill(buffer.begin(), buffer.end(), value);
+}
 
 /// Applies a command as the user interface would: through the queue, at the next block.
 void command(EngineRunner& runner, SlotCommandCode code, int slot, int value) {

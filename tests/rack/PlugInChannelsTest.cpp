@@ -18,7 +18,9 @@ using test::EngineRunner;
 // Parameters of the TrelvoChannels plug-ins.
 constexpr int kPointerFaults = 0, kNoisyInputs = 1, kBlocks = 2;
 
-void fill(std::vector<float>& buffer, float value) { std::fill(buffer.begin(), buffer.end(), value); }
+void fill(std::vector<float>& buffer, float value) {
+    std::fill(buffer.begin(), buffer.end(), value);
+}
 
 /// A channel strip at unity gain, under an output.
 int addChannel(EngineRunner& runner) {
@@ -65,7 +67,9 @@ TEST_P(WidePlugInTest, AWidePlugInGetsEveryPointerAndOnlyItsFirstTwoChannelsAreM
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, WidePlugInTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& test) { return test.param ? "WithWorkThread" : "OnOneThread"; });
+                         [](const ::testing::TestParamInfo<bool>& test) {
+                             return test.param ? "WithWorkThread" : "OnOneThread";
+                         });
 
 TEST(PlugInChannels, APlugInWiderThanTheBuffersWereMadeForIsPassedByAndSaidOnce) {
     test::LogCapture log;
@@ -78,7 +82,8 @@ TEST(PlugInChannels, APlugInWiderThanTheBuffersWereMadeForIsPassedByAndSaidOnce)
     runner.run(40); // past the volume ramps of a fresh strip
     EXPECT_EQ(runner.rack.slot(wide).GetParameter(kBlocks), 0.0f);
     EXPECT_EQ(runner.outLeft[0], 0.25f) << "the strip plays on without the plug-in";
-    EXPECT_THAT(log.errors(), ::testing::ElementsAre(::testing::HasSubstr("declares 128 inputs and 128 outputs, more than 2")));
+    EXPECT_THAT(log.errors(),
+                ::testing::ElementsAre(::testing::HasSubstr("declares 128 inputs and 128 outputs, more than 2")));
 
     // Buffers made again (as every structural change does) take the wide plug-in in.
     runner.engine.allocateBuffers(64);

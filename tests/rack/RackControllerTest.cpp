@@ -1,10 +1,10 @@
 #include "session/RackController.h"
 
-#include <atomic>
-#include <filesystem>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
 
 #include "TestPaths.h"
 #include "audio/DummyDriver.h"
@@ -207,7 +207,8 @@ public:
         const std::size_t used = recorded.load(std::memory_order_relaxed);
         const int frames = watched->host.engineBlockSize.load();
         if (ran && watched->buffers && used + static_cast<std::size_t>(frames) <= kCapacity) {
-            std::copy_n(watched->buffers->main->channel(0), frames, samples.begin() + static_cast<std::ptrdiff_t>(used));
+            std::copy_n(watched->buffers->main->channel(0), frames,
+                        samples.begin() + static_cast<std::ptrdiff_t>(used));
             recorded.store(used + static_cast<std::size_t>(frames), std::memory_order_release);
         }
         if (ran) {
@@ -280,8 +281,7 @@ protected:
             case 3: controller.moveUp(controller.rack().numSlots() - 3); break;
             case 4: controller.moveDown(1); break;
             case 5:
-                while (controller.rack().numSlots() > 3)
-                    controller.deleteSlot(controller.rack().slot(3).kind(), 3);
+                while (controller.rack().numSlots() > 3) controller.deleteSlot(controller.rack().slot(3).kind(), 3);
                 break;
             }
         }
@@ -294,7 +294,8 @@ protected:
             EXPECT_GT(hooks.blocksSplit.load(), 0);
         }
         // From the note's first sample on.
-        const auto sounding = std::find_if(hooks.samples.begin(), hooks.samples.end(), [](float v) { return v != 0.0f; });
+        const auto sounding =
+            std::find_if(hooks.samples.begin(), hooks.samples.end(), [](float v) { return v != 0.0f; });
         return std::vector<float>(sounding, hooks.samples.end());
     }
 
@@ -436,7 +437,8 @@ TEST_F(RackControllerDummyTest, ARefusedRealtimePriorityIsLoggedOnceAndMarkedInT
     const auto refusals = [this] {
         int count = 0;
         for (const std::string& line : log.errors())
-            count += line == "no real-time priority for the audio thread: Operation not permitted; audio may glitch under load";
+            count += line ==
+                     "no real-time priority for the audio thread: Operation not permitted; audio may glitch under load";
         return count;
     };
     const std::uint32_t began = platform::tickCountMs();

@@ -1,12 +1,12 @@
 #include "rack/SlotCommandQueue.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <memory>
 #include <set>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "rack/Rack.h"
 
@@ -136,8 +136,8 @@ TEST(SlotCommandQueue, TwoWritersAndAnApplierLoseAndTearNothing) {
             if (seen[static_cast<std::size_t>(i)] == 0) ADD_FAILURE() << "missing id " << i;
         for (int i = 0; i < kCommandQueueCapacity; ++i)
             if (queue->entry(i).state.load() != 0)
-                ADD_FAILURE() << "entry " << i << " state " << queue->entry(i).state.load() << " arg " << queue->entry(i).argument
-                              << " count " << queue->count();
+                ADD_FAILURE() << "entry " << i << " state " << queue->entry(i).state.load() << " arg "
+                              << queue->entry(i).argument << " count " << queue->count();
     }
 }
 

@@ -1,10 +1,10 @@
-#include <cmath>
-
 #include <gtest/gtest.h>
 
-#include "rack/Rack.h"
+#include <cmath>
+
 #include "model/SlotRecord.h"
 #include "model/VolumeCodec.h"
+#include "rack/Rack.h"
 
 namespace trelvo::rack {
 namespace {

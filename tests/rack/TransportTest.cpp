@@ -46,7 +46,7 @@ TEST_F(TransportTest, PlayPauseAndPlayAgainContinuesFromThePause) {
     EXPECT_EQ(transport.pauseOffset(), 48000);
     block(90000);
     EXPECT_EQ(samplePos(), 48000.0); // frozen while paused
-    transport.pressStartPause(); // play again
+    transport.pressStartPause();     // play again
     block(100000);
     EXPECT_EQ(samplePos(), 48000.0);
     block(100512);

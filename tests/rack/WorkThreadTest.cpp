@@ -1,13 +1,13 @@
 // The work thread takes the audio thread's scheduling, and says once when it is refused.
 #include "rack/WorkThread.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "platform/Clock.h"
 #include "platform/ThreadScheduling.h"

@@ -73,15 +73,20 @@ void release(void* memory) noexcept {
 } // namespace
 
 AllocationGuard::AllocationGuard() noexcept
-    : allocationsBefore(gAllocations.load(std::memory_order_relaxed)), freesBefore(gFrees.load(std::memory_order_relaxed)) {}
+    : allocationsBefore(gAllocations.load(std::memory_order_relaxed)),
+      freesBefore(gFrees.load(std::memory_order_relaxed)) {}
 
 std::uint64_t AllocationGuard::allocations() const noexcept {
     return gAllocations.load(std::memory_order_relaxed) - allocationsBefore;
 }
 
-std::uint64_t AllocationGuard::frees() const noexcept { return gFrees.load(std::memory_order_relaxed) - freesBefore; }
+std::uint64_t AllocationGuard::frees() const noexcept {
+    return gFrees.load(std::memory_order_relaxed) - freesBefore;
+}
 
-bool AllocationGuard::watchesMalloc() noexcept { return TRELVO_GUARD_MALLOC != 0; }
+bool AllocationGuard::watchesMalloc() noexcept {
+    return TRELVO_GUARD_MALLOC != 0;
+}
 
 } // namespace trelvo::test
 
@@ -89,8 +94,12 @@ using trelvo::test::allocate;
 using trelvo::test::allocateAligned;
 using trelvo::test::release;
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
         return allocate(size);
@@ -105,8 +114,12 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
         return nullptr;
     }
 }
-void* operator new(std::size_t size, std::align_val_t alignment) { return allocateAligned(size, alignment); }
-void* operator new[](std::size_t size, std::align_val_t alignment) { return allocateAligned(size, alignment); }
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    return allocateAligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return allocateAligned(size, alignment);
+}
 void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
     try {
         return allocateAligned(size, alignment);
@@ -122,18 +135,42 @@ void* operator new[](std::size_t size, std::align_val_t alignment, const std::no
     }
 }
 
-void operator delete(void* memory) noexcept { release(memory); }
-void operator delete[](void* memory) noexcept { release(memory); }
-void operator delete(void* memory, std::size_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { release(memory); }
-void operator delete(void* memory, const std::nothrow_t&) noexcept { release(memory); }
-void operator delete[](void* memory, const std::nothrow_t&) noexcept { release(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { release(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { release(memory); }
-void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept { release(memory); }
-void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept { release(memory); }
+void operator delete(void* memory) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, std::align_val_t) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, std::align_val_t) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
+    release(memory);
+}
 
 #if TRELVO_GUARD_MALLOC
 // Plug-ins and C libraries allocate with these; the program's own code goes through new.

@@ -1,10 +1,10 @@
 #include "support/AllocationGuard.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <new>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/RealtimeThread.h"
 
@@ -23,11 +23,9 @@ TEST(AllocationGuard, CountsAllocationsAndFreesInsideBlocksOnAnyThreadAndNothing
     std::thread worker([] {
         platform::AudioBlockScope block;
         ::operator delete(::operator new(64));
-        ::operator delete(::operator new(64, std::align_val_t{64}), std::align_val_t{64});
+        ::operator delete (::operator new (64, std::align_val_t{64}), std::align_val_t{64});
         ::operator delete(nullptr); // freeing nothing is harmless
-        {
-            platform::AudioBlockScope nested;
-        }
+        { platform::AudioBlockScope nested; }
         freeBytes(allocateBytes(16)); // still inside after a nested block ended
     });
     worker.join();

@@ -16,8 +16,8 @@ VstIntPtr minimalHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr value
     HostCall call{opcode, index, value, opt, {}};
     if (opcode == audioMasterProcessEvents && ptr != nullptr) {
         const auto* events = static_cast<const VstEvents*>(ptr);
-        auto* const* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) +
-                                                                 offsetof(VstEvents, events));
+        auto* const* slots =
+            reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
         for (int i = 0; i < events->numEvents; ++i) {
             const VstEvent* event = slots[i];
             std::vector<unsigned char> bytes;

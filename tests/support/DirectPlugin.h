@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "vst/VstAbi.h"
 #include "platform/DynamicLibrary.h"
+#include "vst/VstAbi.h"
 
 namespace trelvo::test {
 
@@ -32,8 +32,7 @@ public:
     bool loaded() const { return aeffect != nullptr; }
     const std::string& error() const { return loadError; }
 
-    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
-                       float opt = 0.0f);
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
     /// effOpen, sample rate, block size, mains on.
     void open(float sampleRate = 48000.0f, int blockSize = 256);
     std::string text(VstInt32 opcode, VstInt32 index = 0);

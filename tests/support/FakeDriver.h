@@ -15,9 +15,11 @@ using audio::SampleType;
 class FakeDriver final : public audio::BufferedDriver {
 public:
     FakeDriver(SampleType type, int numInputs, int numOutputs, int minimum, int maximum, int preferred)
-        : audio::BufferedDriver("Fake", type, numInputs, numOutputs, preferred, 48000.0), minimum(minimum), maximum(maximum) {}
+        : audio::BufferedDriver("Fake", type, numInputs, numOutputs, preferred, 48000.0), minimum(minimum),
+          maximum(maximum) {}
 
-    AsioError getBufferSize(std::int32_t& min, std::int32_t& max, std::int32_t& preferred, std::int32_t& granularity) override {
+    AsioError getBufferSize(std::int32_t& min, std::int32_t& max, std::int32_t& preferred,
+                            std::int32_t& granularity) override {
         min = minimum;
         max = maximum;
         preferred = framesPerBlock.load();
@@ -30,7 +32,8 @@ public:
     }
     AsioError stop() override { return audio::ASE_OK; }
     AsioError controlPanel() override { return audio::ASE_OK; }
-    AsioError createBuffers(AsioBufferInfo* infos, std::int32_t count, std::int32_t size, AsioCallbacks* callbacks) override {
+    AsioError createBuffers(AsioBufferInfo* infos, std::int32_t count, std::int32_t size,
+                            AsioCallbacks* callbacks) override {
         const AsioError result = audio::BufferedDriver::createBuffers(infos, count, size, callbacks);
         if (dropSecondHalfOfFirst && count > 0) infos[0].buffers[1] = nullptr;
         return result;
@@ -53,6 +56,5 @@ public:
     int starts = 0;
     bool dropSecondHalfOfFirst = false;
 };
-
 
 } // namespace trelvo::test

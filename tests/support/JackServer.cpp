@@ -1,13 +1,13 @@
 #include "support/JackServer.h"
 
-#include <cstdlib>
-#include <string>
-#include <vector>
-
 #include <fcntl.h>
 #include <jack/jack.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -17,7 +17,8 @@ namespace {
 void quiet(const char*) {}
 } // namespace
 
-JackServer::JackServer(int size, int rate, int priority) : bufferSize(size), sampleRate(rate), realtimePriority(priority) {
+JackServer::JackServer(int size, int rate, int priority)
+    : bufferSize(size), sampleRate(rate), realtimePriority(priority) {
     static int counter = 0;
     serverName = "trelvo-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);

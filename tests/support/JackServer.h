@@ -1,9 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
 #include <string>
-
-#include <sys/types.h>
 
 namespace trelvo::test {
 

@@ -28,7 +28,9 @@ LogCapture::~LogCapture() {
     diag::plugCallLevels().resetForTests();
 }
 
-void LogCapture::clear() { diag::theLog().start(""); }
+void LogCapture::clear() {
+    diag::theLog().start("");
+}
 
 std::vector<std::string> LogCapture::lines() const {
     std::vector<std::string> result;

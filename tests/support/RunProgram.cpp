@@ -1,14 +1,14 @@
 #include "support/RunProgram.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <ctime>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
 
 extern char** environ;
 

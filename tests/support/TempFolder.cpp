@@ -31,6 +31,8 @@ void writeFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
-bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool fileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 } // namespace trelvo::test

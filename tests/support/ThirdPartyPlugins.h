@@ -1,12 +1,12 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace trelvo::test {
 
@@ -16,10 +16,10 @@ namespace trelvo::test {
 /// test that says the package is absent.
 inline std::vector<std::string> thirdPartyPlugins() {
     static const char* const kDpfFiles[] = {
-        "3BandEQ-vst.so",   "3BandSplitter-vst.so", "AmplitudeImposer-vst.so", "CycleShifter-vst.so",
-        "Kars-vst.so",      "MVerb-vst.so",         "MaBitcrush-vst.so",       "MaFreeverb-vst.so",
-        "MaGigaverb-vst.so", "MaPitchshift-vst.so", "Nekobi-vst.so",           "PingPongPan-vst.so",
-        "ProM.vst/ProM.so", "SoulForce-vst.so",     "glBars-vst.so",
+        "3BandEQ-vst.so",    "3BandSplitter-vst.so", "AmplitudeImposer-vst.so", "CycleShifter-vst.so",
+        "Kars-vst.so",       "MVerb-vst.so",         "MaBitcrush-vst.so",       "MaFreeverb-vst.so",
+        "MaGigaverb-vst.so", "MaPitchshift-vst.so",  "Nekobi-vst.so",           "PingPongPan-vst.so",
+        "ProM.vst/ProM.so",  "SoulForce-vst.so",     "glBars-vst.so",
     };
     std::vector<std::string> paths;
     for (const char* file : kDpfFiles) {

@@ -9,9 +9,7 @@
 namespace trelvo::audio {
 
 namespace {
-void debugLine(const std::string& line) {
-    if (diag::theLog().switches.writeLog.load()) diag::hookedLog(line);
-}
+using diag::debugLine;
 } // namespace
 
 std::vector<DriverEntry> listDrivers() {

@@ -10,9 +10,7 @@ namespace {
 
 std::atomic<TASIOHost*> gCurrentHost{nullptr};
 
-void debugLine(const std::string& line) {
-    if (diag::theLog().switches.writeLog.load()) diag::hookedLog(line);
-}
+using diag::debugLine;
 
 void onBufferSwitch(std::int32_t index, std::int32_t) {
     TASIOHost* host = TASIOHost::current();

@@ -284,4 +284,8 @@ bool hookedLogError(std::string_view line) {
     return gLogErrorHook.load()(line);
 }
 
+void debugLine(std::string_view line) {
+    if (theLog().switches.writeLog.load(std::memory_order_relaxed)) hookedLog(line);
+}
+
 } // namespace trelvo::diag

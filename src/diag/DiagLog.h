@@ -143,4 +143,8 @@ void setLogHooks(LineHook log, LineHook logError) noexcept;
 bool hookedLog(std::string_view line);
 bool hookedLogError(std::string_view line);
 
+/// A debug line: through the log hook, only while the log file is switched on ("WrLog"),
+/// so that the design's begin/end lines cost nothing otherwise. Thread: any.
+void debugLine(std::string_view line);
+
 } // namespace trelvo::diag

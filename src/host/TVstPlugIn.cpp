@@ -25,9 +25,7 @@ bool writeLogOn() noexcept {
 }
 
 /// A debug line: written only while "WrLog" is on.
-void debugLine(std::string_view line) {
-    if (writeLogOn()) diag::hookedLog(line);
-}
+using diag::debugLine;
 
 /// A debug line for the log file only.
 void fileOnlyLine(std::string_view line) {
@@ -539,7 +537,6 @@ void TVstPlugIn::SetBlockSize(int frames) {
 
 void TVstPlugIn::MainsChanged(bool on) {
     Dispatch(effMainsChanged, 0, on ? 1 : 0, nullptr, 0.0);
-    Suspended = !on;
     mainsOn = on;
 }
 

@@ -166,9 +166,9 @@ public:
     std::atomic<bool> Opening{false};
     std::atomic<bool> EditorOpen{false};
     std::atomic<bool> EditorShown{false};
-    std::atomic<bool> Suspended{false};
-    /// The last effMainsChanged sent was 1 (resumed).
-    bool mainsOn = false;
+    /// The last effMainsChanged sent was 1 (resumed). The engine's own reason for a suspended
+    /// plug-in, a slot switched Off, is the slot record's `suspended`.
+    std::atomic<bool> mainsOn{false};
     std::atomic<bool> Quarantined{false};
     /// The user was told about the quarantine (user-interface thread).
     bool quarantineAnnounced = false;

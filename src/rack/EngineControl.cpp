@@ -11,9 +11,7 @@
 namespace trelvo::audio {
 
 namespace {
-void debugLine(const std::string& line) {
-    if (diag::theLog().switches.writeLog.load()) diag::hookedLog(line);
-}
+using diag::debugLine;
 void errorLine(const std::string& line) {
     diag::hookedLogError(line);
 }

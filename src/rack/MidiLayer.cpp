@@ -18,9 +18,7 @@ namespace trelvo::midi {
 
 namespace {
 
-void debugLine(const std::string& line) {
-    if (diag::theLog().switches.writeLog.load()) diag::hookedLog(line);
-}
+using diag::debugLine;
 
 /// Reads the "device=alias" lines of an enumerated section open on `handle` and calls
 /// `open(i, alias)` for every device i of the first `count` named so; returns the lines that

@@ -1,0 +1,73 @@
+// The rack controller: new, open and save of projects.
+#include "session/RackController.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "diag/DiagLog.h"
+#include "midi/MidiLock.h"
+#include "persist/IniFile.h"
+#include "persist/PathForms.h"
+#include "platform/Clock.h"
+#include "platform/ThreadScheduling.h"
+#include "platform/TrelvoHome.h"
+#include "project/PluginProfile.h"
+#include "session/ProjectFile.h"
+#include "session/ControllerText.h"
+
+namespace trelvo::rack {
+
+using audio::kAllowedStart;
+using audio::kAllowedStop;
+using host::TVstPlugIn;
+using detail::fixed;
+using detail::folderOf;
+using detail::withoutExtension;
+
+// ---- Projects ----
+
+void RackController::newProject() {
+    newRack();
+    templateSlot = -1;
+    libraryReplacedTemplate = false;
+    projectName = "untitled";
+    caption = projectName;
+}
+
+bool RackController::openProject(const std::string& path) {
+    if (!project::loadProject(*this, path)) return false;
+    settings.lastProject = path;
+    projectName = platform::fileNamePart(path);
+    return true;
+}
+
+bool RackController::saveProjectTo(const std::string& path) {
+    if (!project::saveProject(*this, path)) return false;
+    settings.lastProject = path;
+    projectName = platform::fileNamePart(path);
+    return true;
+}
+
+bool RackController::saveProject() {
+    const bool named =
+        !settings.dllTemplateMode && templateSlot < 0 && !projectName.empty() && projectName != "untitled";
+    if (!named) return saveProjectAs();
+    // A project whose file has gone is not saved under its old name unasked.
+    if (!platform::isRegularFile(settings.lastProject)) return false;
+    return saveProjectTo(settings.lastProject);
+}
+
+bool RackController::saveProjectAs() {
+    if (!askSavePath) return false;
+    const bool named =
+        !settings.dllTemplateMode && templateSlot < 0 && !projectName.empty() && projectName != "untitled";
+    const std::string proposed = named ? settings.lastProject : folderOf(settings.lastProject) + "new project";
+    const std::string path = askSavePath("Save project as", proposed);
+    return !path.empty() && saveProjectTo(path);
+}
+
+
+} // namespace trelvo::rack

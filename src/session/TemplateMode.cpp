@@ -1,0 +1,78 @@
+// The rack controller: DLL template mode, a rack built around one library or profile.
+#include "session/RackController.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "diag/DiagLog.h"
+#include "midi/MidiLock.h"
+#include "persist/IniFile.h"
+#include "persist/PathForms.h"
+#include "platform/Clock.h"
+#include "platform/ThreadScheduling.h"
+#include "platform/TrelvoHome.h"
+#include "project/PluginProfile.h"
+#include "session/ProjectFile.h"
+#include "session/ControllerText.h"
+
+namespace trelvo::rack {
+
+using audio::kAllowedStart;
+using audio::kAllowedStop;
+using host::TVstPlugIn;
+using detail::fixed;
+using detail::folderOf;
+using detail::withoutExtension;
+
+void RackController::startWithLibrary(const std::string& path) {
+    std::string library = path;
+    std::string profile = project::profilePath(settings, path);
+    if (path.size() > 5 && persist::sameName(path.substr(path.size() - 5), ".vprf")) {
+        // A profile stands for the library it describes.
+        profile = path;
+        pendingProfile = path;
+        persist::IniHandle handle;
+        persist::OpenIni(handle, profile, "VST", persist::kIniRead);
+        const std::string folder(persist::trimmed(persist::IniStr(handle, "DLLpath", "")));
+        persist::CloseIni(handle);
+        library = (folder.empty() ? std::string() : persist::ExpandPath({}, folder) + "/") +
+                  withoutExtension(platform::fileNamePart(path)) + ".so";
+    }
+    settings.dllTemplateMode = true;
+    pendingLibrary = library;
+    std::string name;
+    if (platform::isRegularFile(profile)) {
+        persist::IniHandle handle;
+        persist::OpenIni(handle, profile, "VST", persist::kIniRead);
+        name = std::string(persist::trimmed(persist::IniStr(handle, "DLLtemplate", "")));
+        persist::CloseIni(handle);
+    }
+    const std::string templates = settings.templatesFolder.empty() || settings.templatesFolder.back() == '/'
+                                      ? settings.templatesFolder
+                                      : settings.templatesFolder + "/";
+    if (!name.empty() && platform::fileNamePart(name).find('.') == std::string::npos) name += ".vprj";
+    std::string chosen = name.empty() ? std::string() : templates + name;
+    if (chosen.empty() || !platform::isRegularFile(chosen)) chosen = templates + "DLL-template.vprj";
+    bool built = platform::isRegularFile(chosen) && project::loadProject(*this, chosen);
+    if (built && !libraryReplacedTemplate) {
+        // A template without the placeholder still gets the library, at the end.
+        loadPlugin(library);
+        libraryReplacedTemplate = true;
+    }
+    if (!built) {
+        newRack();
+        const int index = loadPlugin(library);
+        // An effect hears the driver's inputs through the channel; an instrument needs none.
+        if (index >= 0 && racked.slot(index).PlugLoaded.load() && racked.slot(index).effectNumInputs() > 0)
+            racked.slot(1).InpVol.set(0);
+    }
+    pendingLibrary.clear();
+    pendingProfile.clear();
+    projectName = "untitled";
+}
+
+
+} // namespace trelvo::rack

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/PlugInEvents.h"
 #include "model/SlotRecord.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FaultGuard.h"
@@ -32,10 +33,8 @@ inline constexpr VstIntPtr kDispatchRefused = -99999;
 /// Each call runs with floating-point exceptions masked and inside the fault guard: a C++
 /// exception is absorbed; a hardware fault also quarantines the slot, after which no call
 /// reaches the plug-in again and its library is never unmapped.
-class TVstPlugIn : public rack::SlotRecord {
+class TVstPlugIn : public rack::SlotRecord, public PlugInEvents {
 public:
-    using Notification = std::function<void(int slot, std::intptr_t data)>;
-
     TVstPlugIn(TVstHost& host, int slotIdx);
     /// Closes an open editor and unloads; sends no effClose.
     ~TVstPlugIn() override;
@@ -224,24 +223,6 @@ public:
     std::string FXBfile;   ///< FXB file last loaded by name
     std::string FXPfolder; ///< root folder of FXP banks
     std::string FXPbank;   ///< current FXP bank, a sub-folder of FXPfolder; may be empty
-
-    // ---- Notification events; the window layer assigns the ones it needs ----
-    Notification OnLoaded;
-    std::function<void(int slot, int index, float value)> OnAutomate;
-    Notification OnIdle;
-    std::function<bool(int slot, int pin, bool isOutput)> OnPinConnected;
-    Notification OnWantMidi;
-    std::function<void(int slot, VstEvents* events)> OnProcessEvents;
-    Notification OnIOChanged;
-    Notification OnNeedIdle;
-    std::function<void(int slot, int width, int height)> OnSizeWindow;
-    std::function<void(int slot, void*ptr)> OnOfflineStart, OnOfflineRead, OnOfflineWrite, OnOfflineGetCurrentPass,
-        OnOfflineGetCurrentMetaPass;
-    std::function<void(int slot, float rate)> OnSetOutputSampleRate;
-    std::function<void(int slot, TVstHost* host)> OnOpenWindow;
-    Notification OnUpdateDisplay;
-    std::function<void(int slot, int index)> OnBeginEdit, OnEndEdit;
-    std::function<void(void*ptr, TVstHost*host)> OnOpenFileSelector, OnCloseFileSelector;
 
 protected:
     /// Runs a call into the plug-in with exceptions masked and under the guard. On a

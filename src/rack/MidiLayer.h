@@ -23,6 +23,9 @@ class Rack;
 
 namespace trelvo::midi {
 
+/// True for the names of the control surfaces' own ports ("MCU", "LCU", "BCRU").
+bool isSurfacePortName(const std::string& name);
+
 /// setMIDI flags.
 inline constexpr int iOpen = 16;
 inline constexpr int iClose = 32;

@@ -21,9 +21,13 @@ inline std::string folderOf(const std::string& path) {
 }
 
 /// A volume column of the slot list: whole decibels, "~" for off.
-inline std::string volumeColumn(int dB) { return dB < kVolumeMin ? "~" : std::to_string(dB); }
+inline std::string volumeColumn(int dB) {
+    return dB < kVolumeMin ? "~" : std::to_string(dB);
+}
 /// A pan column: the step, "[C]" for the centre.
-inline std::string panColumn(int step) { return step == 0 ? "[C]" : std::to_string(step); }
+inline std::string panColumn(int step) {
+    return step == 0 ? "[C]" : std::to_string(step);
+}
 
 inline std::string fixed(double value, int decimals) {
     char text[32];

@@ -1,7 +1,5 @@
 // The rack controller's idle-timer duties: plug-in idle, meters, command results, messages,
 // the transport text and the slow duties (processor load, device state, caption).
-#include "session/RackController.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,19 +14,20 @@
 #include "platform/ThreadScheduling.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
-#include "session/ProjectFile.h"
 #include "session/ControllerText.h"
+#include "session/ProjectFile.h"
+#include "session/RackController.h"
 
 namespace trelvo::rack {
 
 using audio::kAllowedStart;
 using audio::kAllowedStop;
-using host::TVstPlugIn;
 using detail::fixed;
 using detail::folderOf;
 using detail::panColumn;
 using detail::volumeColumn;
 using detail::withoutExtension;
+using host::TVstPlugIn;
 
 // ---- Idle duties ----
 
@@ -277,6 +276,5 @@ void RackController::updateDeviceState(const std::string& load) {
         fixed(average, 2) + " " + fixed(recent, 2) + " " + fixed(maximum, 2) + " " + fixed(block, 2) + "ms....";
     stateLabel2 = percent(average) + "  " + percent(recent) + "  " + percent(maximum) + "  " + noRealtime;
 }
-
 
 } // namespace trelvo::rack

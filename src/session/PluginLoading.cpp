@@ -1,6 +1,4 @@
 // The rack controller: loading a plug-in into a slot, finding its library, its profile.
-#include "session/RackController.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,17 +13,18 @@
 #include "platform/ThreadScheduling.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
-#include "session/ProjectFile.h"
 #include "session/ControllerText.h"
+#include "session/ProjectFile.h"
+#include "session/RackController.h"
 
 namespace trelvo::rack {
 
 using audio::kAllowedStart;
 using audio::kAllowedStop;
-using host::TVstPlugIn;
 using detail::fixed;
 using detail::folderOf;
 using detail::withoutExtension;
+using host::TVstPlugIn;
 
 // ---- Loading a plug-in ----
 
@@ -194,6 +193,5 @@ bool RackController::savePluginProfile(int index) {
     slot.CurProgramName = slot.GetProgramName();
     return project::writeProfile(settings, slot);
 }
-
 
 } // namespace trelvo::rack

@@ -1,6 +1,4 @@
 // The rack controller: new, open and save of projects.
-#include "session/RackController.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,17 +13,18 @@
 #include "platform/ThreadScheduling.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
-#include "session/ProjectFile.h"
 #include "session/ControllerText.h"
+#include "session/ProjectFile.h"
+#include "session/RackController.h"
 
 namespace trelvo::rack {
 
 using audio::kAllowedStart;
 using audio::kAllowedStop;
-using host::TVstPlugIn;
 using detail::fixed;
 using detail::folderOf;
 using detail::withoutExtension;
+using host::TVstPlugIn;
 
 // ---- Projects ----
 
@@ -68,6 +67,5 @@ bool RackController::saveProjectAs() {
     const std::string path = askSavePath("Save project as", proposed);
     return !path.empty() && saveProjectTo(path);
 }
-
 
 } // namespace trelvo::rack

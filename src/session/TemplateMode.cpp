@@ -1,6 +1,4 @@
 // The rack controller: DLL template mode, a rack built around one library or profile.
-#include "session/RackController.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,17 +13,18 @@
 #include "platform/ThreadScheduling.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
-#include "session/ProjectFile.h"
 #include "session/ControllerText.h"
+#include "session/ProjectFile.h"
+#include "session/RackController.h"
 
 namespace trelvo::rack {
 
 using audio::kAllowedStart;
 using audio::kAllowedStop;
-using host::TVstPlugIn;
 using detail::fixed;
 using detail::folderOf;
 using detail::withoutExtension;
+using host::TVstPlugIn;
 
 void RackController::startWithLibrary(const std::string& path) {
     std::string library = path;
@@ -73,6 +72,5 @@ void RackController::startWithLibrary(const std::string& path) {
     pendingProfile.clear();
     projectName = "untitled";
 }
-
 
 } // namespace trelvo::rack

@@ -3,7 +3,7 @@
 # makes of it (.clang-format at the top). `tools/check-format.sh --fix` formats them instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'plugins/*.cpp' 'plugins/*.h' \
+mapfile -t files < <(git ls-files --cached --others --exclude-standard 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'plugins/*.cpp' 'plugins/*.h' \
                                   'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp')
 if [ "${1:-}" = "--fix" ]; then
   clang-format -i "${files[@]}"

@@ -24,13 +24,13 @@ struct PlugInEvents {
     Notification OnIOChanged;
     Notification OnNeedIdle;
     std::function<void(int slot, int width, int height)> OnSizeWindow;
-    std::function<void(int slot, void* ptr)> OnOfflineStart, OnOfflineRead, OnOfflineWrite, OnOfflineGetCurrentPass,
+    std::function<void(int slot, void*ptr)> OnOfflineStart, OnOfflineRead, OnOfflineWrite, OnOfflineGetCurrentPass,
         OnOfflineGetCurrentMetaPass;
     std::function<void(int slot, float rate)> OnSetOutputSampleRate;
     std::function<void(int slot, TVstHost* host)> OnOpenWindow;
     Notification OnUpdateDisplay;
     std::function<void(int slot, int index)> OnBeginEdit, OnEndEdit;
-    std::function<void(void* ptr, TVstHost* host)> OnOpenFileSelector, OnCloseFileSelector;
+    std::function<void(void*ptr, TVstHost*host)> OnOpenFileSelector, OnCloseFileSelector;
 };
 
 } // namespace trelvo::host

@@ -9,14 +9,18 @@
 
 namespace trelvo::host::detail {
 
-inline bool writeLogOn() noexcept { return diag::theLog().switches.writeLog.load(std::memory_order_relaxed); }
+inline bool writeLogOn() noexcept {
+    return diag::theLog().switches.writeLog.load(std::memory_order_relaxed);
+}
 
 /// A debug line for the log file only.
 inline void fileOnlyLine(std::string_view line) {
     if (writeLogOn()) diag::LogOnly(line);
 }
 
-inline void errorLine(std::string_view line) { diag::hookedLogError(line); }
+inline void errorLine(std::string_view line) {
+    diag::hookedLogError(line);
+}
 
 inline std::string quoted(std::string_view text) {
     std::string result = "\"";

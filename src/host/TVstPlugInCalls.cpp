@@ -1,6 +1,4 @@
 // TVstPlugIn: the wrappers of the dispatcher's opcodes.
-#include "host/TVstPlugIn.h"
-
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -11,6 +9,7 @@
 #include "diag/OpcodeLevels.h"
 #include "host/HostCallback.h"
 #include "host/TVstHost.h"
+#include "host/TVstPlugIn.h"
 #include "platform/FloatingPoint.h"
 #include "platform/TrelvoHome.h"
 #include "vst/VstNames.h"

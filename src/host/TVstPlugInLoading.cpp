@@ -1,6 +1,4 @@
 // TVstPlugIn: loading a library, opening and closing the plug-in, unloading it.
-#include "host/TVstPlugIn.h"
-
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -12,6 +10,7 @@
 #include "host/HostCallback.h"
 #include "host/PlugInLines.h"
 #include "host/TVstHost.h"
+#include "host/TVstPlugIn.h"
 #include "platform/FloatingPoint.h"
 #include "platform/TrelvoHome.h"
 #include "vst/VstNames.h"

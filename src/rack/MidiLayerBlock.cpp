@@ -1,8 +1,6 @@
 // What the MIDI layer does on the audio and MIDI threads: input into the port buffers,
 // plug-in output, and the engine's hooks of every block (halves, virtual ports, delivery,
 // panic). Nothing here allocates or takes a lock but MidiLock.
-#include "rack/MidiLayer.h"
-
 #include <sched.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include "midi/MidiRoute.h"
 #include "platform/Clock.h"
 #include "rack/AudioEngine.h"
+#include "rack/MidiLayer.h"
 #include "rack/Rack.h"
 
 namespace trelvo::midi {

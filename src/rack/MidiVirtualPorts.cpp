@@ -1,7 +1,5 @@
 // The MIDI layer's virtual ports and slot ports: reading and writing "vMIDIports", the
 // default port, and the ports that plug-in slots send into.
-#include "rack/MidiLayer.h"
-
 #include <sched.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include "midi/MidiRoute.h"
 #include "platform/Clock.h"
 #include "rack/AudioEngine.h"
+#include "rack/MidiLayer.h"
 #include "rack/Rack.h"
 
 namespace trelvo::midi {

@@ -1,7 +1,5 @@
 // The engine's strips: the chain of plug-ins under a mixer slot, with the channel pointers
 // lent to each plug-in, wet and dry, pan, the switch gains and the strip's own mix.
-#include "rack/AudioEngine.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,18 +9,19 @@
 #include "diag/LineText.h"
 #include "midi/MidiLock.h"
 #include "platform/Clock.h"
-#include "rack/Rack.h"
+#include "rack/AudioEngine.h"
 #include "rack/MixMath.h"
+#include "rack/Rack.h"
 
 namespace trelvo::rack {
 
-using host::TVstPlugIn;
 using detail::addInto;
 using detail::applyPan;
 using detail::clipSample;
 using detail::moveToward;
 using detail::offOrBypassed;
 using detail::zeroChannels;
+using host::TVstPlugIn;
 
 // ---- Strips ----
 

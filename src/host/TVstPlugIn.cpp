@@ -2,27 +2,21 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
-#include <vector>
 
 #include "diag/DiagLog.h"
 #include "diag/LineText.h"
 #include "diag/OpcodeLevels.h"
-#include "host/HostCallback.h"
 #include "host/PlugInLines.h"
 #include "host/TVstHost.h"
 #include "platform/FloatingPoint.h"
-#include "platform/TrelvoHome.h"
 #include "vst/VstNames.h"
 
 namespace trelvo::host {
 
 using detail::errorLine;
-using detail::writeLogOn;
 
 namespace {
 
-using diag::debugLine;
 using diag::LineText;
 
 /// Opcodes whose ptr argument is text in verbose log lines.

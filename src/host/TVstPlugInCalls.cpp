@@ -1,17 +1,8 @@
 // TVstPlugIn: the wrappers of the dispatcher's opcodes.
-#include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
-#include "diag/DiagLog.h"
-#include "diag/LineText.h"
-#include "diag/OpcodeLevels.h"
-#include "host/HostCallback.h"
-#include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
-#include "platform/FloatingPoint.h"
-#include "platform/TrelvoHome.h"
 #include "vst/VstNames.h"
 
 namespace trelvo::host {

@@ -1,31 +1,24 @@
 // TVstPlugIn: loading a library, opening and closing the plug-in, unloading it.
-#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
-#include "diag/DiagLog.h"
-#include "diag/LineText.h"
-#include "diag/OpcodeLevels.h"
 #include "host/HostCallback.h"
 #include "host/PlugInLines.h"
 #include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
 #include "platform/FloatingPoint.h"
 #include "platform/TrelvoHome.h"
-#include "vst/VstNames.h"
 
 namespace trelvo::host {
 
 using detail::errorLine;
 using detail::fileOnlyLine;
 using detail::quoted;
-using detail::writeLogOn;
 
 namespace {
 
 using diag::debugLine;
-using diag::LineText;
 
 /// Libraries of quarantined slots: code may still run from them (threads, pending
 /// callbacks), and their unload code may fault again, so they stay mapped until exit.

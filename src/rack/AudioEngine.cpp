@@ -1,12 +1,9 @@
 #include "rack/AudioEngine.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <limits>
 
-#include "diag/DiagLog.h"
-#include "diag/LineText.h"
 #include "midi/MidiLock.h"
 #include "platform/Clock.h"
 #include "rack/MixMath.h"
@@ -15,9 +12,7 @@
 namespace trelvo::rack {
 
 using detail::addInto;
-using detail::applyPan;
 using detail::clipSample;
-using detail::moveToward;
 using detail::offOrBypassed;
 using detail::zeroChannels;
 using host::TVstPlugIn;

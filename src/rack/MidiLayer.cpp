@@ -3,11 +3,8 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 
 #include "diag/DiagLog.h"
-#include "host/TVstPlugIn.h"
 #include "midi/MidiLock.h"
 #include "midi/MidiRoute.h"
 #include "platform/Clock.h"

@@ -1,17 +1,13 @@
 // What the MIDI layer does on the audio and MIDI threads: input into the port buffers,
 // plug-in output, and the engine's hooks of every block (halves, virtual ports, delivery,
 // panic). Nothing here allocates or takes a lock but MidiLock.
-#include <sched.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "diag/DiagLog.h"
 #include "host/TVstPlugIn.h"
 #include "midi/MidiLock.h"
 #include "midi/MidiRoute.h"
-#include "platform/Clock.h"
 #include "rack/AudioEngine.h"
 #include "rack/MidiLayer.h"
 #include "rack/Rack.h"

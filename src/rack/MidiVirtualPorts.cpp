@@ -1,17 +1,11 @@
 // The MIDI layer's virtual ports and slot ports: reading and writing "vMIDIports", the
 // default port, and the ports that plug-in slots send into.
-#include <sched.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 #include "diag/DiagLog.h"
 #include "host/TVstPlugIn.h"
-#include "midi/MidiLock.h"
 #include "midi/MidiRoute.h"
-#include "platform/Clock.h"
-#include "rack/AudioEngine.h"
 #include "rack/MidiLayer.h"
 #include "rack/Rack.h"
 

@@ -7,7 +7,6 @@
 
 #include "diag/DiagLog.h"
 #include "diag/LineText.h"
-#include "midi/MidiLock.h"
 #include "platform/Clock.h"
 #include "rack/AudioEngine.h"
 #include "rack/MixMath.h"
@@ -15,12 +14,9 @@
 
 namespace trelvo::rack {
 
-using detail::addInto;
 using detail::applyPan;
-using detail::clipSample;
 using detail::moveToward;
 using detail::offOrBypassed;
-using detail::zeroChannels;
 using host::TVstPlugIn;
 
 // ---- Strips ----

@@ -1,30 +1,13 @@
 // The rack controller: new, open and save of projects.
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 
-#include "diag/DiagLog.h"
-#include "midi/MidiLock.h"
-#include "persist/IniFile.h"
-#include "persist/PathForms.h"
-#include "platform/Clock.h"
-#include "platform/ThreadScheduling.h"
 #include "platform/TrelvoHome.h"
-#include "project/PluginProfile.h"
 #include "session/ControllerText.h"
 #include "session/ProjectFile.h"
 #include "session/RackController.h"
 
 namespace trelvo::rack {
 
-using audio::kAllowedStart;
-using audio::kAllowedStop;
-using detail::fixed;
 using detail::folderOf;
-using detail::withoutExtension;
-using host::TVstPlugIn;
 
 // ---- Projects ----
 

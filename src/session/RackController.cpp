@@ -1,27 +1,14 @@
 #include "session/RackController.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "diag/DiagLog.h"
-#include "midi/MidiLock.h"
-#include "persist/IniFile.h"
-#include "persist/PathForms.h"
-#include "platform/Clock.h"
-#include "platform/ThreadScheduling.h"
-#include "platform/TrelvoHome.h"
-#include "project/PluginProfile.h"
 #include "session/ControllerText.h"
-#include "session/ProjectFile.h"
 
 namespace trelvo::rack {
 
 using audio::kAllowedStart;
 using audio::kAllowedStop;
-using detail::folderOf;
 using detail::panColumn;
 using detail::volumeColumn;
 using detail::withoutExtension;

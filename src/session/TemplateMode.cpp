@@ -1,16 +1,7 @@
 // The rack controller: DLL template mode, a rack built around one library or profile.
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 
-#include "diag/DiagLog.h"
-#include "midi/MidiLock.h"
 #include "persist/IniFile.h"
 #include "persist/PathForms.h"
-#include "platform/Clock.h"
-#include "platform/ThreadScheduling.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
 #include "session/ControllerText.h"
@@ -19,12 +10,7 @@
 
 namespace trelvo::rack {
 
-using audio::kAllowedStart;
-using audio::kAllowedStop;
-using detail::fixed;
-using detail::folderOf;
 using detail::withoutExtension;
-using host::TVstPlugIn;
 
 void RackController::startWithLibrary(const std::string& path) {
     std::string library = path;

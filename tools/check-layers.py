@@ -24,11 +24,15 @@ LAYERS = [
     "presets",   # preset list and program modes
     "project",   # plug-in profiles and project slot keys
     "session",   # the rack controller, its idle duties, projects
-    "app",       # the program
-    "ui",        # the window
+    "ui",        # the window (Qt)
+    "app",       # the program: command line, headless, render, the window's start
 ]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([A-Za-z0-9_]+)/')
+# A Qt header: <QWidget>, <QtCore/QString>, "qwidget.h" and the like.
+QT_INCLUDE = re.compile(r'^\s*#\s*include\s*[<"](Q[A-Za-z]|q[a-z]+\.h)')
+# The first layer that may include Qt; the core below it never does.
+FIRST_QT_LAYER = "ui"
 
 
 def check(src):
@@ -48,6 +52,8 @@ def check(src):
                 file = os.path.join(root, name)
                 with open(file, encoding="utf-8", errors="replace") as text:
                     for number, line in enumerate(text, 1):
+                        if rank[folder] < rank[FIRST_QT_LAYER] and QT_INCLUDE.match(line):
+                            problems.append(f"{file}:{number}: {folder} includes Qt, which only the window may")
                         match = INCLUDE.match(line)
                         if not match:
                             continue

@@ -12,6 +12,8 @@ packages=(
   jackd2 libjack-jackd2-dev libasound2-dev
   # audio files (WAV output and input of the render mode)
   libsndfile1-dev
+  # the window: Qt 6 Widgets, a font with the metrics of Arial, and Xvfb for its tests
+  qt6-base-dev libgl-dev fonts-liberation2 xvfb xauth
   # third-party plug-ins used by the integration tests
   dpf-plugins-vst
   # wide (64-channel) plug-ins for the tests of plug-ins with many channels

@@ -39,6 +39,12 @@ def main():
     code, out = run({"gadgets/Thing.cpp": "int x;\n"})
     expect("a folder that is no layer fails", code == 1 and "gadgets is not a layer" in out, out)
 
+    code, out = run({"session/Caption.cpp": '#include <QString>\n'})
+    expect("the core including Qt fails", code == 1 and "session/Caption.cpp:1: session includes Qt" in out, out)
+
+    code, out = run({"ui/MainForm.cpp": '#include <QMainWindow>\n#include "session/RackController.h"\n'})
+    expect("the window includes Qt and the core", code == 0, out)
+
     for failure in failures:
         print("FAILED:", failure)
     print(f"{len(checks) - len(failures)} passed, {len(failures)} failed")

@@ -2,11 +2,11 @@
 #include <cstdio>
 
 #include "app/RunModes.h"
-#include "app/Session.h"
 #include "audio/DriverList.h"
 #include "diag/DiagLog.h"
 #include "platform/Clock.h"
 #include "rack/PlugInFaults.h"
+#include "session/Session.h"
 
 namespace trelvo::app {
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "app/RunModes.h"
-#include "app/Session.h"
 #include "audio/DriverList.h"
 #include "audio/OfflineDriver.h"
 #include "diag/DiagLog.h"
@@ -15,6 +14,7 @@
 #include "midi/MidiBackend.h"
 #include "platform/TrelvoHome.h"
 #include "rack/PlugInFaults.h"
+#include "session/Session.h"
 
 namespace trelvo::app {
 

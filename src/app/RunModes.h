@@ -11,6 +11,9 @@ namespace trelvo::app {
 /// used is reported and a new rack runs instead. Exit status 0.
 int runHeadless(const CommandLine& command);
 
+/// Opens the main window on the command line's file and runs until it closes. Exit status 0.
+int runWindow(const CommandLine& command, int& argc, char** argv);
+
 /// Renders through the rack on the Offline driver into a WAV file. Exit status 0, 1 on
 /// any failure (with a message on standard error).
 int runRender(const CommandLine& command);

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,14 @@ namespace {
 
 void printVersion() {
     std::printf("%s %s\n", trelvo::kProductName, trelvo::kFileVersion);
+}
+
+bool hasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -53,8 +62,11 @@ int main(int argc, char** argv) {
     }
     case CommandLine::Mode::Render: trelvo::platform::installFaultHandlers(); return trelvo::app::runRender(command);
     case CommandLine::Mode::Run:
+        trelvo::platform::installFaultHandlers();
+        // Without a display there is no window to open: the rack runs headless.
+        if (hasDisplay()) return trelvo::app::runWindow(command, argc, argv);
+        return trelvo::app::runHeadless(command);
     case CommandLine::Mode::Headless:
-        // The main window is not part of this build: the rack runs headless.
         trelvo::platform::installFaultHandlers();
         return trelvo::app::runHeadless(command);
     }

@@ -1,0 +1,1 @@
+#include "session/ListColours.h"

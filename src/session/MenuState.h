@@ -1,0 +1,33 @@
+#pragma once
+
+namespace trelvo::rack {
+
+class RackController;
+
+/// Which commands of the menus and popup menus are enabled for the selected slot.
+/// Commands whose windows are not part of the program yet stay disabled.
+struct MenuState {
+    // ---- Slot list ----
+    bool addSlot = false;       ///< a free slot exists
+    bool deleteMixer = false;   ///< "D&el Channel/Group": a CHANNEL or GROUP that may go
+    bool deletePlugIn = false;  ///< "&Del MIDI/Plugin": a plug-in or MIDI slot that may go
+    bool replacePlugIn = false; ///< a plug-in slot
+    bool closePlugIn = false;   ///< a plug-in slot with its plug-in open
+    bool plugInOpen = false;    ///< profile, plug-in help, program mode, preset display
+    bool showEditor = false;    ///< an open plug-in with an editor, once editors exist
+    bool moveUp = false, moveDown = false;
+    bool switches = false; ///< On/Off and Bypass: a used slot
+    bool muteSolo = false; ///< Mute and Solo: a mixer slot
+    bool rename = false;   ///< a used slot
+    // ---- Window ----
+    bool addPage = false, deletePage = false;
+    // ---- Presets (from the preset list) ----
+    bool previousNext = false; ///< previous, next, first and last preset
+    bool loadPreset = false, savePreset = false, savePresetPrms = false;
+    bool openBank = false, saveBank = false, saveBankPrms = false, renamePreset = false;
+    bool exportPresets = false;
+};
+
+MenuState menuStateOf(RackController& controller);
+
+} // namespace trelvo::rack

@@ -117,6 +117,18 @@ void Session::shutDown(bool writeSettings) {
     diag::hookedLog(" closed");
     diag::hookedLog(" destroying");
     if (interactive) removeClipboardFiles();
+    // The designed order of the shut-down, each step in the log before it is taken.
+    diag::hookedLog(" disable ASIO");
+    controller->control().setAllowed(audio::kAllowedStop);
+    diag::hookedLog(" closing all slots");
+    for (int i = 0; i < controller->rack().numSlots(); ++i)
+        if (controller->rack().slot(i).Active.load()) controller->rack().slot(i).SetActive(false);
+    // The work thread ends with the engine, which no longer runs blocks.
+    diag::hookedLog(" closing work thread");
+    controller->midi().setMIDI(midi::iClose | midi::iHalt);
+    diag::hookedLog(" releasing ASIO");
+    controller->control().ASIOdestroy();
+    diag::hookedLog(" clearing ASIO buffers");
     controller.reset();
     diag::hookedLog(" destroyed");
     if (interactive) diag::theLog().finish();

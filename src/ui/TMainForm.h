@@ -1,0 +1,193 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "session/ListColours.h"
+#include "session/ProgramEntry.h"
+
+class QAction;
+class QActionGroup;
+class QDockWidget;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QMdiArea;
+class QMenu;
+class QSpinBox;
+class QSplitter;
+class QTabBar;
+class QTimer;
+class QToolButton;
+
+namespace trelvo::app {
+class Session;
+}
+namespace trelvo::rack {
+class RackController;
+}
+
+namespace trelvo::ui {
+
+class SlotListModel;
+class SlotListView;
+
+/// The main window: the slot list, the presets panel, the page tabs and the transport over
+/// the rack controller, the menus and keys, and the program's start-up and shut-down.
+/// Thread: user interface.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    /// Where the window stands in its life.
+    enum class Stage { Created, Shown, Painted, Closing, Closed };
+    /// The keyboard focus zones, shown by the last item of the main menu.
+    enum class Zone { SlotList, PresetList, ParameterList, Editor };
+
+    /// startFile is the command line's file (a project, a plug-in library or a profile);
+    /// driver, when given, replaces the settings' driver for this run.
+    TMainForm(app::Session& session, std::string startFile, std::string driver = {});
+    ~TMainForm() override;
+
+    Stage stage() const noexcept { return lifeStage; }
+    Zone zone() const noexcept { return focusZone; }
+    /// The text of the focus-zone menu item ("-1-LV").
+    QString zoneText() const;
+    const rack::ListColours& colours() const noexcept { return listColours; }
+    rack::RackController& controller() noexcept { return rack; }
+    /// The command behind a menu item, by its object name ("mnAddChannel").
+    QAction* command(const QString& name) const;
+    SlotListView* slotList() const noexcept { return lv; }
+    QListWidget* presetList() const noexcept { return lp; }
+    QTabBar* pageTabs() const noexcept { return tabs; }
+    QLabel* presetHeader() const noexcept { return presetCaption; }
+    /// The header panel of a zone: its colour tells where the focus is.
+    QWidget* zoneHeader(Zone zone) const;
+    const rack::ProgramEntry& programEntry() const noexcept { return entry; }
+
+    /// One idle tick: the controller's duties, then what the window shows. The idle timer
+    /// calls it; tests may call it directly.
+    void idleTick();
+    /// Enables the menu items for the selected slot.
+    void updateMenus();
+    /// Recomputes the colours from the palette and repaints.
+    void applyColours();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Layout and life
+    void buildLayout();
+    QWidget* buildTopBar();
+    QWidget* buildTransportPanel();
+    QWidget* buildPresetPanel();
+    void firstPaint();
+    void applyWindowPlacement(bool fromProject);
+    void keepWindowPlacement();
+    bool closeQuery();
+    void closeSequence();
+
+    // Menus and commands
+    void buildMenus();
+    QAction* addCommand(QMenu* menu, const QString& name, const QString& text, std::function<void()> run,
+                        const QKeySequence& shortcut = {});
+    QAction* addShown(QMenu* menu, const QString& name, const QString& text, const QString& keyText,
+                      std::function<void()> run);
+    void buildListMenu();
+    void buildPresetMenu();
+    void buildTabMenu();
+    void buildProgramModeMenu(QMenu* menu);
+    void showProgramModeMenu(const QPoint& at);
+    void notBuiltYet(std::initializer_list<const char*> names);
+
+    void newProject();
+    void openProject();
+    void saveProject(bool askPath);
+    void loadPlugin(bool replace);
+    void deleteSelected(bool mixer);
+    void renameSlot();
+    void renameTab();
+    void changePage(int page);
+    void setProgramMode(char mode);
+    void pluginHelp();
+    void openHelp();
+
+    // Keys
+    bool hookKey(QObject* watched, QKeyEvent* key);
+    bool previewKey(QObject* watched, QKeyEvent* key);
+    bool popupKey(QObject* watched, QKeyEvent* key);
+    bool keypadKey(QKeyEvent* key);
+    void showEntry(rack::ProgramEntry::Result result);
+    void toggleFocus();
+    void updateZone();
+
+    // Showing the controller's state
+    void refreshSlotList();
+    void refreshPresets();
+    void refreshTransport();
+    void refreshTabs();
+    void selectSlot(int slot);
+    void transportKey(Qt::KeyboardModifiers modifiers);
+
+    app::Session& session;
+    rack::RackController& rack;
+    std::string startFile;
+    std::string driverName;
+    Stage lifeStage = Stage::Created;
+    bool painted = false;
+    Zone focusZone = Zone::SlotList;
+    Zone lastListZone = Zone::SlotList;
+    rack::ListColours listColours;
+    rack::ProgramEntry entry;
+    bool entryShown = false;
+
+    QTimer* idleTimer = nullptr;
+    QTimer* beatTimer = nullptr;
+    SlotListModel* model = nullptr;
+    SlotListView* lv = nullptr;
+    QListWidget* lp = nullptr;
+    QWidget* parameterPanel = nullptr;
+    QDockWidget* leftDock = nullptr;
+    QDockWidget* parameterDock = nullptr;
+    QSplitter* leftSplit = nullptr;
+    QMdiArea* clientArea = nullptr;
+    QTabBar* tabs = nullptr;
+    QToolButton* runButton = nullptr;
+    QLabel* slotLabel = nullptr;
+    QLabel* statusLabel = nullptr;
+    QWidget* listHeader = nullptr;
+    QWidget* presetHeaderPanel = nullptr;
+    QWidget* parameterHeader = nullptr;
+    QLabel* presetCaption = nullptr;
+    QToolButton* presetModeButton = nullptr;
+    QLabel* transportLabel = nullptr;
+    QSpinBox* tempoField = nullptr;
+    QSpinBox* numeratorField = nullptr;
+    QSpinBox* denominatorField = nullptr;
+    QToolButton* startButton = nullptr;
+    QToolButton* stopButton = nullptr;
+    QLabel* beatIndicator = nullptr;
+    QAction* zoneItem = nullptr;
+    QMenu* listMenu = nullptr;
+    QMenu* presetMenu = nullptr;
+    QMenu* tabMenu = nullptr;
+    QMenu* programModeMenu = nullptr;
+    std::map<QString, QAction*> commands;
+    /// Popup-menu keys: the widget that owns the menu, the key, and the command.
+    struct PopupKey {
+        QWidget* owner;
+        QKeyCombination key;
+        QAction* action;
+    };
+    std::vector<PopupKey> popupKeys;
+    std::string lastCaption;
+};
+
+} // namespace trelvo::ui

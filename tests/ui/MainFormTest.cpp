@@ -1,0 +1,220 @@
+// The main window's keys, zones, pages and menus, offscreen, over the demo project.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QTabBar>
+#include <QTest>
+
+#include "TestPaths.h"
+#include "host/TVstPlugIn.h"
+#include "session/RackController.h"
+#include "session/Session.h"
+#include "support/LogCapture.h"
+#include "support/TempFolder.h"
+#include "ui/SlotListView.h"
+#include "ui/TMainForm.h"
+
+namespace trelvo::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ui::TMainForm;
+
+std::string folderOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+class MainFormTest : public ::testing::Test {
+protected:
+    MainFormTest() {
+        setenv("TRELVO_HOME", home.path().c_str(), 1);
+        setenv("VST_PATH", (folderOf(TrelvoSynth_PATH) + ":" + folderOf(TrelvoGain_PATH)).c_str(), 1);
+        writeFile(home.file("Trelvo.ini"), "[ASIO]\r\nDriver=Dummy\r\n");
+    }
+    ~MainFormTest() override {
+        form.reset();
+        session.reset();
+        unsetenv("TRELVO_HOME");
+        unsetenv("VST_PATH");
+    }
+    /// Opens the window on a project (the demo's copy when none is given) and waits until
+    /// the rack runs.
+    void open(const std::string& project = {}) {
+        std::string file = project;
+        if (file.empty()) {
+            file = home.file("demo.vprj");
+            writeFile(file, readFile(std::string(TRELVO_SOURCE_DIR) + "/share/demo/demo.vprj"));
+        }
+        session = std::make_unique<app::Session>(true);
+        form = std::make_unique<TMainForm>(*session, file);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return form->stage() == TMainForm::Stage::Painted; }, 15000));
+        form->activateWindow();
+        form->slotList()->setFocus();
+    }
+    rack::RackController& controller() { return *session->controller; }
+    void select(int slot) {
+        controller().select(slot);
+        form->idleTick();
+        form->updateMenus();
+    }
+    void keypad(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(form->slotList(), Qt::Key(key), modifiers | Qt::KeypadModifier);
+    }
+    bool enabled(const char* name) { return form->command(name)->isEnabled(); }
+
+    TempFolder home;
+    std::unique_ptr<app::Session> session;
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(MainFormTest, TheKeypadTypesProgramNumbersForTheSelectedSlot) {
+    open();
+    const int lead = 2; // the demo's synthesizer
+    select(lead);
+    host::TVstPlugIn& synth = controller().rack().slot(lead);
+    ASSERT_TRUE(synth.PlugLoaded.load());
+
+    // Three digits apply at once: 0, 0, 3 selects program 3.
+    keypad(Qt::Key_0);
+    EXPECT_THAT(form->presetHeader()->text().toStdString(), HasSubstr("0"));
+    EXPECT_TRUE(form->programEntry().active());
+    keypad(Qt::Key_0);
+    keypad(Qt::Key_3);
+    EXPECT_FALSE(form->programEntry().active());
+    EXPECT_EQ(synth.GetProgram(), 3);
+
+    // A point keeps the entry open: 1 . 0 1 Enter selects program 1.
+    keypad(Qt::Key_1);
+    keypad(Qt::Key_Period);
+    keypad(Qt::Key_0);
+    keypad(Qt::Key_1);
+    EXPECT_TRUE(form->programEntry().active());
+    keypad(Qt::Key_Enter);
+    EXPECT_EQ(synth.GetProgram(), 1);
+
+    // Esc discards an entry without any change.
+    keypad(Qt::Key_2);
+    QTest::keyClick(form->slotList(), Qt::Key_Escape);
+    EXPECT_FALSE(form->programEntry().active());
+    EXPECT_EQ(synth.GetProgram(), 1);
+}
+
+TEST_F(MainFormTest, PagesStopAtEightAndOneAndWrapBothWays) {
+    open();
+    for (int i = 0; i < 10; ++i) form->command("mnAddTab")->trigger();
+    EXPECT_EQ(form->pageTabs()->count(), 8);
+    EXPECT_EQ(form->pageTabs()->tabText(7).toStdString(), "Page 8");
+    EXPECT_FALSE(enabled("mnAddTab"));
+
+    form->pageTabs()->setCurrentIndex(7);
+    controller().pages.current = 7;
+    form->command("mnNextTab")->trigger();
+    EXPECT_EQ(controller().pages.current, 0);
+    form->command("mnPrevTab")->trigger();
+    EXPECT_EQ(controller().pages.current, 7);
+    EXPECT_EQ(form->pageTabs()->currentIndex(), 7);
+
+    for (int i = 0; i < 10; ++i) form->command("mnDeleteTab")->trigger();
+    EXPECT_EQ(form->pageTabs()->count(), 1);
+    EXPECT_FALSE(enabled("mnDeleteTab"));
+}
+
+TEST_F(MainFormTest, TheFocusZoneShowsInTheMenuAndTheHeaders) {
+    open();
+    const auto selectedColour = QColor::fromRgb(form->colours().selectedPlugIn);
+    const auto mixerColour = QColor::fromRgb(form->colours().mixer);
+    const auto header = [this](TMainForm::Zone zone) {
+        return form->zoneHeader(zone)->palette().color(QPalette::Window);
+    };
+    form->slotList()->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(form->zoneText().toStdString(), "-1-LV");
+    EXPECT_EQ(form->command("mnZone")->text().toStdString(), "-1-LV");
+    EXPECT_EQ(header(TMainForm::Zone::SlotList), selectedColour);
+    EXPECT_EQ(header(TMainForm::Zone::PresetList), mixerColour);
+
+    form->presetList()->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(form->command("mnZone")->text().toStdString(), "-1-LP");
+    EXPECT_EQ(header(TMainForm::Zone::PresetList), selectedColour);
+    EXPECT_EQ(header(TMainForm::Zone::SlotList), mixerColour);
+
+    // Pause with no editor open leaves the focus where it is.
+    QTest::keyClick(form->presetList(), Qt::Key_Pause);
+    EXPECT_EQ(form->zone(), TMainForm::Zone::PresetList);
+}
+
+TEST_F(MainFormTest, MenusFollowTheSelectedSlot) {
+    open();
+    select(0); // the OUTPUT: never deleted
+    EXPECT_FALSE(enabled("mnDelChannel"));
+    EXPECT_FALSE(enabled("mnDelPlugin"));
+    select(2); // a plug-in
+    EXPECT_TRUE(enabled("mnDelPlugin"));
+    EXPECT_TRUE(enabled("mnReplacePlugin"));
+    EXPECT_FALSE(enabled("mnDelChannel"));
+    EXPECT_TRUE(enabled("mnNextPreset"));
+    // Commands of windows still to come stay disabled whatever is selected.
+    for (const char* name : {"mnPreferences", "mnVirtualPorts", "mnSlotProperties", "mnShowEditor", "mnMcu"})
+        EXPECT_FALSE(enabled(name)) << name;
+}
+
+TEST_F(MainFormTest, ListKeysActOnTheSelectedSlotOnlyWhileTheListHasTheFocus) {
+    open();
+    select(3); // the demo's gain plug-in
+    form->slotList()->setFocus();
+    QTest::keyClick(form->slotList(), Qt::Key_B);
+    for (int i = 0; i < 5; ++i) form->idleTick();
+    EXPECT_EQ(controller().rows[3].icon, 9); // a bypassed plug-in
+
+    // The same letter in the preset list is no command.
+    form->presetList()->setFocus();
+    QTest::keyClick(form->presetList(), Qt::Key_B);
+    for (int i = 0; i < 5; ++i) form->idleTick();
+    EXPECT_EQ(controller().rows[3].icon, 9);
+
+    // Ctrl+Ins adds a channel at the end of the rack.
+    form->slotList()->setFocus();
+    const int before = controller().rack().numSlots();
+    QTest::keyClick(form->slotList(), Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(controller().rack().numSlots(), before + 1);
+    EXPECT_EQ(controller().rack().slot(before).kind(), rack::SlotKind::Channel);
+}
+
+TEST_F(MainFormTest, ADarkPaletteGivesMixerRowsLighterThanTheList) {
+    open();
+    QPalette dark = form->palette();
+    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
+    form->setPalette(dark);
+    QApplication::processEvents();
+    EXPECT_EQ(form->colours().background, 0x131313u);
+    EXPECT_EQ(form->colours().mixer, 0x464646u);
+}
+
+TEST_F(MainFormTest, StartAndCloseWriteTheirLogLinesInOrder) {
+    LogCapture log;
+    open();
+    form->close();
+    EXPECT_EQ(form->stage(), TMainForm::Stage::Closed);
+    form->close(); // a second request while closed changes nothing
+    form.reset();
+    session.reset();
+    const std::vector<std::string> lines = log.lines();
+    const std::vector<std::string> order = {" created", " shown", " painted", "closeQuery-0", "closeQuery-4",
+                                            " closing", " closed", " destroying", " disable ASIO", " destroyed"};
+    std::size_t at = 0;
+    for (const std::string& wanted : order) {
+        while (at < lines.size() && lines[at].find(wanted) == std::string::npos) ++at;
+        ASSERT_LT(at, lines.size()) << "missing or out of order: \"" << wanted << "\"";
+        ++at;
+    }
+}
+
+} // namespace
+} // namespace trelvo::test

@@ -1,0 +1,81 @@
+// Takes a picture of the main window with the demo rack on the X server of DISPLAY, for the
+// README: trelvo_screenshot OUTPUT.png [dark]. tools/take-screenshot.sh runs it on Xvfb.
+#include <QApplication>
+#include <QPalette>
+#include <QScreen>
+#include <QStyleFactory>
+#include <QTest>
+#include <cstdio>
+#include <string>
+
+#include "TestPaths.h"
+#include "session/RackController.h"
+#include "session/Session.h"
+#include "support/TempFolder.h"
+#include "ui/TMainForm.h"
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2B, 0x2B, 0x2B));
+    dark.setColor(QPalette::WindowText, QColor(0xE8, 0xE8, 0xE8));
+    dark.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
+    dark.setColor(QPalette::AlternateBase, QColor(0x2B, 0x2B, 0x2B));
+    dark.setColor(QPalette::Text, QColor(0xE8, 0xE8, 0xE8));
+    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::ButtonText, QColor(0xE8, 0xE8, 0xE8));
+    dark.setColor(QPalette::Highlight, QColor(0x3D, 0x6F, 0xB8));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::ToolTipBase, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::ToolTipText, QColor(0xE8, 0xE8, 0xE8));
+    return dark;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: trelvo_screenshot OUTPUT.png [dark]\n");
+        return 2;
+    }
+    const std::string output = argv[1];
+    const bool dark = argc > 2 && std::string(argv[2]) == "dark";
+    trelvo::test::TempFolder home;
+    setenv("TRELVO_HOME", home.path().c_str(), 1);
+    setenv("VST_PATH", (folderOf(TrelvoSynth_PATH) + ":" + folderOf(TrelvoGain_PATH)).c_str(), 1);
+    trelvo::test::writeFile(home.file("Trelvo.ini"), "[ASIO]\r\nDriver=Dummy\r\n");
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Trelvo");
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    if (dark) QApplication::setPalette(darkPalette());
+
+    trelvo::app::Session session(true);
+    int status = 0;
+    {
+        trelvo::ui::TMainForm form(session, std::string(TRELVO_SOURCE_DIR) + "/share/demo/demo.vprj");
+        form.move(10, 10);
+        form.show();
+        if (!QTest::qWaitFor([&] { return form.stage() == trelvo::ui::TMainForm::Stage::Painted; }, 15000)) {
+            std::fprintf(stderr, "trelvo_screenshot: the window did not start\n");
+            return 1;
+        }
+        // A moment of play, so that the transport and the meters show something.
+        session.controller->rack().transport().pressStartPause();
+        QTest::qWait(1500);
+        form.resize(820, 460);
+        QTest::qWait(300);
+        const QPixmap picture = form.grab();
+        if (!picture.save(QString::fromStdString(output))) {
+            std::fprintf(stderr, "trelvo_screenshot: cannot write %s\n", output.c_str());
+            status = 1;
+        }
+        form.close();
+    }
+    return status;
+}

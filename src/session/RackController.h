@@ -21,6 +21,7 @@
 #include "rack/MidiLayer.h"
 #include "rack/Rack.h"
 #include "rack/SlotEvents.h"
+#include "session/PageTabs.h"
 
 namespace trelvo::rack {
 
@@ -129,9 +130,9 @@ public:
         int x = 10, y = 10, width = 800, height = 550;
         int listSplit = 100, lowerSplit = 80;
         char parameterDock = 'd';
-        int currentTab = 0;
-        std::vector<std::string> tabs{"Page 1"};
     } layout;
+    /// The page tabs and the current page ("Tabs" and "curTab" of a project).
+    PageTabs pages;
     int scenes = 0;             ///< "NrOfScenes", kept and written back
     bool loading = false;       ///< a project is being loaded
     int templateSlot = -1;      ///< the slot that holds (or held) "%dll.dll"

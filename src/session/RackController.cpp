@@ -330,6 +330,11 @@ void RackController::refreshList() {
     diag::hookedLog(line);
 }
 
+void RackController::applyTypedProgram(int slot, int number, bool midiMode) {
+    if (number < 0) return;
+    presetList->typedNumberEntered(slot, midiMode, number);
+}
+
 RowView RackController::rowOf(int index) const {
     const TVstPlugIn& slot = racked.slot(index);
     RowView row;

@@ -86,6 +86,10 @@ public:
     void select(int index);
     /// Rebuilds the list, resets the block-time peaks and logs the strips' costs.
     void refreshList();
+    /// A program number typed on the numeric keypad for a slot. Normal mode selects that
+    /// preset (lowered by one when the program view counts from 1); MIDI mode makes entry
+    /// number (from 1) of the slot's program-change list current and sends it.
+    void applyTypedProgram(int slot, int number, bool midiMode);
     /// Loads a plug-in library into the slot at index (-1: a new slot at the end of the
     /// rack). Returns the slot index, or -1 when the rack is full or the slot is not a
     /// plug-in slot. A library that cannot be found or opened leaves the slot in the rack

@@ -90,6 +90,11 @@ public:
     /// preset (lowered by one when the program view counts from 1); MIDI mode makes entry
     /// number (from 1) of the slot's program-change list current and sends it.
     void applyTypedProgram(int slot, int number, bool midiMode);
+    /// "." (direction +1) and "," (-1) on the selected slot: column 1 steps the preset;
+    /// 2 wet, 3 dry, 5 input volume step one dB (up from off to -48, down past -48 to
+    /// off), 4 steps the pan. Volumes and pan go through the slot command queue; the
+    /// idle duties show the result.
+    void stepFocusedValue(int column, int direction);
     /// Loads a plug-in library into the slot at index (-1: a new slot at the end of the
     /// rack). Returns the slot index, or -1 when the rack is full or the slot is not a
     /// plug-in slot. A library that cannot be found or opened leaves the slot in the rack

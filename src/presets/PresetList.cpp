@@ -291,14 +291,20 @@ void PresetList::typedNumberEntered(int slot, bool channelEntry, int number) {
     if (slot < 0 || slot >= rack.numSlots()) return;
     TVstPlugIn& entry = rack.slot(slot);
     if (channelEntry) {
-        // Channels are 1..16; other numbers name no channel.
-        if (number >= 1 && number <= 16 && entry.MidiChannelCount <= 16) {
+        // Entry number (from 1) of the slot's program-change list, one per MIDI channel it
+        // uses; a number beyond the list names nothing.
+        if (number < 1 || number > std::min(entry.MidiChannelCount, 16)) return;
+        if (loadedSlot(slot) != nullptr && entry.ProgramMode() == 'm' && entry.MidiBankStyle() != ' ') {
+            midiSelection(entry, -number); // as selection code -number: current, sent again
+        } else {
             entry.MidiSelect.Channel = number - 1;
             ShowPresetCaption(slot);
         }
         return;
     }
     if (PresetView == 0 && isCapital(entry.MidiBankStyle())) --number;
+    // Counted from 1, a typed 0 names no program; as -1 it would read as a selection code.
+    if (number < 0) return;
     SelectPreset(slot, number, true);
 }
 

@@ -12,8 +12,9 @@ struct MenuState {
     bool deleteMixer = false;   ///< "D&el Channel/Group": a CHANNEL or GROUP that may go
     bool deletePlugIn = false;  ///< "&Del MIDI/Plugin": a plug-in or MIDI slot that may go
     bool replacePlugIn = false; ///< a plug-in slot
-    bool closePlugIn = false;   ///< a plug-in slot with its plug-in open
+    bool closePlugIn = false;   ///< a plug-in slot that may go (closing deletes the slot)
     bool plugInOpen = false;    ///< profile, plug-in help, program mode, preset display
+                                ///< (a plug-in slot whose plug-in is loaded)
     bool showEditor = false;    ///< an open plug-in with an editor, once editors exist
     bool moveUp = false, moveDown = false;
     bool switches = false; ///< On/Off and Bypass: a used slot
@@ -25,9 +26,13 @@ struct MenuState {
     bool previousNext = false; ///< previous, next, first and last preset
     bool loadPreset = false, savePreset = false, savePresetPrms = false;
     bool openBank = false, saveBank = false, saveBankPrms = false, renamePreset = false;
-    bool exportPresets = false;
+    bool exportPresets = false; ///< program mode 's' or 'x'
 };
 
+/// The menu state for the controller's selected slot. The moves and deletes are enabled
+/// exactly where the controller's operation would change the rack; the preset items
+/// follow the preset list's menu state (refreshed when a slot is selected) and need an
+/// open plug-in. Thread: user interface.
 MenuState menuStateOf(RackController& controller);
 
 } // namespace trelvo::rack

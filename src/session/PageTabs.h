@@ -28,15 +28,18 @@ public:
     bool add();
     /// Deletes the current page while at least two exist.
     bool remove();
+    /// Renames the current page; an empty name is refused.
     bool rename(const std::string& name);
     /// The next and previous page, wrapping around at both ends; the new current page.
     int next();
     int previous();
 
     /// A change to page: stores the stacking order of the open editors (slots front
-    /// first) into their slots and logs it ("eTbSq:"), then collects the editors of the
-    /// page by their stacking number, logs them ("nTbSq:") and says which editors close
-    /// and which are shown. current becomes page.
+    /// first) into their slots' EditorStack and logs it ("eTbSq:3=1,5=2"), then collects
+    /// the editors of the page (EditorShown, EditorTab == page, plug-in loaded) by their
+    /// stacking number, those without one behind them, logs them ("nTbSq:5=1,7=?") and
+    /// says which editors close and which are shown. current becomes page. A page that
+    /// does not exist changes nothing.
     PageChange change(Rack& rack, int page, const std::vector<int>& openEditorsFrontFirst);
 };
 

@@ -189,10 +189,11 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
     IniInt(handle, "LBsplit", layout.lowerSplit);
     IniStr(handle, "LprmDock", std::string(1, layout.parameterDock));
     IniInt(handle, "curLV", controller.selected + 1);
-    IniInt(handle, "curTab", layout.currentTab + 1);
+    const rack::PageTabs& pages = controller.pages;
+    IniInt(handle, "curTab", pages.current + 1);
 
     persist::OpenIni(handle, path, "Tabs", persist::kIniClearKeysAlso);
-    for (std::size_t t = 0; t < layout.tabs.size(); ++t) IniStr(handle, "Tab-" + std::to_string(t + 1), layout.tabs[t]);
+    for (std::size_t t = 0; t < pages.names.size(); ++t) IniStr(handle, "Tab-" + std::to_string(t + 1), pages.names[t]);
 
     persist::OpenIni(handle, path, "Project", persist::kIniClearKeysAlso);
     IniInt(handle, "NrOfScenes", controller.scenes);
@@ -277,7 +278,7 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
         const std::string caption = IniStr(handle, "Tab-" + std::to_string(t), "");
         if (!caption.empty()) tabs.push_back(caption);
     }
-    if (!tabs.empty()) layout.tabs = tabs;
+    if (!tabs.empty()) controller.pages.names = tabs;
 
     controller.holdAudio();
     persist::OpenIni(handle, file, "Project", persist::kIniRead);
@@ -389,7 +390,7 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
     controller.loading = false;
 
     controller.selected = currentRow >= 0 && currentRow < rack.numSlots() ? currentRow : 0;
-    layout.currentTab = currentTab >= 0 && currentTab <= highestTab ? currentTab : 0;
+    controller.pages.current = currentTab >= 0 && currentTab <= highestTab ? currentTab : 0;
     controller.rebuildRows();
     controller.select(controller.selected);
     return rack.numSlots() > 0;

@@ -330,6 +330,43 @@ void RackController::refreshList() {
     diag::hookedLog(line);
 }
 
+void RackController::applyTypedProgram(int slot, int number, bool midiMode) {
+    if (number < 0) return;
+    presetList->typedNumberEntered(slot, midiMode, number);
+}
+
+void RackController::stepFocusedValue(int column, int direction) {
+    if (direction == 0 || selected < 0 || selected >= racked.numSlots()) return;
+    const int step = direction > 0 ? 1 : -1;
+    if (column == 1) {
+        presetList->SelectPreset(selected, step > 0 ? presets::kNextPreset : presets::kPreviousPreset, true);
+        return;
+    }
+    const TVstPlugIn& slot = racked.slot(selected);
+    SlotCommandCode code = SlotCommandCode::WetVol;
+    int now = 0, wanted = 0;
+    switch (column) {
+    case 2: now = slot.WetVol.getDb(); break;
+    case 3:
+        code = SlotCommandCode::DryVol;
+        now = slot.DryVol.getDb();
+        break;
+    case 5:
+        code = SlotCommandCode::InpVol;
+        now = slot.InpVol.getDb();
+        break;
+    case 4:
+        code = SlotCommandCode::Pan;
+        now = slot.pan.getStep();
+        wanted = clampPanStep(now + step);
+        break;
+    default: return;
+    }
+    // Off is -49, one step below -48: up from off gives -48, down from -48 gives off.
+    if (code != SlotCommandCode::Pan) wanted = clampVolumeDb(std::max(now, kVolumeOff) + step);
+    if (wanted != now) racked.enqueue(code, selected, wanted);
+}
+
 RowView RackController::rowOf(int index) const {
     const TVstPlugIn& slot = racked.slot(index);
     RowView row;

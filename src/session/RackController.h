@@ -21,6 +21,7 @@
 #include "rack/MidiLayer.h"
 #include "rack/Rack.h"
 #include "rack/SlotEvents.h"
+#include "session/PageTabs.h"
 
 namespace trelvo::rack {
 
@@ -85,6 +86,15 @@ public:
     void select(int index);
     /// Rebuilds the list, resets the block-time peaks and logs the strips' costs.
     void refreshList();
+    /// A program number typed on the numeric keypad for a slot. Normal mode selects that
+    /// preset (lowered by one when the program view counts from 1); MIDI mode makes entry
+    /// number (from 1) of the slot's program-change list current and sends it.
+    void applyTypedProgram(int slot, int number, bool midiMode);
+    /// "." (direction +1) and "," (-1) on the selected slot: column 1 steps the preset;
+    /// 2 wet, 3 dry, 5 input volume step one dB (up from off to -48, down past -48 to
+    /// off), 4 steps the pan. Volumes and pan go through the slot command queue; the
+    /// idle duties show the result.
+    void stepFocusedValue(int column, int direction);
     /// Loads a plug-in library into the slot at index (-1: a new slot at the end of the
     /// rack). Returns the slot index, or -1 when the rack is full or the slot is not a
     /// plug-in slot. A library that cannot be found or opened leaves the slot in the rack
@@ -129,9 +139,9 @@ public:
         int x = 10, y = 10, width = 800, height = 550;
         int listSplit = 100, lowerSplit = 80;
         char parameterDock = 'd';
-        int currentTab = 0;
-        std::vector<std::string> tabs{"Page 1"};
     } layout;
+    /// The page tabs and the current page ("Tabs" and "curTab" of a project).
+    PageTabs pages;
     int scenes = 0;             ///< "NrOfScenes", kept and written back
     bool loading = false;       ///< a project is being loaded
     int templateSlot = -1;      ///< the slot that holds (or held) "%dll.dll"

@@ -149,6 +149,7 @@ TEST_F(PresetListTest, MidiModeSendsBankSelectsInTheOrderOfTheStyle) {
     list().ShowPresetCaption(synth);
     EXPECT_EQ(list().caption, "MIDIchn:5 Program: 000.000.009");
 
+    PresetList::setMidiChannelCount(entry, 4);
     list().typedNumberEntered(synth, true, 3); // a channel entry
     EXPECT_EQ(entry.MidiSelect.Channel, 2);
     EXPECT_EQ(list().typedNumberPrefix(synth, true), "chn:");
@@ -156,7 +157,48 @@ TEST_F(PresetListTest, MidiModeSendsBankSelectsInTheOrderOfTheStyle) {
     EXPECT_EQ(list().typedNumberPrefix(synth, false), "msb:");
     list().SelectPreset(synth, 7, true); // a bank view only stores
     EXPECT_EQ(entry.MidiSelect.BankMsb[2], 7);
-    EXPECT_EQ(slotMessages(synth).size(), 4u);
+    EXPECT_EQ(slotMessages(synth).size(), 6u); // the channel entry sent its selection
+}
+
+TEST_F(PresetListTest, AChannelEntryMakesAnExistingEntryCurrentAndSendsIt) {
+    host::TVstPlugIn& entry = slot(synth);
+    entry.presetMode = "sBm";
+    PresetList::setMidiChannelCount(entry, 3);
+    entry.MidiSelect.BankMsb[2] = 4;
+    entry.MidiSelect.BankLsb[2] = 5;
+    entry.MidiSelect.Program[2] = 6;
+    controller.select(synth);
+
+    list().typedNumberEntered(synth, true, 4); // beyond the three entries
+    list().typedNumberEntered(synth, true, 0);
+    EXPECT_EQ(entry.MidiSelect.Channel, 0);
+    EXPECT_TRUE(slotMessages(synth).empty());
+
+    controller.applyTypedProgram(synth, 3, true); // Ctrl, 0, 3 on the keypad
+    EXPECT_EQ(entry.MidiSelect.Channel, 2);
+    EXPECT_THAT(slotMessages(synth), ElementsAre(std::array<int, 3>{0xB2, 0, 4}, std::array<int, 3>{0xB2, 32, 5},
+                                                 std::array<int, 3>{0xC2, 6, 0}));
+    EXPECT_EQ(list().caption, "MIDIchn:3 Program: 004.005.007");
+
+    // A slot that plays no MIDI programs only remembers the channel.
+    host::TVstPlugIn& gainSlot = slot(gain);
+    PresetList::setMidiChannelCount(gainSlot, 2);
+    list().typedNumberEntered(gain, true, 2);
+    EXPECT_EQ(gainSlot.MidiSelect.Channel, 1);
+    EXPECT_TRUE(slotMessages(gain).empty());
+}
+
+// Guards the fault where a typed 0, lowered for a display counted from 1, reached the MIDI
+// selection as code -1 and sent channel 1's selection again.
+TEST_F(PresetListTest, ATypedZeroCountedFromOneSelectsNothing) {
+    host::TVstPlugIn& entry = slot(synth);
+    entry.presetMode = "sPm";
+    PresetList::setMidiChannelCount(entry, 2);
+    entry.MidiSelect.Channel = 1;
+    controller.select(synth);
+    list().typedNumberEntered(synth, false, 0);
+    EXPECT_TRUE(slotMessages(synth).empty());
+    EXPECT_EQ(entry.MidiSelect.Channel, 1);
 }
 
 TEST_F(PresetListTest, ProgramKeysKeepTheChannelCountOnlyFromProfiles) {

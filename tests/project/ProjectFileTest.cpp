@@ -246,7 +246,7 @@ TEST_F(ProjectFileTest, OlderAndDamagedProjectsLoadWhatCanBeLoaded) {
     EXPECT_FALSE(gain.EditorKeyRead);
     EXPECT_EQ(gain.presetMode, "spm");
     EXPECT_EQ(back->selected, 0);
-    EXPECT_EQ(back->layout.currentTab, 0);
+    EXPECT_EQ(back->pages.current, 0);
 }
 
 // Guards the fault where a library from outside the VST folders was saved as a bare file

@@ -13,6 +13,7 @@ using detail::folderOf;
 
 void RackController::newProject() {
     newRack();
+    pages = PageTabs{};
     templateSlot = -1;
     libraryReplacedTemplate = false;
     projectName = "untitled";

@@ -278,7 +278,9 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
         const std::string caption = IniStr(handle, "Tab-" + std::to_string(t), "");
         if (!caption.empty()) tabs.push_back(caption);
     }
-    if (!tabs.empty()) controller.pages.names = tabs;
+    // A project without pages of its own gets the one page of a new rack, not the pages of
+    // the project before it.
+    controller.pages.names = tabs.empty() ? std::vector<std::string>{"Page 1"} : tabs;
 
     controller.holdAudio();
     persist::OpenIni(handle, file, "Project", persist::kIniRead);

@@ -140,5 +140,20 @@ TEST_F(PageChangeTest, AnEmptyPageClosesEverythingAndSelectsNothing) {
     EXPECT_FALSE(log.contains("eTbSq:"));
 }
 
+TEST_F(PageChangeTest, ANewProjectOrAProjectWithoutPagesStartsOnOnePage) {
+    controller.pages.add();
+    controller.pages.add();
+    controller.pages.current = 2;
+    controller.newProject();
+    EXPECT_THAT(controller.pages.names, ElementsAre("Page 1"));
+    EXPECT_EQ(controller.pages.current, 0);
+
+    controller.pages.add();
+    const std::string project = home.file("no pages.vprj");
+    test::writeFile(project, "[Project]\r\n01_SlotID=5001\r\n01_OUTPUT=Master\r\n01_RunMode=bms\r\n");
+    ASSERT_TRUE(controller.openProject(project));
+    EXPECT_THAT(controller.pages.names, ElementsAre("Page 1"));
+}
+
 } // namespace
 } // namespace trelvo::rack

@@ -209,6 +209,37 @@ TEST_F(SlotListTest, RowsArePaintedInTheirKindsColoursWithLightAndDarkPalettes) 
     }
 }
 
+TEST_F(SlotListTest, OnlyTheSelectedRowHasTheFullTextColourAndTheFocusFrame) {
+    for (const auto& [face, text] : {std::pair<QRgb, QRgb>{0xF0F0F0, 0x000000}, {0x353535, 0xFFFFFF}}) {
+        SCOPED_TRACE(testing::Message() << std::hex << face);
+        view.setPalette(paletteOf(face, text));
+        showView(); // channel 1 (row 1) selected
+        model.setColumnCursor(3);
+        const rack::ListColours colours = rack::listColoursFor(face, text);
+        const QImage image = view.grab().toImage();
+        // Antialiased glyphs blend towards the background, never past their own colour.
+        const auto nameHas = [&](int row, std::uint32_t colour) {
+            const QRect cell = view.visualRect(model.index(row, 0)).translated(view.viewport()->pos());
+            for (int y = cell.top(); y < cell.bottom(); ++y)
+                for (int x = cell.left() + 20; x < cell.right(); ++x)
+                    if ((image.pixel(x, y) & 0xFFFFFFu) == colour) return true;
+            return false;
+        };
+        EXPECT_TRUE(nameHas(1, colours.text));
+        EXPECT_TRUE(nameHas(0, colours.softText));
+        EXPECT_FALSE(nameHas(0, colours.text));
+
+        const auto leftEdge = [&](int row, int column) {
+            return image.pixel(view.viewport()->mapTo(
+                &view, QPoint(view.columnViewportPosition(column), view.rowViewportPosition(row) + 8)));
+        };
+        EXPECT_EQ(leftEdge(1, 3), toQColor(colours.text).rgb());
+        EXPECT_NE(leftEdge(1, 4), toQColor(colours.text).rgb());
+        EXPECT_NE(leftEdge(0, 3), toQColor(colours.text).rgb());
+        model.setColumnCursor(1);
+    }
+}
+
 TEST_F(SlotListTest, AMixerRowsMeterLightsOnePixelPerSegment) {
     controller.rows[1].meterSegment = 23;
     showView();

@@ -49,8 +49,8 @@ void SlotListModel::refreshRow(int row, const rack::RowView& fresh) {
     if (old.slot != fresh.slot || old.icon != fresh.icon || old.style != fresh.style) {
         // Background, font and icon of the whole row.
         old = fresh;
-        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
-        emit meterChanged(row);
+        Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+        Q_EMIT meterChanged(row);
         return;
     }
     for (int column = 0; column < ColumnCount; ++column) {
@@ -59,11 +59,11 @@ void SlotListModel::refreshRow(int row, const rack::RowView& fresh) {
         if (text == freshText) continue;
         text.assign(freshText); // keeps its buffer when the new text fits
         const QModelIndex cell = index(row, column);
-        emit dataChanged(cell, cell);
+        Q_EMIT dataChanged(cell, cell);
     }
     if (old.meterSegment != fresh.meterSegment) {
         old.meterSegment = fresh.meterSegment;
-        emit meterChanged(row);
+        Q_EMIT meterChanged(row);
     }
 }
 
@@ -85,8 +85,8 @@ void SlotListModel::setColumnCursor(int column) {
     cursor = column;
     const bool viewChanged = wasLevels != levelsView();
     // The focused column's caption is bold.
-    emit headerDataChanged(Qt::Horizontal, std::min(before, cursor), std::max(before, cursor));
-    emit columnCursorChanged(cursor, viewChanged);
+    Q_EMIT headerDataChanged(Qt::Horizontal, std::min(before, cursor), std::max(before, cursor));
+    Q_EMIT columnCursorChanged(cursor, viewChanged);
 }
 
 int SlotListModel::columnWidth(int column) const {

@@ -55,7 +55,7 @@ public:
     /// Column 0, edit role: renames the slot.
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
-signals:
+Q_SIGNALS:
     /// The cursor moved; viewChanged tells whether the view switched with it.
     void columnCursorChanged(int column, bool viewChanged);
     /// A mixer row's meter changed (its bar is drawn over the cells, not in one).

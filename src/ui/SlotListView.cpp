@@ -127,16 +127,16 @@ void SlotListView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Period:
         // The keypad's point belongs to the program number entry.
         if (!keypad) {
-            emit stepValue(cursor, event->key() == Qt::Key_Period ? +1 : -1);
+            Q_EMIT stepValue(cursor, event->key() == Qt::Key_Period ? +1 : -1);
             return;
         }
         break;
-    case Qt::Key_Space: emit transportKey(modifiers & ~Qt::KeypadModifier); return;
+    case Qt::Key_Space: Q_EMIT transportKey(modifiers & ~Qt::KeypadModifier); return;
     case Qt::Key_Slash:
         if (plain) {
             const QModelIndex name = slotModel->index(currentIndex().row(), SlotListModel::NameColumn);
             const QPoint at = name.isValid() ? visualRect(name).bottomLeft() : QPoint(0, 0);
-            emit programModeMenuRequested(viewport()->mapToGlobal(at));
+            Q_EMIT programModeMenuRequested(viewport()->mapToGlobal(at));
             return;
         }
         break;
@@ -186,7 +186,7 @@ bool SlotListView::event(QEvent* event) {
 void SlotListView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
     if (following || !slotModel || !current.isValid() || current.row() == previous.row()) return;
-    if (const rack::RowView* row = slotModel->rowView(current.row())) emit slotSelected(row->slot);
+    if (const rack::RowView* row = slotModel->rowView(current.row())) Q_EMIT slotSelected(row->slot);
 }
 
 void SlotListView::goToRow(int row) {

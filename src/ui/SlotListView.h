@@ -45,7 +45,7 @@ public:
     /// The widths of the current view.
     void applyColumnWidths();
 
-signals:
+Q_SIGNALS:
     /// The user selected a slot's row.
     void slotSelected(int slot);
     /// "," (direction -1) or "." (+1) on the focused value column (the column cursor).

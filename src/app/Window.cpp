@@ -17,7 +17,7 @@ namespace {
 
 volatile std::sig_atomic_t gStopRequested = 0;
 
-extern "C" void requestStop(int) {
+extern "C" void requestWindowClose(int) {
     gStopRequested = 1;
 }
 
@@ -41,7 +41,7 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
         ui::TMainForm form(session, command.file, command.driver);
         // Ctrl+C in the terminal, or a system shutting down, closes the window as the user would.
         gStopRequested = 0;
-        onStopSignals(requestStop);
+        onStopSignals(requestWindowClose);
         QTimer stopWatch;
         QObject::connect(&stopWatch, &QTimer::timeout, &form, [&form] {
             if (gStopRequested != 0) form.close();

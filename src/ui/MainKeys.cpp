@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDockWidget>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -35,6 +36,11 @@ Qt::KeyboardModifiers plainModifiers(const QKeyEvent* key) {
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* happening) {
     const QEvent::Type type = happening->type();
+    if (type == QEvent::Resize && watched == leftDock) {
+        // The slot list's header stands above the list, as wide as it.
+        listHeader->setFixedWidth(leftDock->width());
+        return false;
+    }
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::Wheel)
         return QMainWindow::eventFilter(watched, happening);
     // Only the events of this window's own controls, once, at the control that has them
@@ -114,7 +120,8 @@ bool TMainForm::previewKey(QObject* watched, QKeyEvent* key) {
         if (press) showEntry(entry.digit(key->key() - Qt::Key_0, (modifiers & Qt::ControlModifier) != 0));
         return true;
     }
-    if (isKeypad(key) && (key->key() == Qt::Key_Period || key->key() == Qt::Key_Comma || key->key() == Qt::Key_Delete)) {
+    if (isKeypad(key) &&
+        (key->key() == Qt::Key_Period || key->key() == Qt::Key_Comma || key->key() == Qt::Key_Delete)) {
         if (key->key() == Qt::Key_Delete && entry.active() == false) return false;
         if (press) {
             const rack::ProgramEntry::Result result = entry.point();
@@ -129,7 +136,8 @@ bool TMainForm::previewKey(QObject* watched, QKeyEvent* key) {
         return true;
     }
     if (isKeypad(key) && key->key() == Qt::Key_Slash && modifiers == Qt::NoModifier) {
-        if (press) showProgramModeMenu(lv->viewport()->mapToGlobal(lv->visualRect(model->index(rack.selected, 0)).center()));
+        if (press)
+            showProgramModeMenu(lv->viewport()->mapToGlobal(lv->visualRect(model->index(rack.selected, 0)).center()));
         return true;
     }
     if (entry.active()) {
@@ -216,8 +224,7 @@ void TMainForm::showEntry(rack::ProgramEntry::Result result) {
             rack.applyTypedProgram(slot, entry.number(), entry.midiMode());
         // The applied number stays in the header, in green, until the next change.
         entryShown = true;
-        presetCaption->setStyleSheet(
-            QString("color: #%1;").arg(colours().darkGreen & 0xFFFFFFu, 6, 16, QChar('0')));
+        presetCaption->setStyleSheet(QString("color: #%1;").arg(colours().darkGreen & 0xFFFFFFu, 6, 16, QChar('0')));
         presetCaption->setText(prefix + QString::number(entry.number()));
         refreshPresets();
         refreshSlotList();

@@ -79,30 +79,35 @@ void TMainForm::buildMenus() {
     QMenuBar* bar = menuBar();
 
     QMenu* file = bar->addMenu("&File");
-    addCommand(file, "mnNewProject", "&New Project", [this] { newProject(); }, QKeySequence("Ctrl+N"));
-    addCommand(file, "mnOpenProject", "&Open Project ...", [this] { openProject(); }, QKeySequence("Ctrl+O"));
+    addCommand(
+        file, "mnNewProject", "&New Project", [this] { newProject(); }, QKeySequence("Ctrl+N"));
+    addCommand(
+        file, "mnOpenProject", "&Open Project ...", [this] { openProject(); }, QKeySequence("Ctrl+O"));
     addCommand(file, "mnSaveProjectAs", "Save Project &As ...", [this] { saveProject(true); });
-    addCommand(file, "mnSaveProject", "&Save Project", [this] { saveProject(false); }, QKeySequence("Ctrl+S"));
-    QAction* autoLoad = addCommand(file, "mnAutoLoad", "AutoLoad Pro&ject", [this] {
-        rack.appSettings().autoLoadProject = command("mnAutoLoad")->isChecked();
-    });
+    addCommand(
+        file, "mnSaveProject", "&Save Project", [this] { saveProject(false); }, QKeySequence("Ctrl+S"));
+    QAction* autoLoad = addCommand(file, "mnAutoLoad", "AutoLoad Pro&ject",
+                                   [this] { rack.appSettings().autoLoadProject = command("mnAutoLoad")->isChecked(); });
     autoLoad->setCheckable(true);
     file->addSeparator();
     addCommand(file, "mnExportParams", "&Export parameters...", {});
     addCommand(file, "mnExport1stPreset", "Export 1st preset...", {});
     addCommand(file, "mnPreferences", "Pre&ferences...", {});
     addCommand(file, "mnRun", "&Run", {});
-    addCommand(file, "mnExit", "E&xit", [this] { close(); }, QKeySequence("Alt+X"));
+    addCommand(
+        file, "mnExit", "E&xit", [this] { close(); }, QKeySequence("Alt+X"));
     file->addSeparator();
     addShown(file, "mnFocusList", "Focus &List", "Pause", [this] { toggleFocus(); });
-    addCommand(file, "mnRefreshList", "RefreshList", [this] {
-        rack.refreshList();
-        refreshSlotList();
-        refreshPresets();
-    }, QKeySequence("F5"));
-    addCommand(file, "mnIniFile", "&IniFile...", [this] {
-        openSettingsFile(this, rack.appSettings().fileName(), rack.appSettings().textEditor);
-    });
+    addCommand(
+        file, "mnRefreshList", "RefreshList",
+        [this] {
+            rack.refreshList();
+            refreshSlotList();
+            refreshPresets();
+        },
+        QKeySequence("F5"));
+    addCommand(file, "mnIniFile", "&IniFile...",
+               [this] { openSettingsFile(this, rack.appSettings().fileName(), rack.appSettings().textEditor); });
     file->addSeparator();
     addCommand(file, "mnCaptureBmp", "&Capture VST-GUI to BMP", {});
     addCommand(file, "mnCapturePng", "Capt&ure VST-GUI to PNG", {});
@@ -164,13 +169,15 @@ void TMainForm::buildMenus() {
         }
     });
     addCommand(window, "mnRenameTab", "&Rename Tab", [this] { renameTab(); });
-    addCommand(window, "mnNextTab", "NextTab", [this] { changePage(rack.pages.next()); }, QKeySequence("Ctrl+PgUp"));
-    addCommand(window, "mnPrevTab", "PrevTab", [this] { changePage(rack.pages.previous()); }, QKeySequence("Ctrl+PgDown"));
+    addCommand(
+        window, "mnNextTab", "NextTab", [this] { changePage(rack.pages.next()); }, QKeySequence("Ctrl+PgUp"));
+    addCommand(
+        window, "mnPrevTab", "PrevTab", [this] { changePage(rack.pages.previous()); }, QKeySequence("Ctrl+PgDown"));
     window->addSeparator();
     auto* parameterPlaces = new QActionGroup(this);
-    for (const auto& [name, text] : {std::pair{"mnParamsMixer", "Show Params in &Mixer"},
-                                     std::pair{"mnParamsDocked", "Show Params D&ocked"},
-                                     std::pair{"mnParamsHide", "&Hide params"}}) {
+    for (const auto& [name, text] :
+         {std::pair{"mnParamsMixer", "Show Params in &Mixer"}, std::pair{"mnParamsDocked", "Show Params D&ocked"},
+          std::pair{"mnParamsHide", "&Hide params"}}) {
         QAction* action = addCommand(window, name, text, {});
         action->setCheckable(true);
         parameterPlaces->addAction(action);
@@ -188,7 +195,8 @@ void TMainForm::buildMenus() {
     addCommand(window, "mnMcu", "MC&U", {});
 
     QMenu* help = bar->addMenu("&Help");
-    addCommand(help, "mnHelp", "Trelvo &Help", [this] { openHelp(); }, QKeySequence("F1"));
+    addCommand(
+        help, "mnHelp", "Trelvo &Help", [this] { openHelp(); }, QKeySequence("F1"));
     addCommand(help, "mnAbout", "&About...", [this] { showAbout(this); });
 
     zoneItem = bar->addAction("-1-LV");
@@ -205,13 +213,42 @@ void TMainForm::buildMenus() {
     runButton->setMenu(programModeMenu);
 
     // Commands of windows that are not part of the program yet.
-    notBuiltYet({"mnExportParams", "mnExport1stPreset", "mnPreferences", "mnRun", "mnCaptureBmp", "mnCapturePng",
-                 "mnSaveBmp", "mnSavePng", "mnScanPngs", "mnQuickScan", "mnVirtualPorts", "mnRenamePreset",
-                 "mnOpenBank", "mnSaveBank", "mnSaveBankPrms", "mnSavePreset", "mnSavePresetPrms",
-                 "mnExportPresets", "mnParamsMixer", "mnParamsDocked", "mnParamsHide", "mnStatus1", "mnStatus2",
-                 "mnStatusHide", "mnMcu", "mnShowEditor", "mnSlotProperties", "mnGenerateIns", "mnLPmoveUp",
-                 "mnLPmoveDown", "mnCopyPreset", "mnPastePreset", "mnLPrenamePreset", "mnLPloadFileName",
-                 "mnLPsavePreset", "mnLPexport"});
+    notBuiltYet({"mnExportParams",
+                 "mnExport1stPreset",
+                 "mnPreferences",
+                 "mnRun",
+                 "mnCaptureBmp",
+                 "mnCapturePng",
+                 "mnSaveBmp",
+                 "mnSavePng",
+                 "mnScanPngs",
+                 "mnQuickScan",
+                 "mnVirtualPorts",
+                 "mnRenamePreset",
+                 "mnOpenBank",
+                 "mnSaveBank",
+                 "mnSaveBankPrms",
+                 "mnSavePreset",
+                 "mnSavePresetPrms",
+                 "mnExportPresets",
+                 "mnParamsMixer",
+                 "mnParamsDocked",
+                 "mnParamsHide",
+                 "mnStatus1",
+                 "mnStatus2",
+                 "mnStatusHide",
+                 "mnMcu",
+                 "mnShowEditor",
+                 "mnSlotProperties",
+                 "mnGenerateIns",
+                 "mnLPmoveUp",
+                 "mnLPmoveDown",
+                 "mnCopyPreset",
+                 "mnPastePreset",
+                 "mnLPrenamePreset",
+                 "mnLPloadFileName",
+                 "mnLPsavePreset",
+                 "mnLPexport"});
     updateMenus();
 }
 
@@ -433,10 +470,11 @@ void TMainForm::saveProject(bool askPath) {
 
 void TMainForm::loadPlugin(bool replace) {
     const int slot = rack.selected;
-    if (replace && (slot < 0 || slot >= rack.rack().numSlots() || rack.rack().slot(slot).kind() != rack::SlotKind::Plugin))
+    if (replace &&
+        (slot < 0 || slot >= rack.rack().numSlots() || rack.rack().slot(slot).kind() != rack::SlotKind::Plugin))
         return;
     QString path = qs(replace && !rack.rack().slot(slot).DllPath.empty() ? rack.rack().slot(slot).DllPath
-                                                                          : rack.appSettings().pluginFolder + "/");
+                                                                         : rack.appSettings().pluginFolder + "/");
     if (!fileDialog(this, path, replace ? "Replace Plugin" : "Load VST Plugin", 16, kPluginFilter, ".so")) return;
     rack.loadPlugin(path.toStdString(), replace ? slot : -1);
     refreshSlotList();

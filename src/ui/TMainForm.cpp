@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "diag/DiagLog.h"
+#include "platform/TrelvoHome.h"
 #include "session/RackController.h"
 #include "session/Session.h"
 #include "ui/CommonDialogs.h"
@@ -34,6 +35,13 @@ namespace trelvo::ui {
 namespace {
 
 constexpr int kTopBarHeight = 24;
+/// The slot list's columns (194 pixels in either view) and a scroll bar.
+constexpr int kLeftPanelWidth = 214;
+using rack::kTempoDefault;
+using rack::kTempoMax;
+using rack::kTempoMin;
+using rack::kTimeSigMax;
+using rack::kTimeSigMin;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -99,6 +107,8 @@ TMainForm::TMainForm(app::Session& owner, std::string file, std::string driver)
 
 TMainForm::~TMainForm() {
     qApp->removeEventFilter(this);
+    // After the close sequence the rack is gone with the session's shut-down.
+    if (!session.controller) return;
     rack.askText = nullptr;
     rack.askSavePath = nullptr;
     rack.showMessage = [](const std::string& text) { diag::hookedLogError(text); };
@@ -145,13 +155,16 @@ void TMainForm::buildLayout() {
     parameterPanel->setMinimumHeight(80);
     parameterPanel->hide();
     leftSplit->addWidget(parameterPanel);
+    // A taller window gives its height to the presets; the slot list keeps its own.
+    leftSplit->setStretchFactor(0, 0);
+    leftSplit->setStretchFactor(1, 1);
     leftDock->setWidget(leftSplit);
-    leftDock->setMinimumWidth(240);
+    leftDock->setMinimumWidth(kLeftPanelWidth);
+    leftDock->installEventFilter(this);
     addDockWidget(Qt::LeftDockWidgetArea, leftDock);
 
     parameterDock = new QDockWidget(this);
     parameterDock->setObjectName("LparamsDck");
-    parameterDock->setTitleBarWidget(new QWidget(parameterDock));
     parameterDock->setWidget(new QWidget(parameterDock));
     addDockWidget(Qt::LeftDockWidgetArea, parameterDock);
     parameterDock->hide();
@@ -159,8 +172,8 @@ void TMainForm::buildLayout() {
     statusBar()->hide();
 
     connect(lv, &SlotListView::slotSelected, this, [this](int slot) { selectSlot(slot); });
-    connect(lv, &SlotListView::stepValue, this, [this](int column, int direction) {
-        rack.stepFocusedValue(column, direction);
+    connect(lv, &SlotListView::stepValue, this, [this](int valueColumn, int direction) {
+        rack.stepFocusedValue(valueColumn, direction);
         refreshSlotList();
     });
     connect(lv, &SlotListView::transportKey, this, &TMainForm::transportKey);
@@ -176,7 +189,7 @@ QWidget* TMainForm::buildTopBar() {
 
     // The slot list's header: the run button with the program-mode menu, two labels.
     listHeader = headerPanel(bar, "ListHeader");
-    listHeader->setFixedWidth(240);
+    listHeader->setFixedWidth(kLeftPanelWidth);
     auto* header = new QHBoxLayout(listHeader);
     header->setContentsMargins(2, 0, 2, 0);
     runButton = new QToolButton(listHeader);
@@ -187,16 +200,22 @@ QWidget* TMainForm::buildTopBar() {
     header->addWidget(runButton);
     slotLabel = new QLabel(listHeader);
     slotLabel->setObjectName("SlotLabel");
+    slotLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     header->addWidget(slotLabel, 1);
     statusLabel = new QLabel(listHeader);
     statusLabel->setObjectName("StatusLabel");
-    header->addWidget(statusLabel);
+    statusLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    header->addWidget(statusLabel, 1);
     row->addWidget(listHeader);
 
     tabs = new QTabBar(bar);
     tabs->setObjectName("vwTabs");
     tabs->setDrawBase(false);
     tabs->setExpanding(false);
+    tabs->setUsesScrollButtons(true);
+    tabs->setElideMode(Qt::ElideRight);
+    tabs->setMinimumWidth(60);
     tabs->addTab("Page 1");
     connect(tabs, &QTabBar::tabBarClicked, this, [this](int index) {
         if (index >= 0) changePage(index);
@@ -214,10 +233,10 @@ QWidget* TMainForm::buildTransportPanel() {
     row->setSpacing(3);
     transportLabel = new QLabel("  1. 1.000", panel);
     transportLabel->setObjectName("TransportLabel");
-    transportLabel->setMinimumWidth(90);
     QFont mono("Liberation Mono", 8);
     mono.setStyleHint(QFont::Monospace);
     transportLabel->setFont(mono);
+    transportLabel->setFixedWidth(QFontMetrics(mono).horizontalAdvance("999.99.9999999") + 6);
     row->addWidget(transportLabel);
 
     const auto numberField = [panel](const char* name, int low, int high, int value) {
@@ -227,7 +246,7 @@ QWidget* TMainForm::buildTransportPanel() {
         field->setValue(value);
         field->setButtonSymbols(QAbstractSpinBox::NoButtons);
         field->setAlignment(Qt::AlignRight);
-        field->setFixedWidth(34);
+        field->setFixedWidth(field->fontMetrics().horizontalAdvance(QString::number(high)) + 14);
         return field;
     };
     tempoField = numberField("TempoField", kTempoMin, kTempoMax, kTempoDefault);
@@ -237,8 +256,6 @@ QWidget* TMainForm::buildTransportPanel() {
     row->addWidget(bpm);
     numeratorField = numberField("NumeratorField", kTimeSigMin, kTimeSigMax, 4);
     denominatorField = numberField("DenominatorField", kTimeSigMin, kTimeSigMax, 4);
-    numeratorField->setFixedWidth(24);
-    denominatorField->setFixedWidth(24);
     auto* signature = new QLabel("&TmSig", panel);
     signature->setBuddy(numeratorField);
     auto* slash = new QLabel("&/", panel);
@@ -292,13 +309,14 @@ QWidget* TMainForm::buildPresetPanel() {
     presetHeaderPanel->setFixedHeight(20);
     auto* header = new QHBoxLayout(presetHeaderPanel);
     header->setContentsMargins(4, 0, 2, 0);
-    auto* title = new QLabel("Presets", presetHeaderPanel);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    header->addWidget(title);
-    presetCaption = new QLabel(presetHeaderPanel);
+    // The caption says what the list holds ("Presets", "Banks of Presets (fxb)", a typed
+    // number while one is entered).
+    presetCaption = new QLabel("Presets", presetHeaderPanel);
     presetCaption->setObjectName("PresetCaption");
+    QFont bold = presetCaption->font();
+    bold.setBold(true);
+    presetCaption->setFont(bold);
+    presetCaption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     header->addWidget(presetCaption, 1);
     presetModeButton = new QToolButton(presetHeaderPanel);
     presetModeButton->setObjectName("PresetModeButton");
@@ -358,9 +376,14 @@ void TMainForm::firstPaint() {
     const std::string driver = s.startAudio(driverName);
     rack.startMidi();
     const bool opened = s.openStartFile(startFile);
-    if (!opened && !startFile.empty())
-        diag::hookedLogError("cannot open " + startFile + "; starting with " +
-                             (rack.projectName == "untitled" ? "a new rack" : rack.projectName));
+    if (!opened && !startFile.empty()) {
+        const std::string why =
+            platform::isRegularFile(startFile) ? "it is not a file Trelvo can open" : "the file does not exist";
+        const std::string line = "cannot open " + startFile + " (" + why + "); starting with " +
+                                 (rack.projectName == "untitled" ? "a new rack" : rack.projectName);
+        diag::hookedLog(line);
+        diag::hookedLogError(line);
+    }
     const bool projectPlaced = opened && !startFile.empty() && !rack.loading;
     applyWindowPlacement(projectPlaced);
     rack.setRunning();
@@ -387,6 +410,14 @@ void TMainForm::applyWindowPlacement(bool fromProject) {
     wanted.setHeight(std::max(wanted.height(), minimumHeight()));
     setGeometry(wanted);
     if (maximized) showMaximized();
+    // The list's height, once the panel has its own.
+    const int split = fromProject ? rack.layout.listSplit : settings.listSplit;
+    QTimer::singleShot(0, this, [this, split] {
+        const int total = leftSplit->height();
+        if (split <= 0 || total <= 0) return;
+        const int list = std::clamp(split, 84, std::max(84, total - 66));
+        leftSplit->setSizes({list, total - list});
+    });
 }
 
 void TMainForm::keepWindowPlacement() {

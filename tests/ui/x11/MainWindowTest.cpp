@@ -41,8 +41,7 @@ bool looksDrawn(const QImage& image) {
 }
 
 /// Runs the event loop until ready() or the time is up.
-template <typename Ready>
-bool waitFor(Ready ready, int milliseconds = 15000) {
+template <typename Ready> bool waitFor(Ready ready, int milliseconds = 15000) {
     return QTest::qWaitFor(ready, milliseconds);
 }
 
@@ -119,18 +118,26 @@ TEST_F(MainWindowX11, AProjectThatDoesNotExistOpensOnANewRackAndTheLogSaysWhy) {
 TEST_F(MainWindowX11, TheProgramOpensItsWindowWhenADisplayExistsAndClosesInOrderOnSigterm) {
     const char* display = std::getenv("DISPLAY");
     ASSERT_NE(display, nullptr);
-    const ProgramResult result =
-        runProgram(TRELVO_EXECUTABLE_PATH, {std::string(TRELVO_SOURCE_DIR) + "/share/demo/demo.vprj"},
-                   {"TRELVO_HOME=" + home.path(), std::string("DISPLAY=") + display, "VST_PATH=" + ownPluginPath()},
-                   60, 4000);
+    const ProgramResult result = runProgram(
+        TRELVO_EXECUTABLE_PATH, {std::string(TRELVO_SOURCE_DIR) + "/share/demo/demo.vprj"},
+        {"TRELVO_HOME=" + home.path(), std::string("DISPLAY=") + display, "VST_PATH=" + ownPluginPath()}, 60, 4000);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     const std::string log = readFile(home.file("Trelvo.log"));
     // Start-up and shut-down in their designed order.
-    std::vector<std::string> order = {" created",           " shown",          " painted",
-                                      "closeQuery-0",       "closeQuery-4",    " closing",
-                                      " closed",            " destroying",     " disable ASIO",
-                                      " closing all slots", " closing work thread", " releasing ASIO",
-                                      " clearing ASIO buffers", " destroyed"};
+    std::vector<std::string> order = {" created",
+                                      " shown",
+                                      " painted",
+                                      "closeQuery-0",
+                                      "closeQuery-4",
+                                      " closing",
+                                      " closed",
+                                      " destroying",
+                                      " disable ASIO",
+                                      " closing all slots",
+                                      " closing work thread",
+                                      " releasing ASIO",
+                                      " clearing ASIO buffers",
+                                      " destroyed"};
     std::size_t at = 0;
     for (const std::string& line : order) {
         const std::size_t found = log.find(line, at);

@@ -482,8 +482,14 @@ void TMainForm::idleTick() {
     refreshSlotList();
     refreshPresets();
     refreshTransport();
-    statusLabel->setText(qs(rack.stateLabel2));
-    statusLabel->setToolTip(qs(rack.stateText));
+    if (rack.stateLabel2 != shownState) {
+        shownState = rack.stateLabel2;
+        statusLabel->setText(qs(shownState));
+    }
+    if (rack.stateText != shownStateText) {
+        shownStateText = rack.stateText;
+        statusLabel->setToolTip(qs(shownStateText));
+    }
     if (!rack.slotLabel.empty()) slotLabel->setText(qs(rack.slotLabel));
     if (rack.caption != lastCaption) {
         lastCaption = rack.caption;
@@ -501,12 +507,15 @@ void TMainForm::refreshPresets() {
     presets::PresetList& list = rack.presets();
     if (!entryShown) presetCaption->setText(qs(list.caption));
     const int count = static_cast<int>(list.items.size());
-    bool same = lp->count() == count;
-    for (int i = 0; same && i < count; ++i)
-        same = lp->item(i)->text().toStdString() == list.items[static_cast<std::size_t>(i)].text;
+    bool same = shownPresets.size() == list.items.size();
+    for (std::size_t i = 0; same && i < shownPresets.size(); ++i) same = shownPresets[i] == list.items[i].text;
     if (!same) {
         lp->clear();
-        for (const presets::PresetItem& item : list.items) lp->addItem(qs(item.text));
+        shownPresets.clear();
+        for (const presets::PresetItem& item : list.items) {
+            lp->addItem(qs(item.text));
+            shownPresets.push_back(item.text);
+        }
     }
     if (list.selectedItem >= 0 && list.selectedItem < count && lp->currentRow() != list.selectedItem)
         lp->setCurrentRow(list.selectedItem);

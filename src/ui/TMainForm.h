@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "session/ListColours.h"
 #include "session/ProgramEntry.h"
@@ -188,6 +189,9 @@ private:
     };
     std::vector<PopupKey> popupKeys;
     std::string lastCaption;
+    // What the window shows now, so that an idle tick changes only what changed.
+    std::vector<std::string> shownPresets;
+    std::string shownState, shownStateText;
 };
 
 } // namespace trelvo::ui

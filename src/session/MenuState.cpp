@@ -62,6 +62,7 @@ MenuState menuStateOf(RackController& controller) {
     state.muteSolo = slot.IsMixer;
     state.rename = true;
 
+    state.showEditor = state.plugInOpen && slot.hasEditor();
     if (!state.plugInOpen) return state;
     // The preset list keeps its menu state for the slot it last refreshed.
     const presets::PresetMenuState& menu = controller.presets().menu;

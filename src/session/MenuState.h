@@ -15,7 +15,7 @@ struct MenuState {
     bool closePlugIn = false;   ///< a plug-in slot that may go (closing deletes the slot)
     bool plugInOpen = false;    ///< profile, plug-in help, program mode, preset display
                                 ///< (a plug-in slot whose plug-in is loaded)
-    bool showEditor = false;    ///< an open plug-in with an editor, once editors exist
+    bool showEditor = false;    ///< an open plug-in that has an editor
     bool moveUp = false, moveDown = false;
     bool switches = false; ///< On/Off and Bypass: a used slot
     bool muteSolo = false; ///< Mute and Solo: a mixer slot

@@ -12,12 +12,14 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include "host/TVstPlugIn.h"
 #include "presets/PresetList.h"
 #include "session/RackController.h"
 #include "ui/ListPalette.h"
 #include "ui/SlotListModel.h"
 #include "ui/SlotListView.h"
 #include "ui/TMainForm.h"
+#include "ui/VstKeys.h"
 
 namespace trelvo::ui {
 
@@ -41,7 +43,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* happening) {
         listHeader->setFixedWidth(leftDock->width());
         return false;
     }
-    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::Wheel)
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride &&
+        type != QEvent::Wheel)
         return QMainWindow::eventFilter(watched, happening);
     // Only the events of this window's own controls, once, at the control that has them
     // first; a dialog of its own keeps its keys.
@@ -62,6 +65,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* happening) {
 
     if (watched != focus && !(focus == nullptr && watched == this)) return false;
     auto* key = static_cast<QKeyEvent*>(happening);
+    if (type == QEvent::KeyRelease) return passToEditor(key, "pre") || passToEditor(key, "post");
     if (type == QEvent::ShortcutOverride) {
         // Keys the window handles itself go to it before any menu shortcut takes them.
         if (hookKey(watched, key) || previewKey(watched, key) || popupKey(watched, key)) {
@@ -91,15 +95,46 @@ bool TMainForm::hookKey(QObject* watched, QKeyEvent* key) {
         }
         return true;
     case Qt::Key_W:
-        if (modifiers != Qt::ControlModifier) return false;
-        // Show or hide the selected slot's editor: editors come with their own windows.
+        if (modifiers != Qt::ControlModifier) break;
+        // Show or hide the selected slot's editor, whichever window has the focus.
+        if (press) ShowHideEditor(2);
         return true;
-    default: return false;
+    default: break;
     }
+    // Any other key goes to the plug-in's editor first when its profile says "pre". It is
+    // offered when it is first seen (before the menus' shortcuts), once.
+    if (key->type() == QEvent::ShortcutOverride) {
+        offeredKey = key->key();
+        editorTookKey = passToEditor(key, "pre");
+        return editorTookKey;
+    }
+    if (!press) return false;
+    if (offeredKey == key->key()) {
+        offeredKey = 0;
+        const bool taken = editorTookKey;
+        editorTookKey = false;
+        return taken;
+    }
+    return passToEditor(key, "pre");
+}
+
+bool TMainForm::passToEditor(QKeyEvent* key, const char* when) {
+    // Keys go to the plug-in's editor first ("pre") or before the window's own handling of
+    // keys ("post"), as its profile says, while the editor zone has the focus.
+    if (focusZone != Zone::Editor) return false;
+    const int slot = rack.selected;
+    if (slot < 0 || slot >= rack.rack().numSlots()) return false;
+    host::TVstPlugIn& plugIn = rack.rack().slot(slot);
+    if (!plugIn.PlugLoaded.load() || !plugIn.EditorOpen.load() || plugIn.PcKeys != when) return false;
+    const VstKey code = vstKeyOf(*key);
+    if (!code.known) return false;
+    return key->type() == QEvent::KeyRelease ? plugIn.EditKeyUp(code.character, code.virtualKey, code.modifiers)
+                                             : plugIn.EditKeyDown(code.character, code.virtualKey, code.modifiers);
 }
 
 bool TMainForm::previewKey(QObject* watched, QKeyEvent* key) {
     const bool press = key->type() == QEvent::KeyPress;
+    if (press && passToEditor(key, "post")) return true;
     const Qt::KeyboardModifiers modifiers = plainModifiers(key);
     auto* field = qobject_cast<QSpinBox*>(watched);
     if (field != nullptr) {

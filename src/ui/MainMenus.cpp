@@ -238,7 +238,7 @@ void TMainForm::buildMenus() {
                  "mnStatus2",
                  "mnStatusHide",
                  "mnMcu",
-                 "mnShowEditor",
+
                  "mnSlotProperties",
                  "mnGenerateIns",
                  "mnLPmoveUp",
@@ -304,7 +304,7 @@ void TMainForm::buildListMenu() {
         QKeyCombination(Qt::AltModifier, Qt::Key_Up));
     key(addShown(listMenu, "mnLVmoveDown", "Move D&own", "Alt+Down", moved(false)),
         QKeyCombination(Qt::AltModifier, Qt::Key_Down));
-    addShown(listMenu, "mnShowEditor", "Show/hide Editor", "Ctrl+W", {});
+    addShown(listMenu, "mnShowEditor", "Show/hide Editor", "Ctrl+W", [this] { ShowHideEditor(2); });
     listMenu->addSeparator();
     const auto switched = [this](int which) {
         return [this, which] {
@@ -425,6 +425,7 @@ void TMainForm::updateMenus() {
     enable("mnReplacePlugin", state.replacePlugIn);
     enable("mnLVreplacePlugin", state.replacePlugIn);
     enable("mnSaveProfile", state.plugInOpen);
+    enable("mnShowEditor", state.showEditor);
     enable("mnPluginHelp", state.plugInOpen);
     enable("mnLVmoveUp", state.moveUp);
     enable("mnLVmoveDown", state.moveDown);
@@ -506,17 +507,6 @@ void TMainForm::renameTab() {
     if (!inputBox(this, "Rename Tab", "Rename: ", name)) return;
     rack.pages.rename(name.toStdString());
     refreshTabs();
-}
-
-void TMainForm::changePage(int page) {
-    // The open editors, front first; editor windows come with their own part of the program.
-    std::vector<int> openEditors;
-    const rack::PageChange change = rack.pages.change(rack.rack(), page, openEditors);
-    refreshTabs();
-    if (change.frontSlot >= 0) {
-        rack.select(change.frontSlot);
-        refreshSlotList();
-    }
 }
 
 void TMainForm::pluginHelp() {

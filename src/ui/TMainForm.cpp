@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "diag/DiagLog.h"
+#include "host/TVstPlugIn.h"
 #include "platform/TrelvoHome.h"
 #include "session/RackController.h"
 #include "session/Session.h"
@@ -29,6 +30,7 @@
 #include "ui/ListPalette.h"
 #include "ui/SlotListModel.h"
 #include "ui/SlotListView.h"
+#include "ui/TVstEdt.h"
 
 namespace trelvo::ui {
 
@@ -172,6 +174,10 @@ void TMainForm::buildLayout() {
     statusBar()->hide();
 
     connect(lv, &SlotListView::slotSelected, this, [this](int slot) { selectSlot(slot); });
+    connect(clientArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
+        if (auto* editor = qobject_cast<TVstEdt*>(window)) activateEditor(editor->SlotIndex);
+        updateZone();
+    });
     connect(lv, &SlotListView::stepValue, this, [this](int valueColumn, int direction) {
         rack.stepFocusedValue(valueColumn, direction);
         refreshSlotList();
@@ -392,6 +398,8 @@ void TMainForm::firstPaint() {
     refreshTabs();
     idleTimer->start();
     idleTick();
+    // A project saved with open editors opens them again on its page.
+    changePage(rack.pages.current);
     lv->setFocus();
 }
 
@@ -479,6 +487,8 @@ void TMainForm::idleTick() {
     if (lifeStage != Stage::Painted) return;
     rack.idleTick();
     diag::theLog().drain();
+    reconcileEditors();
+    reportFaults();
     refreshSlotList();
     refreshPresets();
     refreshTransport();
@@ -657,11 +667,19 @@ void TMainForm::toggleFocus() {
         updateZone();
         return;
     }
-    // To the selected slot's editor, once editors are windows of their own.
-    QMdiSubWindow* editor = clientArea->activeSubWindow();
+    // To the selected slot's editor, on its page.
+    const int slot = rack.selected;
+    if (slot < 0 || slot >= rack.rack().numSlots()) return;
+    host::TVstPlugIn& plugIn = rack.rack().slot(slot);
+    if (!plugIn.PlugLoaded.load() || !plugIn.EditorShown.load()) return;
+    if (editorOf(slot) == nullptr && plugIn.EditorTab >= 0 && plugIn.EditorTab != rack.pages.current)
+        changePage(plugIn.EditorTab);
+    TVstEdt* editor = editorOf(slot);
     if (editor == nullptr) return;
+    editor->raise();
     clientArea->setActiveSubWindow(editor);
     editor->setFocus();
+    focusZone = Zone::Editor;
     updateZone();
 }
 

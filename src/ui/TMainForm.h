@@ -35,6 +35,7 @@ namespace trelvo::ui {
 
 class SlotListModel;
 class SlotListView;
+class TVstEdt;
 
 /// The main window: the slot list, the presets panel, the page tabs and the transport over
 /// the rack controller, the menus and keys, and the program's start-up and shut-down.
@@ -67,6 +68,23 @@ public:
     /// The header panel of a zone: its colour tells where the focus is.
     QWidget* zoneHeader(Zone zone) const;
     const rack::ProgramEntry& programEntry() const noexcept { return entry; }
+
+    // ---- Plug-in editors ----
+    /// Opens the slot's editor in a window of the client area; false only when the plug-in
+    /// refuses to open it.
+    bool ShowEditor(int slot);
+    /// Closes the slot's editor and its window.
+    void HideEditor(int slot);
+    /// For the selected slot: 0 hides, 1 shows, 2 toggles its editor.
+    void ShowHideEditor(int op);
+    /// The editor window of a slot, or null.
+    TVstEdt* editorOf(int slot) const;
+    /// The slots of the open editor windows, the front one first.
+    std::vector<int> openEditorsFrontFirst() const;
+    /// Shows the page's editors and closes the others.
+    void changePage(int page);
+    /// The slot of the editor last shown or hidden.
+    int EditorSlot = -1;
 
     /// One idle tick: the controller's duties, then what the window shows. The idle timer
     /// calls it; tests may call it directly.
@@ -115,7 +133,10 @@ private:
     void deleteSelected(bool mixer);
     void renameSlot();
     void renameTab();
-    void changePage(int page);
+    void reconcileEditors();
+    void activateEditor(int slot);
+    void closeEditorWindow(TVstEdt* window);
+    void reportFaults();
     void setProgramMode(char mode);
     void pluginHelp();
     void openHelp();
@@ -124,7 +145,7 @@ private:
     bool hookKey(QObject* watched, QKeyEvent* key);
     bool previewKey(QObject* watched, QKeyEvent* key);
     bool popupKey(QObject* watched, QKeyEvent* key);
-    bool keypadKey(QKeyEvent* key);
+    bool passToEditor(QKeyEvent* key, const char* when);
     void showEntry(rack::ProgramEntry::Result result);
     void toggleFocus();
     void updateZone();
@@ -189,6 +210,12 @@ private:
     };
     std::vector<PopupKey> popupKeys;
     std::string lastCaption;
+    /// The editor windows, by the plug-in slot object they show (slots move in the rack;
+    /// the objects stay the same).
+    std::map<const void*, TVstEdt*> editorWindows;
+    bool activatingFromEditor = false;
+    int offeredKey = 0;         ///< the key last offered to an editor before the shortcuts
+    bool editorTookKey = false; ///< and whether the editor took it
     // What the window shows now, so that an idle tick changes only what changed.
     std::vector<std::string> shownPresets;
     std::string shownState, shownStateText;

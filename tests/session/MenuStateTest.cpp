@@ -94,7 +94,7 @@ TEST_F(MenuStateTest, APlugInSlotEnablesPlugInCommandsAndNotMixerOnes) {
     EXPECT_TRUE(plugIn.plugInOpen);
     EXPECT_FALSE(plugIn.deleteMixer);
     EXPECT_FALSE(plugIn.muteSolo);
-    EXPECT_FALSE(plugIn.showEditor);
+    EXPECT_FALSE(plugIn.showEditor); // TrelvoGain has no editor of its own
     EXPECT_TRUE(plugIn.previousNext);
     EXPECT_TRUE(plugIn.loadPreset);
     EXPECT_TRUE(plugIn.openBank);

@@ -166,8 +166,11 @@ TEST_F(MainFormTest, MenusFollowTheSelectedSlot) {
     EXPECT_TRUE(enabled("mnReplacePlugin"));
     EXPECT_FALSE(enabled("mnDelChannel"));
     EXPECT_TRUE(enabled("mnNextPreset"));
+    EXPECT_TRUE(enabled("mnShowEditor")); // the synthesizer has an editor
+    select(3);
+    EXPECT_FALSE(enabled("mnShowEditor")); // the gain has none
     // Commands of windows still to come stay disabled whatever is selected.
-    for (const char* name : {"mnPreferences", "mnVirtualPorts", "mnSlotProperties", "mnShowEditor", "mnMcu"})
+    for (const char* name : {"mnPreferences", "mnVirtualPorts", "mnSlotProperties", "mnMcu"})
         EXPECT_FALSE(enabled(name)) << name;
 }
 

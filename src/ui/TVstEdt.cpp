@@ -1,0 +1,81 @@
+#include "ui/TVstEdt.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMoveEvent>
+#include <X11/Xlib.h>
+
+namespace trelvo::ui {
+
+namespace {
+
+/// The grey a plug-in's editor window shows until the plug-in draws.
+constexpr QRgb kEditorGrey = 0xA8A8A8;
+
+} // namespace
+
+TVstEdt::TVstEdt(QWidget* parent, int slot, int left, int top, int width, int height)
+    : QMdiSubWindow(parent), SlotIndex(slot), InitLeft(left), InitTop(top), InitWidth(width), InitHeight(height) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setObjectName("TVstEdt");
+    content = new QWidget(this);
+    content->setObjectName("EditorContent");
+    // The plug-in draws into this window itself: Qt neither paints nor clears it.
+    content->setAttribute(Qt::WA_NativeWindow);
+    content->setAttribute(Qt::WA_DontCreateNativeAncestors);
+    content->setAttribute(Qt::WA_PaintOnScreen);
+    content->setAttribute(Qt::WA_OpaquePaintEvent);
+    content->setAutoFillBackground(true);
+    QPalette grey = content->palette();
+    grey.setColor(QPalette::Window, QColor::fromRgb(kEditorGrey));
+    content->setPalette(grey);
+    setWidget(content);
+    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    move(left, top);
+    setClientSize(width, height);
+}
+
+unsigned long TVstEdt::nativeHandle() {
+    const WId id = content->winId();
+    // Qt queues its requests on its own connection: the window must exist on the server
+    // before a plug-in's connection names it as a parent.
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>(); x11 && x11->display())
+        XSync(x11->display(), False);
+    return static_cast<unsigned long>(id);
+}
+
+void TVstEdt::setClientSize(int width, int height) {
+    content->setFixedSize(std::max(width, 0), std::max(height, 0));
+    adjustSize();
+}
+
+QSize TVstEdt::clientSize() const {
+    return content->size();
+}
+
+void TVstEdt::moveEvent(QMoveEvent* event) {
+    QMdiSubWindow::moveEvent(event);
+    Q_EMIT moved(SlotIndex, event->pos());
+}
+
+void TVstEdt::closeEvent(QCloseEvent* event) {
+    if (!closingFromHost) {
+        // The main window closes the plug-in's editor and then this window.
+        event->ignore();
+        Q_EMIT closeRequested(SlotIndex);
+        return;
+    }
+    QMdiSubWindow::closeEvent(event);
+}
+
+void TVstEdt::mousePressEvent(QMouseEvent* event) {
+    Q_EMIT touched(SlotIndex);
+    QMdiSubWindow::mousePressEvent(event);
+}
+
+void TVstEdt::resizeEvent(QResizeEvent* event) {
+    QMdiSubWindow::resizeEvent(event);
+    Q_EMIT touched(SlotIndex);
+}
+
+} // namespace trelvo::ui

@@ -14,6 +14,8 @@ packages=(
   libsndfile1-dev
   # the window: Qt 6 Widgets, a font with the metrics of Arial, and Xvfb for its tests
   qt6-base-dev libgl-dev fonts-liberation2 xvfb xauth
+  # TrelvoSynth's editor, a plain Xlib window
+  libx11-dev
   # third-party plug-ins used by the integration tests
   dpf-plugins-vst
   # wide (64-channel) plug-ins for the tests of plug-ins with many channels

@@ -43,6 +43,12 @@ void PluginBase::setParameter(int index, float value) {
     parameterChanged(index, value);
 }
 
+void PluginBase::setParameterAutomated(int index, float value) {
+    if (index < 0 || index >= info.numParams) return;
+    setParameter(index, value);
+    callHost(audioMasterAutomate, index, 0, nullptr, parameter(index));
+}
+
 float PluginBase::parameter(int index) const noexcept {
     if (index < 0 || index >= info.numParams) return 0.0f;
     return programs[static_cast<std::size_t>(currentProgram())].values[static_cast<std::size_t>(index)].load(

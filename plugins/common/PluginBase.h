@@ -58,11 +58,15 @@ protected:
     virtual void mainsChanged(bool on) {}
 
     void setParameter(int index, float value);
+    /// Sets a parameter as the user did in the editor and tells the host (audioMasterAutomate
+    /// with the value as stored, after clamping). Thread: user interface.
+    void setParameterAutomated(int index, float value);
     float parameter(int index) const noexcept;
     /// Switches the current program (and its parameter values). Thread: any.
     void selectProgram(int program);
     int currentProgram() const noexcept { return current.load(std::memory_order_relaxed); }
     Program& program(int index) noexcept { return programs[static_cast<std::size_t>(index)]; }
+    const Program& program(int index) const noexcept { return programs[static_cast<std::size_t>(index)]; }
     const PluginInfo& pluginInfo() const noexcept { return info; }
     VstIntPtr callHost(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
 

@@ -23,6 +23,9 @@
 //   LegacySynth                              claims to be an instrument (synth flag), answers
 //                                            effGetVstVersion with 0 (AEffect.version is
 //                                            1234) and every canDo with -1.
+//   CrashInEditOpen                          has an editor (effFlagsHasEditor; effEditGetRect
+//                                            answers 240 x 120) and writes through a null
+//                                            pointer in effEditOpen.
 //   anything else                            behaves.
 //
 // The effect name tells which entry point created it: "Faulty via main" or
@@ -141,6 +144,13 @@ protected:
         case effGetVstVersion:
             if (variant == "LegacySynth") return 0;
             break;
+        case effEditGetRect:
+            if (variant != "CrashInEditOpen" || ptr == nullptr) break;
+            *static_cast<ERect**>(ptr) = &editorRect;
+            return 1;
+        case effEditOpen:
+            if (variant == "CrashInEditOpen") writeThroughNull();
+            break;
         default: break;
         }
         return PluginBase::dispatch(opcode, index, value, ptr, opt);
@@ -205,6 +215,7 @@ private:
     std::atomic<bool> running{false};
     std::atomic<VstIntPtr> hostRounds{0};
     std::thread worker;
+    ERect editorRect{0, 0, 120, 240};
 };
 
 [[maybe_unused]] AEffect* createFaulty(audioMasterCallback host, const char* entryName) {
@@ -229,6 +240,7 @@ private:
         plugin->effect()->flags |= effFlagsIsSynth;
         plugin->effect()->version = 1234;
     }
+    if (variant == "CrashInEditOpen") plugin->effect()->flags |= effFlagsHasEditor;
     return plugin->effect();
 }
 

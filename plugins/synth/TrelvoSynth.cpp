@@ -11,14 +11,19 @@
 // Program p is named like "A005 Saw" (bank letter, number in bank, wave) and starts with
 // Volume 0.5 and the wave p mod 3 (sine, saw, square). Bank Select (CC 0) and Program
 // Change switch programs at the frame they arrive; CC 120 and CC 123 silence all voices.
+//
+// The editor (SynthEditor.h, whose rules it documents) is an X11 window with a knob for
+// each parameter.
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "common/PluginBase.h"
+#include "synth/SynthEditor.h"
 
 namespace trelvo::plugins {
 
@@ -83,16 +88,15 @@ struct PendingEvent {
     unsigned char data[3];
 };
 
-class TrelvoSynth final : public PluginBase {
+class TrelvoSynth final : public PluginBase, private SynthEditorController {
 public:
-    explicit TrelvoSynth(audioMasterCallback host) : PluginBase(host, kSynthInfo) {
+    explicit TrelvoSynth(audioMasterCallback host) : PluginBase(host, kSynthInfo), editor(*this) {
         for (int p = 0; p < kNumPrograms; ++p) {
             std::snprintf(program(p).name, sizeof program(p).name, "%c%03d %s", p < 128 ? 'A' : 'B', p % 128,
                           kWaveNames[p % 3]);
             program(p).values[0] = 0.5f;
             program(p).values[1] = static_cast<float>(p % 3) / 2.0f;
         }
-        editorRect = ERect{0, 0, 200, 320};
     }
 
 protected:
@@ -107,10 +111,14 @@ protected:
         case effHasMidiProgramsChanged: return 0;
         case effEditGetRect:
             if (ptr == nullptr) return 0;
-            *static_cast<ERect**>(ptr) = &editorRect;
+            *static_cast<ERect**>(ptr) = editor.rect();
             return 1;
-        case effEditOpen: return 1;
-        case effEditClose: return 1;
+        case effEditOpen: return editor.open(static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(ptr))) ? 1 : 0;
+        case effEditClose: editor.close(); return 1;
+        case effEditIdle:
+            if (!editor.isOpen()) return 0;
+            editor.idle();
+            return 1;
         default: return PluginBase::dispatch(opcode, index, value, ptr, opt);
         }
     }
@@ -145,6 +153,14 @@ protected:
     }
 
 private:
+    int numKnobs() const override { return pluginInfo().numParams; }
+    float knobValue(int index) const override { return parameter(index); }
+    std::string knobName(int index) const override { return parameterName(index); }
+    std::string knobDisplay(int index) const override { return parameterDisplay(index); }
+    std::string programName() const override { return program(currentProgram()).name; }
+    void knobEdited(int index, float value) override { setParameterAutomated(index, value); }
+    void sizeRequested(int width, int height) override { callHost(audioMasterSizeWindow, width, height); }
+
     VstIntPtr receiveEvents(const VstEvents* events) {
         if (events == nullptr) return 0;
         for (int i = 0; i < events->numEvents && numPending < kMaxPendingEvents; ++i) {
@@ -319,7 +335,7 @@ private:
     int numPending = 0;
     int bankMsb = 0;
     std::vector<char> chunk;
-    ERect editorRect{};
+    SynthEditor editor;
 };
 
 } // namespace

@@ -114,6 +114,37 @@ TEST(TrelvoFaulty, OpenAndProcessMisbehaviours) {
     }
 }
 
+TEST(TrelvoFaulty, CrashInEditOpenHasAnEditorThatFaultsWhenOpened) {
+    DynamicLibrary library;
+    ASSERT_TRUE(library.open(TrelvoFaulty_CrashInEditOpen_PATH));
+    FaultReport report;
+    AEffect* effect = enter(library, "VSTPluginMain", report);
+    ASSERT_NE(effect, nullptr);
+    EXPECT_NE(effect->flags & effFlagsHasEditor, 0);
+    effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0.0f);
+    ERect* rect = nullptr;
+    EXPECT_EQ(effect->dispatcher(effect, effEditGetRect, 0, 0, &rect, 0.0f), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right - rect->left, 240);
+    EXPECT_EQ(rect->bottom - rect->top, 120);
+    EXPECT_FALSE(report.failed());
+    // Any parent will do: the fault comes before the plug-in looks at it.
+    guardedCall([&] { effect->dispatcher(effect, effEditOpen, 0, 0, reinterpret_cast<void*>(0x1234), 0.0f); }, report);
+    EXPECT_EQ(report.kind, FaultKind::Signal);
+    EXPECT_EQ(report.signalNumber, SIGSEGV);
+    FaultReport closing;
+    EXPECT_TRUE(guardedCall([&] { effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f); }, closing));
+}
+
+TEST(TrelvoFaulty, OnlyCrashInEditOpenClaimsAnEditor) {
+    DirectPlugin plugin(TrelvoFaulty_Plain_PATH);
+    ASSERT_TRUE(plugin.loaded());
+    EXPECT_EQ(plugin.effect()->flags & effFlagsHasEditor, 0);
+    ERect* rect = nullptr;
+    EXPECT_EQ(plugin.dispatch(effEditGetRect, 0, 0, &rect), 0);
+    EXPECT_EQ(rect, nullptr);
+}
+
 TEST(TrelvoFaulty, CallsTheHostFromItsEntryPointAndFromOpen) {
     DirectPlugin plugin(TrelvoFaulty_CallsHost_PATH);
     ASSERT_TRUE(plugin.loaded());

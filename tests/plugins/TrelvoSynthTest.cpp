@@ -153,5 +153,21 @@ TEST_F(TrelvoSynthTest, ChunksCarryProgramsToAnotherInstanceAndBadChunksAreRefus
     EXPECT_EQ(plugin.text(effGetProgramNameIndexed, 42), "Stage lead");
 }
 
+// The editor itself is tested on an X server (SynthEditorX11Test); these need none.
+TEST_F(TrelvoSynthTest, AnEditorWithoutAParentWindowIsRefusedAndIdlingItDoesNothing) {
+    plugin.takeHostCalls();
+    EXPECT_EQ(plugin.dispatch(effEditIdle), 0);
+    EXPECT_EQ(plugin.dispatch(effEditOpen, 0, 0, nullptr), 0);
+    EXPECT_EQ(plugin.dispatch(effEditIdle), 0);
+    EXPECT_EQ(plugin.dispatch(effEditClose), 1);
+    ERect* rect = nullptr;
+    ASSERT_EQ(plugin.dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right, 320);
+    EXPECT_EQ(rect->bottom, 200);
+    EXPECT_EQ(plugin.dispatch(effEditGetRect, 0, 0, nullptr), 0);
+    EXPECT_TRUE(plugin.takeHostCalls().empty());
+}
+
 } // namespace
 } // namespace trelvo::test

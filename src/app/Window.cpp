@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QIcon>
 #include <QTimer>
 #include <csignal>
 #include <cstdlib>
@@ -8,7 +7,6 @@
 #include "app/RunModes.h"
 #include "diag/DiagLog.h"
 #include "session/Session.h"
-#include "ui/SharedFiles.h"
 #include "ui/TMainForm.h"
 
 namespace trelvo::app {
@@ -33,7 +31,6 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(kProductName);
     QApplication::setApplicationVersion(kFileVersion);
-    QApplication::setWindowIcon(QIcon(ui::sharedFile("icons/trelvo.png")));
 
     Session session(true);
     int status = 0;

@@ -39,8 +39,18 @@ void RackController::idleTick() {
 
     const int n = racked.numSlots();
     if (audioEngine.allowed.load() && !audioEngine.busy.load() && n > 0) {
-        for (int i = 0; i < n; ++i) {
+        // Plug-ins get their idle time in turn, within a budget: one whose idle call takes
+        // long delays the others by a tick, and it starts behind them the next time.
+        const std::uint32_t idleStart = platform::tickCountMs();
+        const int first = nextIdleSlot % n;
+        for (int k = 0; k < n; ++k) {
+            const int i = (first + k) % n;
+            if (k > 0 && platform::tickCountMs() - idleStart > kPlugInIdleBudgetMs) {
+                nextIdleSlot = i;
+                break;
+            }
             TVstPlugIn& slot = racked.slot(i);
+            nextIdleSlot = i + 1;
             if (!slot.PlugLoaded.load() || !slot.Active.load()) continue;
             if (slot.NeedIdle.load()) slot.Idle();
             if (slot.EditorOpen.load()) slot.EditIdle();

@@ -209,6 +209,10 @@ public:
     /// The transport text for a position: bar, beat in bar and ppqPos x 1000.
     static std::string transportTextOf(double ppqPos, int numerator, int denominator, int* beatInBar = nullptr);
 
+    /// How long one tick's idle calls of plug-ins and their editors may take before the
+    /// rest wait for the next tick, in milliseconds.
+    static constexpr std::uint32_t kPlugInIdleBudgetMs = 20;
+
     /// Idle ticks counted since start.
     std::uint32_t ticks() const noexcept { return racked.host().idleTick.load(); }
 
@@ -246,6 +250,7 @@ private:
     bool idleEnabled = false;
     bool cpuMeterWorks = true;
     int slowCounter = 0;
+    int nextIdleSlot = 0; ///< where the plug-ins' idle calls start on the next tick
     long long lastBeat = -1;
     std::uint32_t beatHiddenAt = 0;
 };

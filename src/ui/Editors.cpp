@@ -1,5 +1,6 @@
 // The plug-in editors of the main window: opening, closing, sizing, activation, pages.
 
+#include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -11,6 +12,7 @@
 #include "ui/CommonDialogs.h"
 #include "ui/SlotListModel.h"
 #include "ui/SlotListView.h"
+#include "ui/StatusIcons.h"
 #include "ui/TMainForm.h"
 #include "ui/TVstEdt.h"
 
@@ -45,12 +47,16 @@ bool TMainForm::ShowEditor(int slot) {
     const ERect before = plugIn.EditGetRect();
     TVstEdt* window = editorOf(slot);
     if (window == nullptr) {
-        window = new TVstEdt(clientArea, slot, plugIn.EditorLeft, plugIn.EditorTop, rectWidth(before),
-                             rectHeight(before));
+        const QPoint place(plugIn.EditorLeft, plugIn.EditorTop);
+        window = new TVstEdt(nullptr, slot, place.x(), place.y(), rectWidth(before), rectHeight(before));
         window->setWindowTitle(QString::fromStdString(rack.slotTitle(slot)));
+        window->setWindowIcon(QIcon(statusIcon(8)));
         clientArea->addSubWindow(window);
         editorWindows[&plugIn] = window;
-        connect(window, &TVstEdt::moved, this, [this, &plugIn](int, const QPoint& at) {
+        // Shown where it was last, before the client area's own placing is listened to.
+        window->show();
+        window->move(place);
+        connect(window, &TVstEdt::moved, this, [&plugIn](int, const QPoint& at) {
             plugIn.EditorLeft = at.x();
             plugIn.EditorTop = at.y();
         });
@@ -66,8 +72,6 @@ bool TMainForm::ShowEditor(int slot) {
             activateEditor(windowSlot);
             activatingFromEditor = false;
         });
-        window->show();
-        window->move(plugIn.EditorLeft, plugIn.EditorTop);
     }
     // The plug-in's size request reaches the window, on this thread whatever thread asks.
     plugIn.OnSizeWindow = [this](int requester, int width, int height) {
@@ -110,9 +114,10 @@ void TMainForm::closeEditorWindow(TVstEdt* window) {
             editorWindows.erase(it);
             break;
         }
+    // Hidden now, deleted once the event loop is back: this may run inside the window's own
+    // close handling. It stays the client area's child until then.
     window->closingFromHost = true;
-    clientArea->removeSubWindow(window);
-    window->close();
+    window->hide();
     window->deleteLater();
 }
 
@@ -154,6 +159,14 @@ void TMainForm::activateEditor(int slot) {
         selectSlot(slot);
         lv->showSelected(slot);
     }
+}
+
+void TMainForm::closeAllEditors() {
+    // The plug-ins close their editors while the windows they draw into still exist; the
+    // editors stay marked as shown for the project.
+    std::vector<int> slots;
+    for (const auto& [object, window] : editorWindows) slots.push_back(window->SlotIndex);
+    for (int slot : slots) HideEditor(slot);
 }
 
 std::vector<int> TMainForm::openEditorsFrontFirst() const {

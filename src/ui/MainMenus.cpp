@@ -213,42 +213,14 @@ void TMainForm::buildMenus() {
     runButton->setMenu(programModeMenu);
 
     // Commands of windows that are not part of the program yet.
-    notBuiltYet({"mnExportParams",
-                 "mnExport1stPreset",
-                 "mnPreferences",
-                 "mnRun",
-                 "mnCaptureBmp",
-                 "mnCapturePng",
-                 "mnSaveBmp",
-                 "mnSavePng",
-                 "mnScanPngs",
-                 "mnQuickScan",
-                 "mnVirtualPorts",
-                 "mnRenamePreset",
-                 "mnOpenBank",
-                 "mnSaveBank",
-                 "mnSaveBankPrms",
-                 "mnSavePreset",
-                 "mnSavePresetPrms",
-                 "mnExportPresets",
-                 "mnParamsMixer",
-                 "mnParamsDocked",
-                 "mnParamsHide",
-                 "mnStatus1",
-                 "mnStatus2",
-                 "mnStatusHide",
-                 "mnMcu",
+    notBuiltYet({"mnExportParams",   "mnExport1stPreset", "mnPreferences",    "mnRun",          "mnCaptureBmp",
+                 "mnCapturePng",     "mnSaveBmp",         "mnSavePng",        "mnScanPngs",     "mnQuickScan",
+                 "mnVirtualPorts",   "mnRenamePreset",    "mnOpenBank",       "mnSaveBank",     "mnSaveBankPrms",
+                 "mnSavePreset",     "mnSavePresetPrms",  "mnExportPresets",  "mnParamsMixer",  "mnParamsDocked",
+                 "mnParamsHide",     "mnStatus1",         "mnStatus2",        "mnStatusHide",   "mnMcu",
 
-                 "mnSlotProperties",
-                 "mnGenerateIns",
-                 "mnLPmoveUp",
-                 "mnLPmoveDown",
-                 "mnCopyPreset",
-                 "mnPastePreset",
-                 "mnLPrenamePreset",
-                 "mnLPloadFileName",
-                 "mnLPsavePreset",
-                 "mnLPexport"});
+                 "mnSlotProperties", "mnGenerateIns",     "mnLPmoveUp",       "mnLPmoveDown",   "mnCopyPreset",
+                 "mnPastePreset",    "mnLPrenamePreset",  "mnLPloadFileName", "mnLPsavePreset", "mnLPexport"});
     updateMenus();
 }
 

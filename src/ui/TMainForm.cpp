@@ -111,6 +111,7 @@ TMainForm::~TMainForm() {
     qApp->removeEventFilter(this);
     // After the close sequence the rack is gone with the session's shut-down.
     if (!session.controller) return;
+    closeAllEditors();
     rack.askText = nullptr;
     rack.askSavePath = nullptr;
     rack.showMessage = [](const std::string& text) { diag::hookedLogError(text); };
@@ -475,8 +476,7 @@ void TMainForm::closeSequence() {
     idleTimer->stop();
     keepWindowPlacement();
     rack.appSettings().autoLoadProject = commands["mnAutoLoad"]->isChecked();
-    // The editors of the open plug-ins close here once there are editor windows.
-    clientArea->closeAllSubWindows();
+    closeAllEditors();
     session.shutDown(true);
     lifeStage = Stage::Closed;
 }

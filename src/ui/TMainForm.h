@@ -134,6 +134,7 @@ private:
     void renameSlot();
     void renameTab();
     void reconcileEditors();
+    void closeAllEditors();
     void activateEditor(int slot);
     void closeEditorWindow(TVstEdt* window);
     void reportFaults();

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMoveEvent>
+
 #include <X11/Xlib.h>
 
 namespace trelvo::ui {
@@ -20,11 +21,9 @@ TVstEdt::TVstEdt(QWidget* parent, int slot, int left, int top, int width, int he
     setObjectName("TVstEdt");
     content = new QWidget(this);
     content->setObjectName("EditorContent");
-    // The plug-in draws into this window itself: Qt neither paints nor clears it.
+    // The plug-in draws into a window of its own inside this one; Qt only fills the grey
+    // around it.
     content->setAttribute(Qt::WA_NativeWindow);
-    content->setAttribute(Qt::WA_DontCreateNativeAncestors);
-    content->setAttribute(Qt::WA_PaintOnScreen);
-    content->setAttribute(Qt::WA_OpaquePaintEvent);
     content->setAutoFillBackground(true);
     QPalette grey = content->palette();
     grey.setColor(QPalette::Window, QColor::fromRgb(kEditorGrey));

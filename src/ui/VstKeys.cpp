@@ -13,20 +13,20 @@ struct KeyPair {
 
 // Keys that have a VST name; the keypad's digits and signs are told apart by the keypad flag.
 constexpr KeyPair kNamedKeys[] = {
-    {Qt::Key_Backspace, VKEY_BACK},  {Qt::Key_Tab, VKEY_TAB},         {Qt::Key_Backtab, VKEY_TAB},
-    {Qt::Key_Clear, VKEY_CLEAR},     {Qt::Key_Return, VKEY_RETURN},   {Qt::Key_Pause, VKEY_PAUSE},
-    {Qt::Key_Escape, VKEY_ESCAPE},   {Qt::Key_Space, VKEY_SPACE},     {Qt::Key_End, VKEY_END},
-    {Qt::Key_Home, VKEY_HOME},       {Qt::Key_Left, VKEY_LEFT},       {Qt::Key_Up, VKEY_UP},
-    {Qt::Key_Right, VKEY_RIGHT},     {Qt::Key_Down, VKEY_DOWN},       {Qt::Key_PageUp, VKEY_PAGEUP},
-    {Qt::Key_PageDown, VKEY_PAGEDOWN}, {Qt::Key_Select, VKEY_SELECT}, {Qt::Key_Print, VKEY_PRINT},
-    {Qt::Key_Enter, VKEY_ENTER},     {Qt::Key_Insert, VKEY_INSERT},   {Qt::Key_Delete, VKEY_DELETE},
-    {Qt::Key_Help, VKEY_HELP},       {Qt::Key_NumLock, VKEY_NUMLOCK}, {Qt::Key_ScrollLock, VKEY_SCROLL},
-    {Qt::Key_Shift, VKEY_SHIFT},     {Qt::Key_Control, VKEY_CONTROL}, {Qt::Key_Alt, VKEY_ALT},
+    {Qt::Key_Backspace, VKEY_BACK},    {Qt::Key_Tab, VKEY_TAB},         {Qt::Key_Backtab, VKEY_TAB},
+    {Qt::Key_Clear, VKEY_CLEAR},       {Qt::Key_Return, VKEY_RETURN},   {Qt::Key_Pause, VKEY_PAUSE},
+    {Qt::Key_Escape, VKEY_ESCAPE},     {Qt::Key_Space, VKEY_SPACE},     {Qt::Key_End, VKEY_END},
+    {Qt::Key_Home, VKEY_HOME},         {Qt::Key_Left, VKEY_LEFT},       {Qt::Key_Up, VKEY_UP},
+    {Qt::Key_Right, VKEY_RIGHT},       {Qt::Key_Down, VKEY_DOWN},       {Qt::Key_PageUp, VKEY_PAGEUP},
+    {Qt::Key_PageDown, VKEY_PAGEDOWN}, {Qt::Key_Select, VKEY_SELECT},   {Qt::Key_Print, VKEY_PRINT},
+    {Qt::Key_Enter, VKEY_ENTER},       {Qt::Key_Insert, VKEY_INSERT},   {Qt::Key_Delete, VKEY_DELETE},
+    {Qt::Key_Help, VKEY_HELP},         {Qt::Key_NumLock, VKEY_NUMLOCK}, {Qt::Key_ScrollLock, VKEY_SCROLL},
+    {Qt::Key_Shift, VKEY_SHIFT},       {Qt::Key_Control, VKEY_CONTROL}, {Qt::Key_Alt, VKEY_ALT},
     {Qt::Key_Equal, VKEY_EQUALS},
 };
 
 constexpr KeyPair kKeypadSigns[] = {
-    {Qt::Key_Asterisk, VKEY_MULTIPLY}, {Qt::Key_Plus, VKEY_ADD},     {Qt::Key_Comma, VKEY_SEPARATOR},
+    {Qt::Key_Asterisk, VKEY_MULTIPLY}, {Qt::Key_Plus, VKEY_ADD},       {Qt::Key_Comma, VKEY_SEPARATOR},
     {Qt::Key_Minus, VKEY_SUBTRACT},    {Qt::Key_Period, VKEY_DECIMAL}, {Qt::Key_Slash, VKEY_DIVIDE},
 };
 

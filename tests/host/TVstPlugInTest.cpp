@@ -328,7 +328,7 @@ TEST_F(LoaderTest, WrappersPassTheirArgumentsAndKeepTheirResults) {
     program.thisProgramIndex = 128;
     EXPECT_EQ(synth.GetMidiProgramName(0, program), 256);
     EXPECT_STREQ(program.name, "B000 Square");
-    EXPECT_EQ(synth.EditOpen(nullptr), 1);
+    EXPECT_EQ(synth.EditOpen(nullptr), 0);
     EXPECT_TRUE(synth.EditorOpen.load());
     EXPECT_TRUE(synth.EditorShown.load());
     synth.Close(); // closes the editor first

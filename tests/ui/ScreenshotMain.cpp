@@ -13,6 +13,7 @@
 #include "session/Session.h"
 #include "support/TempFolder.h"
 #include "ui/TMainForm.h"
+#include "ui/TVstEdt.h"
 
 namespace {
 
@@ -65,12 +66,17 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "trelvo_screenshot: the window did not start\n");
             return 1;
         }
-        // A moment of play, so that the transport and the meters show something.
+        // The synthesizer's editor open, and a moment of play, so that the transport shows
+        // something.
+        form.resize(900, 520);
+        session.controller->select(2);
+        form.ShowHideEditor(1);
+        if (trelvo::ui::TVstEdt* editor = form.editorOf(2)) editor->move(12, 12);
         session.controller->rack().transport().pressStartPause();
         QTest::qWait(1500);
-        form.resize(820, 460);
-        QTest::qWait(300);
-        const QPixmap picture = form.grab();
+        // From the X server, so that the plug-in's own window (not a Qt widget) is in it.
+        const QRect frame = form.frameGeometry();
+        const QPixmap picture = form.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
         if (!picture.save(QString::fromStdString(output))) {
             std::fprintf(stderr, "trelvo_screenshot: cannot write %s\n", output.c_str());
             status = 1;

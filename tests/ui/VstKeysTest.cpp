@@ -1,7 +1,8 @@
+#include "ui/VstKeys.h"
+
 #include <gtest/gtest.h>
 
 #include "vst/VstAbi.h"
-#include "ui/VstKeys.h"
 
 namespace trelvo::ui {
 namespace {

@@ -84,6 +84,7 @@ TMainForm::TMainForm(app::Session& owner, std::string file, std::string driver)
     beatTimer->setInterval(150);
     connect(beatTimer, &QTimer::timeout, this, [this] { beatIndicator->setVisible(true); });
 
+    if (QGuiApplication::platformName() == "xcb") installX11ErrorHandler();
     // The message hook: every event of the application passes here first.
     qApp->installEventFilter(this);
     connect(qApp, &QApplication::focusChanged, this, [this] { updateZone(); });

@@ -3,7 +3,11 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMoveEvent>
+#include <string>
 
+#include "diag/DiagLog.h"
+
+// Last: Xlib's macros (Status, Bool, None) would rewrite names of the headers above.
 #include <X11/Xlib.h>
 
 namespace trelvo::ui {
@@ -13,7 +17,20 @@ namespace {
 /// The grey a plug-in's editor window shows until the plug-in draws.
 constexpr QRgb kEditorGrey = 0xA8A8A8;
 
+/// An X error of a plug-in's editor (a window it names that has gone, say) is logged; Xlib's
+/// own handler would end the program, and the music with it.
+int logX11Error(Display* display, XErrorEvent* error) {
+    char text[256] = {};
+    XGetErrorText(display, error->error_code, text, sizeof text - 1);
+    diag::hookedLogError(std::string("X11 error: ") + text + " (request " + std::to_string(error->request_code) + ")");
+    return 0;
+}
+
 } // namespace
+
+void installX11ErrorHandler() {
+    XSetErrorHandler(logX11Error);
+}
 
 TVstEdt::TVstEdt(QWidget* parent, int slot, int left, int top, int width, int height)
     : QMdiSubWindow(parent), SlotIndex(slot), InitLeft(left), InitTop(top), InitWidth(width), InitHeight(height) {

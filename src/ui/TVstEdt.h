@@ -43,4 +43,8 @@ private:
     friend class TMainForm;
 };
 
+/// Logs X errors instead of ending the program (Xlib's default). Thread: user interface,
+/// before any editor opens.
+void installX11ErrorHandler();
+
 } // namespace trelvo::ui

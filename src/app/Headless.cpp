@@ -10,19 +10,8 @@
 
 namespace trelvo::app {
 
-namespace {
-
-volatile std::sig_atomic_t gStopRequested = 0;
-
-extern "C" void requestStop(int) {
-    gStopRequested = 1;
-}
-
-} // namespace
-
 int runHeadless(const CommandLine& command) {
-    gStopRequested = 0;
-    onStopSignals(requestStop);
+    watchStopSignals();
 
     // A driver asked for by name must be there: playing on another one would surprise. This
     // is checked before the session starts, so that nothing is written when it is not.
@@ -52,7 +41,7 @@ int runHeadless(const CommandLine& command) {
     std::uint32_t lastReport = started;
     const auto limitMs = static_cast<std::uint32_t>(command.seconds > 0 ? command.seconds * 1000.0 : 0.0);
     bool waitingForDriver = false;
-    while (gStopRequested == 0 && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
+    while (!stopRequested() && (limitMs == 0 || platform::tickCountMs() - started < limitMs)) {
         platform::sleepMs(static_cast<unsigned>(controller.idlePeriodMs()));
         controller.idleTick();
         diag::theLog().drain(); // lines of the audio threads (a refused priority, an xrun) show now

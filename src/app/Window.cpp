@@ -11,16 +11,6 @@
 
 namespace trelvo::app {
 
-namespace {
-
-volatile std::sig_atomic_t gStopRequested = 0;
-
-extern "C" void requestWindowClose(int) {
-    gStopRequested = 1;
-}
-
-} // namespace
-
 int runWindow(const CommandLine& command, int& argc, char** argv) {
     // Plug-in editors are X11 windows: under Wayland the window runs on XWayland.
     const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -37,11 +27,10 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
     {
         ui::TMainForm form(session, command.file, command.driver);
         // Ctrl+C in the terminal, or a system shutting down, closes the window as the user would.
-        gStopRequested = 0;
-        onStopSignals(requestWindowClose);
+        watchStopSignals();
         QTimer stopWatch;
         QObject::connect(&stopWatch, &QTimer::timeout, &form, [&form] {
-            if (gStopRequested != 0) form.close();
+            if (stopRequested()) form.close();
         });
         stopWatch.start(100);
         form.show();

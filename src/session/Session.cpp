@@ -23,7 +23,22 @@ void removeClipboardFiles() {
         std::remove((platform::trelvoHome() + "/" + name).c_str());
 }
 
+volatile std::sig_atomic_t gStopRequested = 0;
+
+extern "C" void requestStop(int) {
+    gStopRequested = 1;
+}
+
 } // namespace
+
+void watchStopSignals() {
+    gStopRequested = 0;
+    onStopSignals(requestStop);
+}
+
+bool stopRequested() {
+    return gStopRequested != 0;
+}
 
 void onStopSignals(void (*handler)(int)) {
     struct sigaction action {};

@@ -46,6 +46,10 @@ private:
 /// stops at a point of its own choosing.
 void onStopSignals(void (*handler)(int));
 
+/// Watches SIGINT and SIGTERM from now on; stopRequested() tells whether one came since.
+void watchStopSignals();
+bool stopRequested();
+
 /// True for a file name that names a plug-in library or a plug-in profile.
 bool isLibraryOrProfile(const std::string& file);
 

@@ -110,6 +110,8 @@ TMainForm::TMainForm(app::Session& owner, std::string file, std::string driver)
 
 TMainForm::~TMainForm() {
     qApp->removeEventFilter(this);
+    // The widgets below go after this object's own part: no focus news may reach it then.
+    disconnect(qApp, nullptr, this, nullptr);
     // After the close sequence the rack is gone with the session's shut-down.
     if (!session.controller) return;
     closeAllEditors();

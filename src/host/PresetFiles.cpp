@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "diag/DiagLog.h"
 #include "host/TVstPlugIn.h"
@@ -61,6 +62,21 @@ void putName(std::string& out, const std::string& name) {
     std::string field = name.substr(0, kNameField - 1);
     field.resize(kNameField, '\0');
     out += field;
+}
+/// One program in parameter form: the 56-byte header and the big-endian values.
+void putProgramRecord(std::string& record, std::int32_t uniqueId, std::int32_t version, const std::string& name,
+                      const std::vector<float>& values) {
+    const auto numParams = static_cast<std::uint32_t>(values.size());
+    record.clear();
+    putMagic(record, "CcnK");
+    putBigEndian(record, 48 + 4 * numParams);
+    putMagic(record, "FxCk");
+    putBigEndian(record, 1);
+    putBigEndian(record, static_cast<std::uint32_t>(uniqueId));
+    putBigEndian(record, static_cast<std::uint32_t>(version));
+    putBigEndian(record, numParams);
+    putName(record, name);
+    for (const float value : values) putFloat(record, value);
 }
 std::string nameField(const char* bytes) {
     return std::string(bytes, strnlen(bytes, kNameField));
@@ -258,6 +274,14 @@ bool TVstPlugIn::LoadPreset(const std::string& file) {
 }
 
 bool TVstPlugIn::LoadBank(const std::string& file) {
+    return readBank(file, -1);
+}
+
+bool TVstPlugIn::LoadStateBank(const std::string& file, int program) {
+    return readBank(file, program);
+}
+
+bool TVstPlugIn::readBank(const std::string& file, int select) {
     static constexpr std::string_view P = "LoadBank: ";
     if (PVstEffect.load() == nullptr) return false;
     std::string content;
@@ -278,15 +302,21 @@ bool TVstPlugIn::LoadBank(const std::string& file) {
         return false;
     }
 
+    // A state bank keeps a plug-in without programs as one program of its values.
+    const int ownPrograms = select >= 0 ? std::max(effectNumPrograms(), 1) : effectNumPrograms();
+    const bool selects = select >= 0 && select < ownPrograms;
     if (isChunk) {
         std::string chunk(reader.take(reader.size() - kChunkBankHeader));
         if (SetChunk(false, chunk.data(), static_cast<VstIntPtr>(chunk.size())) == 0) errorLine(P, file, " SetChunk=0");
+        // Selecting a program may reload what the chunk just set: only when it must.
+        if (selects && GetProgram() != select) SetProgram(select);
         return true;
     }
     // Programs beyond the plug-in's own have nowhere to go; the plug-in is left on the
-    // last program loaded.
-    const int programs = std::min(numPrograms, effectNumPrograms());
+    // last program loaded, or on the one asked for with its values from the file.
+    const int programs = std::min(numPrograms, ownPrograms);
     const int parameters = effectNumParams();
+    std::vector<float> selectedValues;
     for (int p = 0; p < programs; ++p) {
         char program[kProgramHeader];
         if (const std::size_t moved = reader.read(program, kProgramHeader); moved != kProgramHeader) {
@@ -305,8 +335,13 @@ bool TVstPlugIn::LoadBank(const std::string& file) {
                 return false;
             }
             if (i < parameters) SetParameter(i, bigEndianFloat(value));
+            if (p == select && i < parameters) selectedValues.push_back(bigEndianFloat(value));
         }
         EndSetProgram();
+    }
+    if (selects) {
+        SetProgram(select);
+        for (std::size_t i = 0; i < selectedValues.size(); ++i) SetParameter(static_cast<int>(i), selectedValues[i]);
     }
     return true;
 }
@@ -323,17 +358,9 @@ bool TVstPlugIn::FillProgramRecord(int program, const std::string& fallbackName,
         if (persist::trimmed(name).empty()) name = fallbackName;
     }
     if (name.empty()) return false;
-    const int numParams = std::max(effectNumParams(), 0);
-    record.clear();
-    putMagic(record, "CcnK");
-    putBigEndian(record, static_cast<std::uint32_t>(48 + 4 * numParams));
-    putMagic(record, "FxCk");
-    putBigEndian(record, 1);
-    putBigEndian(record, static_cast<std::uint32_t>(effectUniqueID()));
-    putBigEndian(record, static_cast<std::uint32_t>(effectVersion()));
-    putBigEndian(record, static_cast<std::uint32_t>(numParams));
-    putName(record, name);
-    for (int i = 0; i < numParams; ++i) putFloat(record, GetParameter(i));
+    std::vector<float> values(static_cast<std::size_t>(std::max(effectNumParams(), 0)));
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = GetParameter(static_cast<int>(i));
+    putProgramRecord(record, effectUniqueID(), effectVersion(), name, values);
     return true;
 }
 
@@ -375,6 +402,14 @@ bool TVstPlugIn::SavePreset(const std::string& file, int mode) {
 }
 
 bool TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
+    return writeBank(file, forceParams, false);
+}
+
+bool TVstPlugIn::SaveStateBank(const std::string& file) {
+    return writeBank(file, false, true);
+}
+
+bool TVstPlugIn::writeBank(const std::string& file, bool forceParams, bool keepCurrentValues) {
     static constexpr std::string_view P = "SaveBank: ";
     if (PVstEffect.load() == nullptr) return false;
     if (isReadOnly(file)) {
@@ -382,14 +417,16 @@ bool TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
         gPresetFailure = "the file is read-only";
         return false;
     }
-    const auto putBankHeader = [this](std::string& out, const char* magic, std::uint32_t byteSize) {
+    const int numPrograms =
+        keepCurrentValues && !programsAreChunks() ? std::max(effectNumPrograms(), 1) : std::max(effectNumPrograms(), 0);
+    const auto putBankHeader = [&](std::string& out, const char* magic, std::uint32_t byteSize) {
         putMagic(out, "CcnK");
         putBigEndian(out, byteSize);
         putMagic(out, magic);
         putBigEndian(out, 1);
         putBigEndian(out, static_cast<std::uint32_t>(effectUniqueID()));
         putBigEndian(out, static_cast<std::uint32_t>(effectVersion()));
-        putBigEndian(out, static_cast<std::uint32_t>(effectNumPrograms()));
+        putBigEndian(out, static_cast<std::uint32_t>(magic[1] == 'x' ? numPrograms : effectNumPrograms()));
         out.append(128, '\0');
     };
     if (!forceParams && programsAreChunks()) {
@@ -405,18 +442,31 @@ bool TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
         content.append(static_cast<const char*>(data), static_cast<std::size_t>(size));
         return writePresetFile(P, file, content, '1');
     }
-    const int numPrograms = std::max(effectNumPrograms(), 0);
     const int numParams = std::max(effectNumParams(), 0);
     std::string content;
     putBankHeader(content, "FxBk", static_cast<std::uint32_t>(148 + numPrograms * (56 + 4 * numParams)));
     const int remembered = GetProgram();
+    // The current program as it sounds now, taken before any program is selected.
+    std::vector<float> current;
+    std::string currentName;
+    if (keepCurrentValues) {
+        current.resize(static_cast<std::size_t>(numParams));
+        for (int i = 0; i < numParams; ++i) current[static_cast<std::size_t>(i)] = GetParameter(i);
+        currentName = GetProgramName();
+        if (persist::trimmed(currentName).empty()) currentName = "preset" + std::to_string(remembered);
+    }
     bool complete = true;
     for (int p = 0; p < numPrograms && complete; ++p) {
         std::string record;
-        complete = FillProgramRecord(p, "preset" + std::to_string(p), record, false);
+        if (keepCurrentValues && p == remembered)
+            putProgramRecord(record, effectUniqueID(), effectVersion(), currentName, current);
+        else
+            complete = FillProgramRecord(p, "preset" + std::to_string(p), record, false);
         if (complete) content += record;
     }
     SetProgram(remembered);
+    for (std::size_t i = 0; i < current.size(); ++i)
+        if (GetParameter(static_cast<int>(i)) != current[i]) SetParameter(static_cast<int>(i), current[i]);
     // A bank that could not be filled completely is not written: it would not load back.
     return complete && writePresetFile(P, file, content, '3');
 }

@@ -122,6 +122,19 @@ public:
     bool SavePreset(const std::string& fileName, int mode);
     bool LoadBank(const std::string& fileName);
     bool SaveBank(const std::string& fileName, bool forceParams);
+    /// The plug-in's whole state as a bank file: the chunk form for a plug-in whose
+    /// programs are chunks, else the parameter form in which the current program holds its
+    /// values as they are now, not as selecting it again would set them (some plug-ins
+    /// reload a program's stored values on every selection). The plug-in ends on the
+    /// program it was on, with the values it had. False, with an error line, when nothing
+    /// was written.
+    bool SaveStateBank(const std::string& fileName);
+    /// Loads a bank written by SaveStateBank, then makes program current: a chunk plug-in
+    /// is switched only when its chunk left another program current; a parameter plug-in
+    /// gets that program's values from the file once more after it was selected. A program
+    /// outside the plug-in's range selects nothing. False, with an error line, when the
+    /// file did not load.
+    bool LoadStateBank(const std::string& fileName, int program);
     /// One program in parameter form (56-byte header and big-endian values) into record.
     bool FillProgramRecord(int program, const std::string& fallbackName, std::string& record, bool useFallbackName);
     /// Lets a parameter-form program load into a plug-in whose programs are chunks.
@@ -224,6 +237,12 @@ public:
     std::string FXPfolder; ///< root folder of FXP banks
     std::string FXPbank;   ///< current FXP bank, a sub-folder of FXPfolder; may be empty
 
+    // ---- The whole state a project kept for the slot ----
+    /// The state file the project named, and the program current when it was saved (-1:
+    /// none named). Kept so that saving a slot whose library did not load carries its state on.
+    std::string ProjectStateFile;
+    int ProjectStateProgram = -1;
+
 protected:
     /// Runs a call into the plug-in with exceptions masked and under the guard. On a
     /// hardware fault the slot is quarantined, and on an exception too when
@@ -233,6 +252,8 @@ protected:
                     bool quarantineOnException = false) noexcept;
 
 private:
+    bool readBank(const std::string& fileName, int program);
+    bool writeBank(const std::string& fileName, bool forceParams, bool keepCurrentValues);
     void unloadWithReason(std::string_view reason, std::string readable);
     void quarantine(const platform::FaultReport& report, std::string_view what) noexcept;
     void logCall(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, double opt, VstIntPtr result) noexcept;

@@ -224,6 +224,10 @@ const std::string& TVstPlugIn::lastPresetFailure() {
 // ---- Loading ----
 
 bool TVstPlugIn::LoadPreset(const std::string& file) {
+    return readProgram(file, false, -1);
+}
+
+bool TVstPlugIn::readProgram(const std::string& file, bool isState, int select) {
     static constexpr std::string_view P = "LoadPreset: ";
     if (PVstEffect.load() == nullptr) return false;
     std::string content;
@@ -244,11 +248,14 @@ bool TVstPlugIn::LoadPreset(const std::string& file) {
     info.pluginUniqueID = fxId;
     info.pluginVersion = bigEndianInt(header + 20);
     info.numElements = numParams;
+    // A state is loaded into the program that was current when it was kept; the file is
+    // not a preset of the user's, so the preset file name stays as it was.
+    if (isState && select >= 0 && select < effectNumPrograms()) SetProgram(select);
     if (BeginLoadProgram(info) == -1) {
         errorLine(P, file, " BeginLoadProgram failed");
         return false;
     }
-    PresetFileName = persist::trimmed(platform::fileNamePart(file));
+    if (!isState) PresetFileName = persist::trimmed(platform::fileNamePart(file));
     BeginSetProgram();
     SetProgramName(nameField(header + 28));
 
@@ -277,8 +284,13 @@ bool TVstPlugIn::LoadBank(const std::string& file) {
     return readBank(file, -1);
 }
 
-bool TVstPlugIn::LoadStateBank(const std::string& file, int program) {
-    return readBank(file, program);
+bool TVstPlugIn::LoadState(const std::string& file, int program) {
+    // The file's own form decides how it loads; readHeader refuses a form the plug-in
+    // does not keep.
+    std::string content;
+    const bool isBank = platform::readWholeFile(file, content) && content.size() >= 12 &&
+                        content.compare(0, 4, "CcnK") == 0 && content.compare(8, 4, "FBCh") == 0;
+    return isBank ? readBank(file, program) : readProgram(file, true, program);
 }
 
 bool TVstPlugIn::readBank(const std::string& file, int select) {
@@ -302,21 +314,17 @@ bool TVstPlugIn::readBank(const std::string& file, int select) {
         return false;
     }
 
-    // A state bank keeps a plug-in without programs as one program of its values.
-    const int ownPrograms = select >= 0 ? std::max(effectNumPrograms(), 1) : effectNumPrograms();
-    const bool selects = select >= 0 && select < ownPrograms;
     if (isChunk) {
         std::string chunk(reader.take(reader.size() - kChunkBankHeader));
         if (SetChunk(false, chunk.data(), static_cast<VstIntPtr>(chunk.size())) == 0) errorLine(P, file, " SetChunk=0");
         // Selecting a program may reload what the chunk just set: only when it must.
-        if (selects && GetProgram() != select) SetProgram(select);
+        if (select >= 0 && select < effectNumPrograms() && GetProgram() != select) SetProgram(select);
         return true;
     }
     // Programs beyond the plug-in's own have nowhere to go; the plug-in is left on the
-    // last program loaded, or on the one asked for with its values from the file.
-    const int programs = std::min(numPrograms, ownPrograms);
+    // last program loaded.
+    const int programs = std::min(numPrograms, effectNumPrograms());
     const int parameters = effectNumParams();
-    std::vector<float> selectedValues;
     for (int p = 0; p < programs; ++p) {
         char program[kProgramHeader];
         if (const std::size_t moved = reader.read(program, kProgramHeader); moved != kProgramHeader) {
@@ -335,13 +343,8 @@ bool TVstPlugIn::readBank(const std::string& file, int select) {
                 return false;
             }
             if (i < parameters) SetParameter(i, bigEndianFloat(value));
-            if (p == select && i < parameters) selectedValues.push_back(bigEndianFloat(value));
         }
         EndSetProgram();
-    }
-    if (selects) {
-        SetProgram(select);
-        for (std::size_t i = 0; i < selectedValues.size(); ++i) SetParameter(static_cast<int>(i), selectedValues[i]);
     }
     return true;
 }
@@ -402,14 +405,6 @@ bool TVstPlugIn::SavePreset(const std::string& file, int mode) {
 }
 
 bool TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
-    return writeBank(file, forceParams, false);
-}
-
-bool TVstPlugIn::SaveStateBank(const std::string& file) {
-    return writeBank(file, false, true);
-}
-
-bool TVstPlugIn::writeBank(const std::string& file, bool forceParams, bool keepCurrentValues) {
     static constexpr std::string_view P = "SaveBank: ";
     if (PVstEffect.load() == nullptr) return false;
     if (isReadOnly(file)) {
@@ -417,16 +412,14 @@ bool TVstPlugIn::writeBank(const std::string& file, bool forceParams, bool keepC
         gPresetFailure = "the file is read-only";
         return false;
     }
-    const int numPrograms =
-        keepCurrentValues && !programsAreChunks() ? std::max(effectNumPrograms(), 1) : std::max(effectNumPrograms(), 0);
-    const auto putBankHeader = [&](std::string& out, const char* magic, std::uint32_t byteSize) {
+    const auto putBankHeader = [this](std::string& out, const char* magic, std::uint32_t byteSize) {
         putMagic(out, "CcnK");
         putBigEndian(out, byteSize);
         putMagic(out, magic);
         putBigEndian(out, 1);
         putBigEndian(out, static_cast<std::uint32_t>(effectUniqueID()));
         putBigEndian(out, static_cast<std::uint32_t>(effectVersion()));
-        putBigEndian(out, static_cast<std::uint32_t>(magic[1] == 'x' ? numPrograms : effectNumPrograms()));
+        putBigEndian(out, static_cast<std::uint32_t>(effectNumPrograms()));
         out.append(128, '\0');
     };
     if (!forceParams && programsAreChunks()) {
@@ -442,33 +435,44 @@ bool TVstPlugIn::writeBank(const std::string& file, bool forceParams, bool keepC
         content.append(static_cast<const char*>(data), static_cast<std::size_t>(size));
         return writePresetFile(P, file, content, '1');
     }
+    const int numPrograms = std::max(effectNumPrograms(), 0);
     const int numParams = std::max(effectNumParams(), 0);
     std::string content;
     putBankHeader(content, "FxBk", static_cast<std::uint32_t>(148 + numPrograms * (56 + 4 * numParams)));
     const int remembered = GetProgram();
-    // The current program as it sounds now, taken before any program is selected.
-    std::vector<float> current;
-    std::string currentName;
-    if (keepCurrentValues) {
-        current.resize(static_cast<std::size_t>(numParams));
-        for (int i = 0; i < numParams; ++i) current[static_cast<std::size_t>(i)] = GetParameter(i);
-        currentName = GetProgramName();
-        if (persist::trimmed(currentName).empty()) currentName = "preset" + std::to_string(remembered);
-    }
     bool complete = true;
     for (int p = 0; p < numPrograms && complete; ++p) {
         std::string record;
-        if (keepCurrentValues && p == remembered)
-            putProgramRecord(record, effectUniqueID(), effectVersion(), currentName, current);
-        else
-            complete = FillProgramRecord(p, "preset" + std::to_string(p), record, false);
+        complete = FillProgramRecord(p, "preset" + std::to_string(p), record, false);
         if (complete) content += record;
     }
     SetProgram(remembered);
-    for (std::size_t i = 0; i < current.size(); ++i)
-        if (GetParameter(static_cast<int>(i)) != current[i]) SetParameter(static_cast<int>(i), current[i]);
     // A bank that could not be filled completely is not written: it would not load back.
     return complete && writePresetFile(P, file, content, '3');
+}
+
+bool TVstPlugIn::SaveState(const std::string& file) {
+    static constexpr std::string_view P = "SavePreset: ";
+    if (PVstEffect.load() == nullptr) return false;
+    // The bank chunk is the plug-in's whole state, and asking for it selects no program.
+    if (programsAreChunks()) return SaveBank(file, false);
+    if (isReadOnly(file)) {
+        diag::hookedLogError("SavePreset: Cannot save \"" + file + "\", is ReadOnly");
+        gPresetFailure = "the file is read-only";
+        return false;
+    }
+    // Only the current program, as it sounds now. A bank in parameter form would have to
+    // select every program in turn to read it, which a plug-in playing on stage may answer
+    // with a jump in its sound or by resetting its parameters, and saving must not change
+    // what is playing. Edits the user made to the plug-in's other programs are therefore
+    // not kept: a project brings back the sound that was playing.
+    std::string name = GetProgramName();
+    if (persist::trimmed(name).empty()) name = "preset" + std::to_string(std::max(GetProgram(), 0));
+    std::vector<float> values(static_cast<std::size_t>(std::max(effectNumParams(), 0)));
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = GetParameter(static_cast<int>(i));
+    std::string content;
+    putProgramRecord(content, effectUniqueID(), effectVersion(), name, values);
+    return writePresetFile(P, file, content, '7');
 }
 
 } // namespace trelvo::host

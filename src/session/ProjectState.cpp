@@ -38,11 +38,10 @@ std::uint32_t bigEndian(const std::string& bytes, std::size_t at) {
     return (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
 }
 
-/// Why a state file cannot be a whole bank, or empty when it is one. Checked before the
-/// plug-in sees any of it, so that a damaged file leaves the plug-in as it was: a bank
-/// that failed halfway would have changed some programs already.
-std::string whyNotAWholeBank(const std::string& bytes) {
-    if (bytes.size() < kBankHeader || bytes.compare(0, 4, "CcnK") != 0) return "it is not a bank file";
+/// Why a state file cannot be one SaveState writes, or empty when it is one. Checked
+/// before the plug-in sees any of it, so that a damaged file leaves the plug-in as it was.
+std::string whyNotAState(const std::string& bytes) {
+    if (bytes.size() < kProgramHeader || bytes.compare(0, 4, "CcnK") != 0) return "it is not a state file";
     const std::string magic = bytes.substr(8, 4);
     if (magic == "FBCh") {
         if (bytes.size() < kChunkBankHeader) return "it is truncated";
@@ -51,19 +50,17 @@ std::string whyNotAWholeBank(const std::string& bytes) {
             return size > bytes.size() - kChunkBankHeader ? "it is truncated" : "it has bytes past its chunk";
         return {};
     }
-    if (magic != "FxBk") return "it is not a bank file";
-    const std::uint32_t numPrograms = bigEndian(bytes, 24);
-    std::size_t at = kBankHeader;
-    for (std::uint32_t p = 0; p < numPrograms; ++p) {
-        if (bytes.size() - at < kProgramHeader) return "it is truncated";
-        if (bytes.compare(at, 4, "CcnK") != 0 || bytes.compare(at + 8, 4, "FxCk") != 0)
-            return "program " + std::to_string(p) + " is damaged";
-        const std::uint64_t values = std::uint64_t{bigEndian(bytes, at + 24)} * 4;
-        if (bytes.size() - at - kProgramHeader < values) return "it is truncated";
-        at += kProgramHeader + static_cast<std::size_t>(values);
-    }
-    if (at != bytes.size()) return "it has bytes past its last program";
+    if (magic != "FxCk") return "it is not a state file";
+    const std::uint64_t values = std::uint64_t{bigEndian(bytes, 24)} * 4;
+    if (values != bytes.size() - kProgramHeader)
+        return values > bytes.size() - kProgramHeader ? "it is truncated" : "it has bytes past its values";
     return {};
+}
+
+/// The state file's name follows what it holds: a program is an FXP file, anything else
+/// (a bank chunk) an FXB file.
+bool holdsProgram(const std::string& bytes) {
+    return bytes.size() >= 12 && bytes.compare(8, 4, "FxCk") == 0;
 }
 
 } // namespace
@@ -75,16 +72,16 @@ std::string stateFolderOf(const std::string& projectFile) {
     return folderOfFile(projectFile) + "/" + name + ".state";
 }
 
-std::string stateFileName(int number, int slotId) {
+std::string stateFileName(int number, int slotId, bool bank) {
     char text[40];
-    std::snprintf(text, sizeof text, "%02d_%d.fxb", number, slotId);
+    std::snprintf(text, sizeof text, "%02d_%d.%s", number, slotId, bank ? "fxb" : "fxp");
     return text;
 }
 
 bool isStateFileName(const std::string& name) {
     const auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
     if (name.size() < 8 || !digit(name[0]) || !digit(name[1]) || name[2] != '_') return false;
-    if (name.compare(name.size() - 4, 4, ".fxb") != 0) return false;
+    if (name.compare(name.size() - 4, 4, ".fxb") != 0 && name.compare(name.size() - 4, 4, ".fxp") != 0) return false;
     for (std::size_t i = 3; i < name.size() - 4; ++i)
         if (!digit(name[i])) return false;
     return true;
@@ -93,11 +90,18 @@ bool isStateFileName(const std::string& name) {
 std::string saveSlotState(TVstPlugIn& slot, const std::string& projectFile, int number,
                           std::set<std::string>& written) {
     const std::string folder = stateFolderOf(projectFile);
-    const std::string name = stateFileName(number, slot.SlotID);
-    const std::string target = folder + "/" + name;
     const bool live = slot.PlugLoaded.load() && slot.Active.load() && !slot.isQuarantined();
     const bool carried = !live && !slot.ProjectStateFile.empty() && platform::isRegularFile(slot.ProjectStateFile);
     if (!live && !carried) return {};
+    std::string carriedBytes;
+    if (carried && !platform::readWholeFile(slot.ProjectStateFile, carriedBytes)) {
+        diag::hookedLogError("saveProject: cannot read the state file \"" + slot.ProjectStateFile +
+                             "\" to carry it over");
+        return {};
+    }
+    const bool bank = live ? slot.programsAreChunks() : !holdsProgram(carriedBytes);
+    const std::string name = stateFileName(number, slot.SlotID, bank);
+    const std::string target = folder + "/" + name;
 
     std::error_code error;
     if (!fs::is_directory(folder, error) && !fs::create_directory(folder, error)) {
@@ -108,8 +112,10 @@ std::string saveSlotState(TVstPlugIn& slot, const std::string& projectFile, int 
     }
     int program = -1;
     if (live) {
+        // Saving happens while the plug-in plays: SaveState reads the state without
+        // selecting any program, so what is heard does not change.
         program = slot.GetProgram();
-        if (!slot.SaveStateBank(target)) {
+        if (!slot.SaveState(target)) {
             diag::hookedLogError("saveProject: the state of " + slotText(slot, name) + " was not kept (" +
                                  TVstPlugIn::lastPresetFailure() + "); it reopens from its preset keys");
             return {};
@@ -117,14 +123,12 @@ std::string saveSlotState(TVstPlugIn& slot, const std::string& projectFile, int 
     } else {
         program = slot.ProjectStateProgram;
         // The library is missing: the state it had stays with the project for its return.
-        if (!fs::equivalent(slot.ProjectStateFile, target, error)) {
-            std::string bytes, reason;
-            if (!platform::readWholeFile(slot.ProjectStateFile, bytes) ||
-                !platform::writeFileAtomically(target, bytes, reason)) {
-                diag::hookedLogError("saveProject: cannot carry the state file \"" + slot.ProjectStateFile +
-                                     "\" over to \"" + target + "\" " + reason);
-                return {};
-            }
+        std::string reason;
+        if (!fs::equivalent(slot.ProjectStateFile, target, error) &&
+            !platform::writeFileAtomically(target, carriedBytes, reason)) {
+            diag::hookedLogError("saveProject: cannot carry the state file \"" + slot.ProjectStateFile +
+                                 "\" over to \"" + target + "\" " + reason);
+            return {};
         }
     }
     written.insert(name);
@@ -177,12 +181,12 @@ bool restoreSlotState(TVstPlugIn& slot, const std::string& prefix) {
                              fallback);
         return false;
     }
-    if (const std::string why = whyNotAWholeBank(bytes); !why.empty()) {
+    if (const std::string why = whyNotAState(bytes); !why.empty()) {
         diag::hookedLogError("loadProject: " + slotText(slot, prefix) + ": the state file \"" + file +
                              "\" is damaged (" + why + ")" + fallback);
         return false;
     }
-    if (!slot.LoadStateBank(file, slot.ProjectStateProgram)) {
+    if (!slot.LoadState(file, slot.ProjectStateProgram)) {
         diag::hookedLogError("loadProject: " + slotText(slot, prefix) + ": the state file \"" + file +
                              "\" did not load (" + TVstPlugIn::lastPresetFailure() + ")" + fallback);
         return false;

@@ -12,20 +12,22 @@ class TVstPlugIn;
 namespace trelvo::project {
 
 /// The whole state of a project's plug-ins, kept beside the project so that a reopened
-/// project sounds as it did when it was saved. Each plug-in slot's state is a bank file
-/// (the chunk form for plug-ins whose programs are chunks, else the parameter form) in a
-/// folder named after the project: "Live Set.vprj" keeps "Live Set.state/03_5003.fxb",
-/// the slot's number in the file and its SlotID. The slot's key "03_State" holds the
-/// program that was current and the file relative to the project's folder:
-/// "7,Live Set.state/03_5003.fxb", so a copied or moved project folder still finds it.
-/// Thread: user interface.
+/// project sounds as it did when it was saved. Each plug-in slot's state is a file in a
+/// folder named after the project, its name made of the slot's number and its SlotID: a
+/// plug-in whose programs are chunks keeps its bank chunk ("Live Set.vprj" keeps "Live
+/// Set.state/03_5003.fxb"), any other plug-in its current program in parameter form
+/// ("Live Set.state/04_5004.fxp"); saving never selects a program of a plug-in. The
+/// slot's key "03_State" holds the program that was current and the file relative to the
+/// project's folder: "7,Live Set.state/03_5003.fxb", so a copied or moved project folder
+/// still finds it. Thread: user interface.
 
 /// The state folder of a project file: its name with ".vprj" (any case) replaced by
 /// ".state", or ".state" appended to a name without that extension.
 std::string stateFolderOf(const std::string& projectFile);
-/// "03_5003.fxb" for slot number 3 with SlotID 5003.
-std::string stateFileName(int number, int slotId);
-/// True for names of the form stateFileName makes: two digits, "_", digits, ".fxb".
+/// "03_5003.fxb" for slot number 3 with SlotID 5003 holding a bank chunk, "03_5003.fxp"
+/// for one holding a program.
+std::string stateFileName(int number, int slotId, bool bank);
+/// True for names of the form stateFileName makes: two digits, "_", digits, ".fxb" or ".fxp".
 bool isStateFileName(const std::string& name);
 
 /// Writes the state of the plug-in slot numbered number into the project's state folder

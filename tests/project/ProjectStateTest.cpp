@@ -93,10 +93,13 @@ TEST(ProjectStateNames, FolderAndFileNamesFollowTheProject) {
     EXPECT_EQ(stateFolderOf("/songs/Live Set.VPRJ"), "/songs/Live Set.state");
     EXPECT_EQ(stateFolderOf("/songs/set.v1"), "/songs/set.v1.state");
     EXPECT_EQ(stateFolderOf("p.vprj"), "./p.state");
-    EXPECT_EQ(stateFileName(3, 5003), "03_5003.fxb");
+    EXPECT_EQ(stateFileName(3, 5003, true), "03_5003.fxb");
+    EXPECT_EQ(stateFileName(3, 5003, false), "03_5003.fxp");
+    EXPECT_EQ(stateFileName(12, 7, false), "12_7.fxp");
     EXPECT_TRUE(isStateFileName("03_5003.fxb"));
-    for (const char* foreign : {"3_5003.fxb", "03_.fxb", "03_5003.fxp", "03_5003.fxb.bak", "03-5003.fxb", "ab_5003.fxb",
-                                "03_50x3.fxb", "notes.txt", ".fxb"})
+    EXPECT_TRUE(isStateFileName("03_5003.fxp"));
+    for (const char* foreign : {"3_5003.fxb", "03_.fxb", "03_.fxp", "03_5003.fxq", "03_5003.fxb.bak", "03_5003.fxp.bak",
+                                "03-5003.fxp", "ab_5003.fxb", "03_50x3.fxp", "notes.txt", ".fxb", ".fxp"})
         EXPECT_FALSE(isStateFileName(foreign)) << foreign;
 }
 
@@ -111,9 +114,12 @@ TEST_F(ProjectStateTest, TweakedPlugInsComeBackExactlyInChunkAndParameterForm) {
 
     const std::string text = test::readFile(project());
     EXPECT_THAT(text, HasSubstr("03_State=2,p.state/03_5003.fxb\r\n"));
-    EXPECT_THAT(text, HasSubstr("04_State=2,p.state/04_5004.fxb\r\n"));
+    EXPECT_THAT(text, HasSubstr("04_State=2,p.state/04_5004.fxp\r\n"));
     EXPECT_EQ(test::readFile(home.file("p.state/03_5003.fxb")).substr(8, 4), "FBCh");
-    EXPECT_EQ(test::readFile(home.file("p.state/04_5004.fxb")).substr(8, 4), "FxBk");
+    // The current program alone: its header and the plug-in's two values.
+    const std::string program = test::readFile(home.file("p.state/04_5004.fxp"));
+    EXPECT_EQ(program.substr(8, 4), "FxCk");
+    EXPECT_EQ(program.size(), 56u + 2 * 4);
     EXPECT_EQ(parameters(slot(gain)), gainValues) << "saving leaves the plug-in as it was";
 
     auto back = reloaded(project());
@@ -121,6 +127,62 @@ TEST_F(ProjectStateTest, TweakedPlugInsComeBackExactlyInChunkAndParameterForm) {
     EXPECT_EQ(parameters(back->rack().slot(gain)), gainValues);
     EXPECT_EQ(back->rack().slot(synth).GetProgram(), 2);
     EXPECT_EQ(back->rack().slot(gain).GetProgram(), 2);
+    EXPECT_THAT(log.errors(), IsEmpty());
+}
+
+/// Logs every call that could change a plug-in's program or state.
+void logCallsThatChangeAPlugIn() {
+    for (const int opcode : {effSetProgram, effSetProgramName, effSetChunk, effBeginSetProgram, effEndSetProgram,
+                             effBeginLoadBank, effBeginLoadProgram})
+        diag::plugCallLevels().setLevel(opcode, diag::kLevelAll);
+}
+
+std::vector<std::string> callsTo(const std::vector<std::string>& lines) {
+    std::vector<std::string> calls;
+    for (const std::string& line : lines)
+        if (line.find(":dispatchTo ") != std::string::npos) calls.push_back(line);
+    return calls;
+}
+
+TEST_F(ProjectStateTest, SavingSelectsNoProgramAndLeavesEveryPlugInAsItPlays) {
+    const int synth = controller->loadPlugin(lib("TrelvoSynth.so"));
+    const int gain = controller->loadPlugin(lib("TrelvoGain.so"));
+    const std::vector<float> synthValues = tweak(slot(synth));
+    const std::vector<float> gainValues = tweak(slot(gain));
+    slot(gain).SetProgramName("Stage mix");
+    logCallsThatChangeAPlugIn();
+    log.clear();
+
+    ASSERT_TRUE(controller->saveProjectTo(project()));
+    ASSERT_TRUE(controller->saveProjectTo(project())); // over the files of the first save
+    EXPECT_THAT(callsTo(log.lines()), IsEmpty());
+    EXPECT_EQ(slot(synth).GetProgram(), 2);
+    EXPECT_EQ(slot(gain).GetProgram(), 2);
+    EXPECT_EQ(parameters(slot(synth)), synthValues);
+    EXPECT_EQ(parameters(slot(gain)), gainValues);
+    EXPECT_EQ(slot(gain).GetProgramName(), "Stage mix");
+
+    // The calls are seen when they are made.
+    slot(gain).SetProgram(2);
+    EXPECT_TRUE(log.contains(":dispatchTo \"TrelvoGain\", effSetProgram=")) << ::testing::PrintToString(log.lines());
+}
+
+TEST_F(ProjectStateTest, AParameterPlugInComesBackWithTheProgramThatPlayedItsNameAndItsValues) {
+    const int gain = controller->loadPlugin(lib("TrelvoGain.so"));
+    slot(gain).SetProgram(1); // "Half": edits to it are not part of the state
+    slot(gain).SetParameter(0, 0.9f);
+    slot(gain).SetProgram(3);
+    slot(gain).SetParameter(1, 0.3f);
+    slot(gain).SetProgramName("Loud left");
+    ASSERT_TRUE(controller->saveProjectTo(project()));
+
+    auto back = reloaded(project());
+    host::TVstPlugIn& again = back->rack().slot(gain);
+    EXPECT_EQ(again.GetProgram(), 3);
+    EXPECT_EQ(parameters(again), (std::vector<float>{1.0f, 0.3f}));
+    EXPECT_EQ(again.GetProgramName(), "Loud left");
+    again.SetProgram(1);
+    EXPECT_EQ(parameters(again), (std::vector<float>{0.25f, 0.5f}));
     EXPECT_THAT(log.errors(), IsEmpty());
 }
 
@@ -132,10 +194,13 @@ TEST_P(ThirdPartyState, ComesBackExactlyAndSavingDoesNotChangeItsSound) {
     ASSERT_TRUE(slot(index).PlugLoaded.load()) << ::testing::PrintToString(log.errors());
     const std::vector<float> values = tweak(slot(index));
     const int program = slot(index).GetProgram();
+    logCallsThatChangeAPlugIn();
+    log.clear();
     ASSERT_TRUE(controller->saveProjectTo(project()));
-    // Some plug-ins reload a program's stored values whenever it is selected, and saving
-    // a bank selects every program in turn.
+    EXPECT_THAT(callsTo(log.lines()), IsEmpty());
+    // Some plug-ins reload a program's stored values whenever it is selected.
     EXPECT_EQ(parameters(slot(index)), values);
+    EXPECT_EQ(slot(index).GetProgram(), program);
 
     auto back = reloaded(project());
     EXPECT_EQ(parameters(back->rack().slot(index)), values);
@@ -169,7 +234,7 @@ TEST_F(ProjectStateTest, AMissingOrDamagedStateFileIsLoggedAndTheSlotKeepsItsPre
     slot(gain).SetParameter(0, 0.6f);
     ASSERT_TRUE(controller->saveProjectTo(project()));
     const std::string synthFile = home.file("p.state/03_5003.fxb");
-    const std::string gainFile = home.file("p.state/04_5004.fxb");
+    const std::string gainFile = home.file("p.state/04_5004.fxp");
     const std::string whole = test::readFile(gainFile);
 
     struct Case {
@@ -180,17 +245,25 @@ TEST_F(ProjectStateTest, AMissingOrDamagedStateFileIsLoggedAndTheSlotKeepsItsPre
     const Case cases[] = {
         {"truncated", [&] { test::writeFile(gainFile, whole.substr(0, whole.size() - 3)); },
          "is damaged (it is truncated)"},
-        {"cut inside a program", [&] { test::writeFile(gainFile, whole.substr(0, 156 + 56 + 30)); },
-         "is damaged (it is truncated)"},
-        {"empty", [&] { test::writeFile(gainFile, ""); }, "is damaged (it is not a bank file)"},
+        {"cut inside its header", [&] { test::writeFile(gainFile, whole.substr(0, 30)); },
+         "is damaged (it is not a state file)"},
+        {"longer than its values", [&] { test::writeFile(gainFile, whole + "xx"); },
+         "is damaged (it has bytes past its values)"},
+        {"a bank of another form", [&] { test::writeFile(gainFile, whole.substr(0, 8) + "FxBk" + whole.substr(12)); },
+         "is damaged (it is not a state file)"},
+        {"a chunk for a plug-in of values",
+         [&] { fs::copy_file(synthFile, gainFile, fs::copy_options::overwrite_existing); },
+         "did not load (the file holds a chunk, but this plug-in keeps parameter values)"},
+        {"empty", [&] { test::writeFile(gainFile, ""); }, "is damaged (it is not a state file)"},
         {"missing", [&] { fs::remove(gainFile); }, "is missing"},
         {"for another plug-in", [&] { test::writeFile(gainFile, whole.substr(0, 16) + "Othr" + whole.substr(20)); },
          "did not load (the file is for another plug-in"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        const std::string synthWhole = test::readFile(synthFile);
         c.damage();
-        test::writeFile(synthFile, test::readFile(synthFile).substr(0, 200)); // a chunk cut short
+        test::writeFile(synthFile, synthWhole.substr(0, 200)); // a chunk cut short
         log.clear();
         auto back = reloaded(project());
         ASSERT_EQ(back->rack().numSlots(), 4);
@@ -204,6 +277,7 @@ TEST_F(ProjectStateTest, AMissingOrDamagedStateFileIsLoggedAndTheSlotKeepsItsPre
         EXPECT_TRUE(log.contains("loadProject: slot 03 (TrelvoSynth): the state file \"" + synthFile +
                                  "\" is damaged (it is truncated); it keeps the state of its preset keys"));
         test::writeFile(gainFile, whole);
+        test::writeFile(synthFile, synthWhole);
     }
 }
 
@@ -217,7 +291,7 @@ TEST_F(ProjectStateTest, ACopiedProjectFolderFindsItsStates) {
 
     auto back = reloaded(home.file("copy/Set.vprj"));
     EXPECT_EQ(parameters(back->rack().slot(gain)), values);
-    EXPECT_EQ(back->rack().slot(gain).ProjectStateFile, home.file("copy/Set.state/03_5003.fxb"));
+    EXPECT_EQ(back->rack().slot(gain).ProjectStateFile, home.file("copy/Set.state/03_5003.fxp"));
     EXPECT_THAT(log.errors(), IsEmpty());
 }
 
@@ -227,19 +301,22 @@ TEST_F(ProjectStateTest, SavingAgainRemovesItsOwnStaleFilesAndNothingElse) {
     ASSERT_TRUE(controller->saveProjectTo(project()));
     ASSERT_TRUE(controller->saveProjectTo(project("q.vprj"))); // a sibling project
     const std::string folder = home.file("p.state");
-    EXPECT_EQ(namesIn(folder), (std::vector<std::string>{"03_5003.fxb", "04_5004.fxb"}));
-    const std::vector<std::string> foreign = {"3_5003.fxb", "05_5005.fxb.bak", "05_5005.fxp", "notes.txt"};
+    EXPECT_EQ(namesIn(folder), (std::vector<std::string>{"03_5003.fxb", "04_5004.fxp"}));
+    const std::vector<std::string> foreign = {"3_5003.fxb", "05_5005.fxb.bak", "05_5005.fxp.bak", "05_5005.fxq",
+                                              "notes.txt"};
     for (const std::string& name : foreign) test::writeFile(folder + "/" + name, "mine");
     fs::create_directory(folder + "/07_5007.fxb"); // a folder of a state file's name
+    // State files of slots gone, of either form, and a bank the slot kept in an older form.
+    for (const char* own : {"05_5005.fxb", "06_5006.fxp", "03_5004.fxb"}) test::writeFile(folder + "/" + own, "old");
 
     ASSERT_TRUE(controller->deleteSlot(rack::SlotKind::Plugin, synth));
     ASSERT_TRUE(controller->saveProjectTo(project()));
     std::vector<std::string> expected = foreign;
-    expected.insert(expected.end(), {"03_5004.fxb", "07_5007.fxb"});
+    expected.insert(expected.end(), {"03_5004.fxp", "07_5007.fxb"});
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(namesIn(folder), expected);
     for (const std::string& name : foreign) EXPECT_EQ(test::readFile(folder + "/" + name), "mine");
-    EXPECT_EQ(namesIn(home.file("q.state")), (std::vector<std::string>{"03_5003.fxb", "04_5004.fxb"}));
+    EXPECT_EQ(namesIn(home.file("q.state")), (std::vector<std::string>{"03_5003.fxb", "04_5004.fxp"}));
 
     // A rack without plug-ins leaves no state folder behind, unless something else is in it.
     controller->newProject();
@@ -252,14 +329,14 @@ TEST_F(ProjectStateTest, ASlotWhoseLibraryIsMissingCarriesItsStateOn) {
     const int gain = controller->loadPlugin(lib("TrelvoGain.so"));
     const std::vector<float> values = tweak(slot(gain));
     ASSERT_TRUE(controller->saveProjectTo(project()));
-    const std::string state = test::readFile(home.file("p.state/03_5003.fxb"));
+    const std::string state = test::readFile(home.file("p.state/03_5003.fxp"));
     fs::rename(lib("TrelvoGain.so"), home.file("away.so"));
 
     auto missing = reloaded(project());
     ASSERT_FALSE(missing->rack().slot(gain).PlugLoaded.load());
     ASSERT_TRUE(missing->saveProjectTo(project("later.vprj")));
-    EXPECT_EQ(test::readFile(home.file("later.state/03_5003.fxb")), state);
-    EXPECT_THAT(test::readFile(project("later.vprj")), HasSubstr("03_State=2,later.state/03_5003.fxb\r\n"));
+    EXPECT_EQ(test::readFile(home.file("later.state/03_5003.fxp")), state);
+    EXPECT_THAT(test::readFile(project("later.vprj")), HasSubstr("03_State=2,later.state/03_5003.fxp\r\n"));
 
     fs::rename(home.file("away.so"), lib("TrelvoGain.so"));
     auto found = reloaded(project("later.vprj"));

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "diag/DiagLog.h"
 #include "host/TVstPlugIn.h"
@@ -61,6 +62,21 @@ void putName(std::string& out, const std::string& name) {
     std::string field = name.substr(0, kNameField - 1);
     field.resize(kNameField, '\0');
     out += field;
+}
+/// One program in parameter form: the 56-byte header and the big-endian values.
+void putProgramRecord(std::string& record, std::int32_t uniqueId, std::int32_t version, const std::string& name,
+                      const std::vector<float>& values) {
+    const auto numParams = static_cast<std::uint32_t>(values.size());
+    record.clear();
+    putMagic(record, "CcnK");
+    putBigEndian(record, 48 + 4 * numParams);
+    putMagic(record, "FxCk");
+    putBigEndian(record, 1);
+    putBigEndian(record, static_cast<std::uint32_t>(uniqueId));
+    putBigEndian(record, static_cast<std::uint32_t>(version));
+    putBigEndian(record, numParams);
+    putName(record, name);
+    for (const float value : values) putFloat(record, value);
 }
 std::string nameField(const char* bytes) {
     return std::string(bytes, strnlen(bytes, kNameField));
@@ -208,6 +224,10 @@ const std::string& TVstPlugIn::lastPresetFailure() {
 // ---- Loading ----
 
 bool TVstPlugIn::LoadPreset(const std::string& file) {
+    return readProgram(file, false, -1);
+}
+
+bool TVstPlugIn::readProgram(const std::string& file, bool isState, int select) {
     static constexpr std::string_view P = "LoadPreset: ";
     if (PVstEffect.load() == nullptr) return false;
     std::string content;
@@ -228,11 +248,14 @@ bool TVstPlugIn::LoadPreset(const std::string& file) {
     info.pluginUniqueID = fxId;
     info.pluginVersion = bigEndianInt(header + 20);
     info.numElements = numParams;
+    // A state is loaded into the program that was current when it was kept; the file is
+    // not a preset of the user's, so the preset file name stays as it was.
+    if (isState && select >= 0 && select < effectNumPrograms()) SetProgram(select);
     if (BeginLoadProgram(info) == -1) {
         errorLine(P, file, " BeginLoadProgram failed");
         return false;
     }
-    PresetFileName = persist::trimmed(platform::fileNamePart(file));
+    if (!isState) PresetFileName = persist::trimmed(platform::fileNamePart(file));
     BeginSetProgram();
     SetProgramName(nameField(header + 28));
 
@@ -258,6 +281,19 @@ bool TVstPlugIn::LoadPreset(const std::string& file) {
 }
 
 bool TVstPlugIn::LoadBank(const std::string& file) {
+    return readBank(file, -1);
+}
+
+bool TVstPlugIn::LoadState(const std::string& file, int program) {
+    // The file's own form decides how it loads; readHeader refuses a form the plug-in
+    // does not keep.
+    std::string content;
+    const bool isBank = platform::readWholeFile(file, content) && content.size() >= 12 &&
+                        content.compare(0, 4, "CcnK") == 0 && content.compare(8, 4, "FBCh") == 0;
+    return isBank ? readBank(file, program) : readProgram(file, true, program);
+}
+
+bool TVstPlugIn::readBank(const std::string& file, int select) {
     static constexpr std::string_view P = "LoadBank: ";
     if (PVstEffect.load() == nullptr) return false;
     std::string content;
@@ -281,6 +317,8 @@ bool TVstPlugIn::LoadBank(const std::string& file) {
     if (isChunk) {
         std::string chunk(reader.take(reader.size() - kChunkBankHeader));
         if (SetChunk(false, chunk.data(), static_cast<VstIntPtr>(chunk.size())) == 0) errorLine(P, file, " SetChunk=0");
+        // Selecting a program may reload what the chunk just set: only when it must.
+        if (select >= 0 && select < effectNumPrograms() && GetProgram() != select) SetProgram(select);
         return true;
     }
     // Programs beyond the plug-in's own have nowhere to go; the plug-in is left on the
@@ -323,17 +361,9 @@ bool TVstPlugIn::FillProgramRecord(int program, const std::string& fallbackName,
         if (persist::trimmed(name).empty()) name = fallbackName;
     }
     if (name.empty()) return false;
-    const int numParams = std::max(effectNumParams(), 0);
-    record.clear();
-    putMagic(record, "CcnK");
-    putBigEndian(record, static_cast<std::uint32_t>(48 + 4 * numParams));
-    putMagic(record, "FxCk");
-    putBigEndian(record, 1);
-    putBigEndian(record, static_cast<std::uint32_t>(effectUniqueID()));
-    putBigEndian(record, static_cast<std::uint32_t>(effectVersion()));
-    putBigEndian(record, static_cast<std::uint32_t>(numParams));
-    putName(record, name);
-    for (int i = 0; i < numParams; ++i) putFloat(record, GetParameter(i));
+    std::vector<float> values(static_cast<std::size_t>(std::max(effectNumParams(), 0)));
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = GetParameter(static_cast<int>(i));
+    putProgramRecord(record, effectUniqueID(), effectVersion(), name, values);
     return true;
 }
 
@@ -419,6 +449,30 @@ bool TVstPlugIn::SaveBank(const std::string& file, bool forceParams) {
     SetProgram(remembered);
     // A bank that could not be filled completely is not written: it would not load back.
     return complete && writePresetFile(P, file, content, '3');
+}
+
+bool TVstPlugIn::SaveState(const std::string& file) {
+    static constexpr std::string_view P = "SavePreset: ";
+    if (PVstEffect.load() == nullptr) return false;
+    // The bank chunk is the plug-in's whole state, and asking for it selects no program.
+    if (programsAreChunks()) return SaveBank(file, false);
+    if (isReadOnly(file)) {
+        diag::hookedLogError("SavePreset: Cannot save \"" + file + "\", is ReadOnly");
+        gPresetFailure = "the file is read-only";
+        return false;
+    }
+    // Only the current program, as it sounds now. A bank in parameter form would have to
+    // select every program in turn to read it, which a plug-in playing on stage may answer
+    // with a jump in its sound or by resetting its parameters, and saving must not change
+    // what is playing. Edits the user made to the plug-in's other programs are therefore
+    // not kept: a project brings back the sound that was playing.
+    std::string name = GetProgramName();
+    if (persist::trimmed(name).empty()) name = "preset" + std::to_string(std::max(GetProgram(), 0));
+    std::vector<float> values(static_cast<std::size_t>(std::max(effectNumParams(), 0)));
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = GetParameter(static_cast<int>(i));
+    std::string content;
+    putProgramRecord(content, effectUniqueID(), effectVersion(), name, values);
+    return writePresetFile(P, file, content, '7');
 }
 
 } // namespace trelvo::host

@@ -122,6 +122,18 @@ public:
     bool SavePreset(const std::string& fileName, int mode);
     bool LoadBank(const std::string& fileName);
     bool SaveBank(const std::string& fileName, bool forceParams);
+    /// The plug-in's whole state as it plays now, without changing it: a plug-in whose
+    /// programs are chunks writes its bank chunk (an FXB file), any other plug-in its
+    /// current program in parameter form (an FXP file: the program's name and every
+    /// parameter value). No program is selected on the way. False, with an error line,
+    /// when nothing was written.
+    bool SaveState(const std::string& fileName);
+    /// Loads a file written by SaveState and leaves program current: a chunk plug-in is
+    /// switched only when its chunk left another program current; a parameter plug-in has
+    /// program selected, then the file's name and values set into it. A program outside
+    /// the plug-in's range selects nothing. False, with an error line, when the file did
+    /// not load.
+    bool LoadState(const std::string& fileName, int program);
     /// One program in parameter form (56-byte header and big-endian values) into record.
     bool FillProgramRecord(int program, const std::string& fallbackName, std::string& record, bool useFallbackName);
     /// Lets a parameter-form program load into a plug-in whose programs are chunks.
@@ -224,6 +236,12 @@ public:
     std::string FXPfolder; ///< root folder of FXP banks
     std::string FXPbank;   ///< current FXP bank, a sub-folder of FXPfolder; may be empty
 
+    // ---- The whole state a project kept for the slot ----
+    /// The state file the project named, and the program current when it was saved (-1:
+    /// none named). Kept so that saving a slot whose library did not load carries its state on.
+    std::string ProjectStateFile;
+    int ProjectStateProgram = -1;
+
 protected:
     /// Runs a call into the plug-in with exceptions masked and under the guard. On a
     /// hardware fault the slot is quarantined, and on an exception too when
@@ -233,6 +251,11 @@ protected:
                     bool quarantineOnException = false) noexcept;
 
 private:
+    /// select >= 0: a state's bank, after which that program is made current.
+    bool readBank(const std::string& fileName, int select);
+    /// A preset of the user's, loaded into the current program; or, with isState, a
+    /// state's program, loaded into program select when the plug-in has that program.
+    bool readProgram(const std::string& fileName, bool isState, int select);
     void unloadWithReason(std::string_view reason, std::string readable);
     void quarantine(const platform::FaultReport& report, std::string_view what) noexcept;
     void logCall(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, double opt, VstIntPtr result) noexcept;

@@ -103,6 +103,8 @@ void Rack::clearSlot(int index) {
     entry.FXBfile.clear();
     entry.FXPfolder.clear();
     entry.FXPbank.clear();
+    entry.ProjectStateFile.clear();
+    entry.ProjectStateProgram = -1;
     entry.EditorLeft = entry.EditorTop = entry.EditorTab = entry.EditorStack = 0;
     entry.EditorKeyRead = false;
     entry.DllTemplate.clear();

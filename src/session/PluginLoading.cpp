@@ -55,7 +55,8 @@ int RackController::loadPlugin(const std::string& path, int index) {
 }
 
 bool RackController::loadLibrary(int index, const std::string& path,
-                                 const std::function<void(host::TVstPlugIn&)>& projectKeys) {
+                                 const std::function<void(host::TVstPlugIn&)>& projectKeys,
+                                 const std::function<bool(host::TVstPlugIn&)>& projectState) {
     TVstPlugIn& slot = racked.slot(index);
     if (slot.PlugLoaded.load() || slot.hasEffect()) {
         racked.clearSlot(index);
@@ -82,6 +83,8 @@ bool RackController::loadLibrary(int index, const std::string& path,
     slot.SoloGain = 1.0f;
     slot.OnGain = 1.0f;
     slot.suspended = false;
+    slot.ProjectStateFile.clear();
+    slot.ProjectStateProgram = -1;
     slotEvents.assignTo(slot);
 
     bool loaded = false;
@@ -136,7 +139,17 @@ bool RackController::loadLibrary(int index, const std::string& path,
         route.portIndex = route.portName.empty() ? -1 : midiLayer->resolvePort(route.portName);
     }
     if (loaded) {
-        if (presetState) restorePresetState(index);
+        const bool selected = presetState && restorePresetState(index);
+        const bool restored = projectState && projectState(slot);
+        if (!selected && !restored) {
+            // What the plug-in reports is then also what it plays, and what a project
+            // saved now brings back.
+            const int program = slot.GetProgram();
+            if (program >= 0 && program < slot.effectNumPrograms()) {
+                slot.SetProgram(program);
+                slot.CurProgramName = slot.GetProgramName();
+            }
+        }
         slot.SetEditKnobMode(persist::knobModeNumber(settings.knobMode));
     }
     return loaded;
@@ -153,16 +166,18 @@ std::string RackController::resolveLibrary(const std::string& path) const {
     return file;
 }
 
-void RackController::restorePresetState(int index) {
+bool RackController::restorePresetState(int index) {
     TVstPlugIn& slot = racked.slot(index);
     const std::string program = slot.CurProgramName;
     const char mode = slot.ProgramMode();
     if ((mode == 'p' || mode == 'x') && !slot.PresetFileName.empty()) {
         presetList->LoadPresetByName(index, slot.PresetFileName, false);
-        return;
+        return true;
     }
-    if (mode == 's' && !slot.FXBfile.empty()) presetList->LoadPresetByName(index, slot.FXBfile, false);
+    const bool bank = mode == 's' && !slot.FXBfile.empty();
+    if (bank) presetList->LoadPresetByName(index, slot.FXBfile, false);
     if (!program.empty()) presetList->LoadPresetByName(index, program, false);
+    return bank || !program.empty();
 }
 
 std::string RackController::profileLibraryPath(const std::string& path) const {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
 #include "diag/DiagLog.h"
 #include "persist/IniFile.h"
@@ -11,6 +12,7 @@
 #include "platform/TrelvoHome.h"
 #include "presets/PresetList.h"
 #include "project/SlotKeys.h"
+#include "session/ProjectState.h"
 #include "session/RackController.h"
 
 namespace trelvo::project {
@@ -198,6 +200,7 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
     persist::OpenIni(handle, path, "Project", persist::kIniClearKeysAlso);
     IniInt(handle, "NrOfScenes", controller.scenes);
     int number = 0;
+    std::set<std::string> stateFiles;
     for (int i = 0; i < n; ++i) {
         TVstPlugIn& slot = rack.slot(i);
         if (slot.isFree()) continue;
@@ -232,11 +235,19 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
             else if (isTemplate)
                 IniStr(handle, p + "Editor", "1,1,0,0,1");
             writeRoutingKeys(handle, p, slot);
+            if (!isTemplate) {
+                const std::string state = saveSlotState(slot, path, number, stateFiles);
+                if (!state.empty()) IniStr(handle, p + "State", state);
+            }
         }
     }
     for (int scene = 1; scene <= controller.scenes; ++scene)
         persist::OpenIni(handle, path, "Scene " + std::to_string(scene), persist::kIniClearKeys);
-    return persist::CloseIni(handle);
+    if (!persist::CloseIni(handle)) return false;
+    // Only once the project names its new files: a project that failed to save still names
+    // the old ones.
+    removeStaleStates(path, stateFiles);
+    return true;
 }
 
 bool loadProject(rack::RackController& controller, const std::string& path) {
@@ -349,10 +360,14 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
             }
         }
         diag::Status("loading:" + library);
-        const bool loaded = controller.loadLibrary(index, library, [&](TVstPlugIn& slot) {
-            readPresetKeys(handle, prefix, slot);
-            presets::readMidiProgramKeys(handle, prefix, slot, false);
-        });
+        const bool loaded = controller.loadLibrary(
+            index, library,
+            [&](TVstPlugIn& slot) {
+                readPresetKeys(handle, prefix, slot);
+                presets::readMidiProgramKeys(handle, prefix, slot, false);
+                readStateKey(handle, prefix, file, slot);
+            },
+            [&](TVstPlugIn& slot) { return restoreSlotState(slot, prefix); });
         TVstPlugIn& slot = rack.slot(index);
         rack.assignIdentity(index, IniInt(handle, prefix + "SlotID", 0));
         readEditor(handle, prefix, slot);

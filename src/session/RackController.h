@@ -102,9 +102,13 @@ public:
     int loadPlugin(const std::string& path, int index = -1);
     /// Plug-in resolution for one slot while the caller holds audio: finds and opens the
     /// library (index may be N, the next free slot), reads its profile, lets projectKeys
-    /// read the project's keys of the slot, then restores the preset state. True when the
-    /// plug-in opened.
-    bool loadLibrary(int index, const std::string& path, const std::function<void(host::TVstPlugIn&)>& projectKeys);
+    /// read the project's keys of the slot, then restores the preset state, and after it
+    /// lets projectState restore the whole state the project kept (true when it did).
+    /// Without a preset file or program name, and without a kept state, the program the
+    /// plug-in reports as current is selected explicitly: some plug-ins start on a state
+    /// of their own while they report a program's name. True when the plug-in opened.
+    bool loadLibrary(int index, const std::string& path, const std::function<void(host::TVstPlugIn&)>& projectKeys,
+                     const std::function<bool(host::TVstPlugIn&)>& projectState = {});
     /// "Save VSTprofile" for a slot with an open plug-in.
     bool savePluginProfile(int index);
     /// Where a library named in a project is found: a bare file name in the program's
@@ -231,7 +235,8 @@ private:
     std::string profileLibraryPath(const std::string& path) const;
 
     bool readProfile(host::TVstPlugIn& slot);
-    void restorePresetState(int index);
+    /// True when it selected a program or loaded a preset file.
+    bool restorePresetState(int index);
     bool holdsInstrument(const host::TVstPlugIn& slot) const;
     void resumeIfSuspended(host::TVstPlugIn& slot);
 

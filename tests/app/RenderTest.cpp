@@ -10,7 +10,10 @@
 #include <filesystem>
 
 #include "TestPaths.h"
+#include "host/TVstPlugIn.h"
 #include "media/AudioFile.h"
+#include "persist/AppSettings.h"
+#include "session/RackController.h"
 #include "support/RunProgram.h"
 #include "support/TempFolder.h"
 #include "support/ThirdPartyPlugins.h"
@@ -184,6 +187,47 @@ TEST_F(RenderTest, PlayStartsTheTransportAtTheBeginningForTempoSyncedPlugIns) {
     ASSERT_EQ(render({TrelvoTransport_PATH, "--seconds", "1", "--out", folder.file("s.wav")}).exitCode, 0);
     const media::AudioFileData stopped = read(folder.file("s.wav"));
     EXPECT_EQ(peak(stopped.left, 0.0, 1.0), 0.0f) << "without --play the transport stays stopped";
+}
+
+TEST_F(RenderTest, AProjectWithTweakedPlugInsRendersAsItSoundedAndSavingItKeepsThatSound) {
+    const std::string input = sine(80.0, 0.5f, 1.0);
+    std::vector<std::string> libraries = {TrelvoSynth_PATH, TrelvoGain_PATH};
+    if (test::fileExists("/usr/lib/vst/3BandEQ-vst.so")) libraries.push_back("/usr/lib/vst/3BandEQ-vst.so");
+    for (const std::string& library : libraries) {
+        SCOPED_TRACE(library);
+        {
+            persist::AppSettings settings{home.path()};
+            rack::RackController controller(settings);
+            controller.newProject();
+            controller.rack().slot(1).InpVol.set(0); // the channel hears the input
+            host::TVstPlugIn& slot = controller.rack().slot(controller.loadPlugin(library));
+            ASSERT_TRUE(slot.PlugLoaded.load());
+            if (slot.effectNumPrograms() > 2) slot.SetProgram(2);
+            for (int i = 0; i < slot.effectNumParams(); ++i) slot.SetParameter(i, i == 0 ? 0.15f : 0.8f);
+            ASSERT_TRUE(controller.saveProjectTo(folder.file("tweaked.vprj")));
+        }
+        const std::vector<std::string> sound = {"--midi", kDemo + "demo.mid", "--in", input, "--seconds", "2"};
+        const auto renderTo = [&](const std::string& project, const std::string& out,
+                                  std::vector<std::string> more = {}) {
+            std::vector<std::string> arguments = {folder.file(project), "--out", folder.file(out)};
+            arguments.insert(arguments.end(), sound.begin(), sound.end());
+            arguments.insert(arguments.end(), more.begin(), more.end());
+            const ProgramResult result = render(arguments);
+            EXPECT_EQ(result.exitCode, 0) << result.err;
+        };
+        renderTo("tweaked.vprj", "tweaked.wav", {"--save-project", folder.file("saved.vprj")});
+        renderTo("saved.vprj", "saved.wav");
+        EXPECT_TRUE(readFile(folder.file("saved.wav")) == readFile(folder.file("tweaked.wav")));
+        EXPECT_GT(peak(read(folder.file("saved.wav")).left, 0.0, 2.0), 0.01f);
+
+        // Without its state the project plays the named program: the tweaks are heard
+        // only through the state.
+        std::string older = readFile(folder.file("tweaked.vprj"));
+        older.erase(older.find("03_State="));
+        writeFile(folder.file("older.vprj"), older);
+        renderTo("older.vprj", "older.wav");
+        EXPECT_FALSE(readFile(folder.file("older.wav")) == readFile(folder.file("tweaked.wav")));
+    }
 }
 
 // Guards the faults where saving replaced devices with regular files, made private files

@@ -418,6 +418,7 @@ void TMainForm::updateMenus() {
 
 void TMainForm::newProject() {
     rack.newProject();
+    reconcileEditors();
     refreshTabs();
     refreshSlotList();
     refreshPresets();
@@ -426,11 +427,14 @@ void TMainForm::newProject() {
 void TMainForm::openProject() {
     QString path = qs(rack.appSettings().lastProject);
     if (!fileDialog(this, path, "Open Project", 16, kProjectFilter, ".vprj")) return;
-    if (!rack.openProject(path.toStdString())) return;
-    refreshTabs();
+    const bool opened = rack.openProject(path.toStdString());
+    // The editors of plug-ins that closed go, whatever came of the new project.
+    reconcileEditors();
+    if (!opened) return;
+    applyWindowPlacement(true);
     refreshSlotList();
     refreshPresets();
-    updateMenus();
+    changePage(rack.pages.current);
 }
 
 void TMainForm::saveProject(bool askPath) {
@@ -450,6 +454,7 @@ void TMainForm::loadPlugin(bool replace) {
                                                                          : rack.appSettings().pluginFolder + "/");
     if (!fileDialog(this, path, replace ? "Replace Plugin" : "Load VST Plugin", 16, kPluginFilter, ".so")) return;
     rack.loadPlugin(path.toStdString(), replace ? slot : -1);
+    reconcileEditors();
     refreshSlotList();
     refreshPresets();
     updateMenus();
@@ -464,6 +469,7 @@ void TMainForm::deleteSelected(bool mixer) {
     } else if (kind == rack::SlotKind::Plugin || kind == rack::SlotKind::Midi) {
         rack.deleteSlot(kind, slot);
     }
+    reconcileEditors();
     refreshSlotList();
     refreshPresets();
     updateMenus();

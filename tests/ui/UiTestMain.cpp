@@ -1,10 +1,10 @@
 // The window tests' main: one QApplication for the whole program, then GoogleTest.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <cstdlib>
-#include <dlfcn.h>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -16,6 +16,8 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation2 xvfb xauth
   # TrelvoSynth's editor, a plain Xlib window
   libx11-dev
+  # OpenGL under Xvfb, for the plug-in editors that draw with it (the third-party ones do)
+  libgl1-mesa-dri libglx-mesa0
   # third-party plug-ins used by the integration tests
   dpf-plugins-vst
   # wide (64-channel) plug-ins for the tests of plug-ins with many channels

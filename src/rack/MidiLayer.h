@@ -105,6 +105,14 @@ public:
     void useAsDefaultPort(int position);
     const std::array<VirtualPort, kVirtualPorts>& virtualPorts() const noexcept { return vports; }
     std::array<VirtualPort, kVirtualPorts>& virtualPorts() noexcept { return vports; }
+    /// The aliases of the inputs and outputs that are open, and those the settings keep for
+    /// devices that are absent now.
+    std::vector<std::string> inputAliases() const;
+    std::vector<std::string> absentInputAliases() const;
+    std::vector<std::string> outputAliases() const;
+    std::vector<std::string> absentOutputAliases() const;
+    /// The name of an open port of the table; empty when the position holds none.
+    std::string portName(int position) const;
     /// The table position of the default port, -1 when none.
     int defaultPort() const noexcept { return defaultPosition; }
     /// Control surfaces: an entry named "MCU", "LCU" or "BCRU" is set up when the ports are
@@ -112,6 +120,7 @@ public:
     std::function<void(int entry)> surfaceSetup;
     std::function<void(int entry)> surfaceStep;
     MidiPortTable& ports() noexcept { return table; }
+    const MidiPortTable& ports() const noexcept { return table; }
     const MidiOutPort& outputPort(int position) const { return outPorts[static_cast<std::size_t>(position)]; }
     int numOutputPorts() const noexcept { return numOutputs; }
     std::string defaultPortName = "MAIN";

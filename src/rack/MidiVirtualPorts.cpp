@@ -128,4 +128,49 @@ void MidiLayer::assignSlotPorts() {
     resolveSlotRoutes();
 }
 
+namespace {
+
+std::vector<std::string> aliasesOf(const std::vector<std::string>& deviceLines) {
+    std::vector<std::string> aliases;
+    for (const std::string& line : deviceLines) {
+        const std::size_t split = line.find('=');
+        if (split != std::string::npos && split + 1 < line.size()) aliases.push_back(line.substr(split + 1));
+    }
+    return aliases;
+}
+
+} // namespace
+
+std::vector<std::string> MidiLayer::inputAliases() const {
+    std::vector<std::string> aliases;
+    for (int i = 0; i < table.numInputs; ++i) {
+        const MidiPort& port = table.ports[static_cast<std::size_t>(i)];
+        if (port.index >= 0 && !port.name.empty()) aliases.push_back(port.name);
+    }
+    return aliases;
+}
+
+std::vector<std::string> MidiLayer::absentInputAliases() const {
+    return aliasesOf(unmatchedInputs);
+}
+
+std::vector<std::string> MidiLayer::outputAliases() const {
+    std::vector<std::string> aliases;
+    for (int i = 0; i < numOutputs; ++i) {
+        const MidiOutPort& port = outPorts[static_cast<std::size_t>(i)];
+        if (port.deviceIndex >= 0 && !port.alias.empty()) aliases.push_back(port.alias);
+    }
+    return aliases;
+}
+
+std::vector<std::string> MidiLayer::absentOutputAliases() const {
+    return aliasesOf(unmatchedOutputs);
+}
+
+std::string MidiLayer::portName(int position) const {
+    if (position < 0 || position >= table.length) return {};
+    const MidiPort& port = table.ports[static_cast<std::size_t>(position)];
+    return port.index >= 0 ? port.name : std::string();
+}
+
 } // namespace trelvo::midi

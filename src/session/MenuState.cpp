@@ -54,6 +54,7 @@ MenuState menuStateOf(RackController& controller) {
     state.deleteMixer = mayGo && (kind == SlotKind::Channel || kind == SlotKind::Group);
     state.deletePlugIn = mayGo && (kind == SlotKind::Plugin || kind == SlotKind::Midi);
     state.replacePlugIn = kind == SlotKind::Plugin;
+    state.properties = kind == SlotKind::Plugin || kind == SlotKind::Midi;
     state.closePlugIn = mayGo && kind == SlotKind::Plugin;
     state.plugInOpen = kind == SlotKind::Plugin && slot.PlugLoaded.load() && slot.Active.load();
     state.moveUp = movesUp(rack, s);

@@ -16,6 +16,7 @@ struct MenuState {
     bool plugInOpen = false;    ///< profile, plug-in help, program mode, preset display
                                 ///< (a plug-in slot whose plug-in is loaded)
     bool showEditor = false;    ///< an open plug-in that has an editor
+    bool properties = false;    ///< "Slot &Properties...": a plug-in or MIDI slot (its routes)
     bool moveUp = false, moveDown = false;
     bool switches = false; ///< On/Off and Bypass: a used slot
     bool muteSolo = false; ///< Mute and Solo: a mixer slot

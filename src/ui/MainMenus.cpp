@@ -20,6 +20,7 @@
 #include "ui/SlotListModel.h"
 #include "ui/SlotListView.h"
 #include "ui/TMainForm.h"
+#include "ui/TfrmProperties.h"
 
 namespace trelvo::ui {
 
@@ -123,7 +124,7 @@ void TMainForm::buildMenus() {
 
     QMenu* midi = bar->addMenu("&MIDI");
     addCommand(midi, "mnPanic", "Panic!", [this] { rack.midi().cmdPanic(); });
-    addCommand(midi, "mnVirtualPorts", "&Virtual Ports...", {});
+    addCommand(midi, "mnVirtualPorts", "&Virtual Ports...", [this] { openVirtualPorts(); });
     addCommand(midi, "mnInitMidi", "initMIDI", [this] {
         rack.midi().setMIDI(midi::iClose);
         rack.startMidi();
@@ -213,14 +214,14 @@ void TMainForm::buildMenus() {
     runButton->setMenu(programModeMenu);
 
     // Commands of windows that are not part of the program yet.
-    notBuiltYet({"mnExportParams",   "mnExport1stPreset", "mnPreferences",    "mnRun",          "mnCaptureBmp",
-                 "mnCapturePng",     "mnSaveBmp",         "mnSavePng",        "mnScanPngs",     "mnQuickScan",
-                 "mnVirtualPorts",   "mnRenamePreset",    "mnOpenBank",       "mnSaveBank",     "mnSaveBankPrms",
-                 "mnSavePreset",     "mnSavePresetPrms",  "mnExportPresets",  "mnParamsMixer",  "mnParamsDocked",
-                 "mnParamsHide",     "mnStatus1",         "mnStatus2",        "mnStatusHide",   "mnMcu",
+    notBuiltYet({"mnExportParams",   "mnExport1stPreset", "mnPreferences",  "mnRun",          "mnCaptureBmp",
+                 "mnCapturePng",     "mnSaveBmp",         "mnSavePng",      "mnScanPngs",     "mnQuickScan",
+                 "mnRenamePreset",   "mnOpenBank",        "mnSaveBank",     "mnSaveBankPrms", "mnSavePreset",
+                 "mnSavePresetPrms", "mnExportPresets",   "mnParamsMixer",  "mnParamsDocked", "mnParamsHide",
+                 "mnStatus1",        "mnStatus2",         "mnStatusHide",   "mnMcu",
 
-                 "mnSlotProperties", "mnGenerateIns",     "mnLPmoveUp",       "mnLPmoveDown",   "mnCopyPreset",
-                 "mnPastePreset",    "mnLPrenamePreset",  "mnLPloadFileName", "mnLPsavePreset", "mnLPexport"});
+                 "mnGenerateIns",    "mnLPmoveUp",        "mnLPmoveDown",   "mnCopyPreset",   "mnPastePreset",
+                 "mnLPrenamePreset", "mnLPloadFileName",  "mnLPsavePreset", "mnLPexport"});
     updateMenus();
 }
 
@@ -305,7 +306,8 @@ void TMainForm::buildListMenu() {
     modes->setObjectName("mnPresetDisplay");
     buildProgramModeMenu(modes);
     listMenu->addSeparator();
-    addShown(listMenu, "mnSlotProperties", "Slot &Properties...", "Alt+Enter", {});
+    key(addShown(listMenu, "mnSlotProperties", "Slot &Properties...", "Alt+Enter", [this] { openProperties(); }),
+        QKeyCombination(Qt::AltModifier, Qt::Key_Return));
     addShown(listMenu, "mnGenerateIns", "generate INS file", {}, {});
 
     lv->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -398,6 +400,7 @@ void TMainForm::updateMenus() {
     enable("mnLVreplacePlugin", state.replacePlugIn);
     enable("mnSaveProfile", state.plugInOpen);
     enable("mnShowEditor", state.showEditor);
+    enable("mnSlotProperties", state.properties);
     enable("mnPluginHelp", state.plugInOpen);
     enable("mnLVmoveUp", state.moveUp);
     enable("mnLVmoveDown", state.moveDown);
@@ -415,6 +418,25 @@ void TMainForm::updateMenus() {
 }
 
 // ---- Commands ----
+
+void TMainForm::openProperties() {
+    const int slot = rack.selected;
+    if (slot < 0 || slot >= rack.rack().numSlots()) return;
+    TfrmProperties dialog(rack, slot, rack::PropertiesEditor::kSlotMode, this);
+    centreWindow(this, &dialog);
+    if (dialog.exec() == QDialog::Accepted) {
+        refreshSlotList();
+        refreshPresets();
+    }
+}
+
+void TMainForm::openVirtualPorts() {
+    // Notes held now would hang while the ports change under them.
+    rack.midi().cmdPanic();
+    TfrmProperties dialog(rack, rack.selected, rack::PropertiesEditor::kVirtualPortMode, this);
+    centreWindow(this, &dialog);
+    dialog.exec();
+}
 
 void TMainForm::newProject() {
     rack.newProject();

@@ -130,6 +130,9 @@ private:
     void openProject();
     void saveProject(bool askPath);
     void loadPlugin(bool replace);
+    /// "Slot &Properties..." for the selected slot, and "&Virtual Ports...".
+    void openProperties();
+    void openVirtualPorts();
     void deleteSelected(bool mixer);
     void renameSlot();
     void renameTab();

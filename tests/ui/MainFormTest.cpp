@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTest>
 
+#include "DialogDriver.h"
 #include "TestPaths.h"
 #include "host/TVstPlugIn.h"
 #include "session/RackController.h"
@@ -16,6 +19,7 @@
 #include "support/TempFolder.h"
 #include "ui/SlotListView.h"
 #include "ui/TMainForm.h"
+#include "ui/TfrmProperties.h"
 
 namespace trelvo::test {
 namespace {
@@ -167,11 +171,38 @@ TEST_F(MainFormTest, MenusFollowTheSelectedSlot) {
     EXPECT_FALSE(enabled("mnDelChannel"));
     EXPECT_TRUE(enabled("mnNextPreset"));
     EXPECT_TRUE(enabled("mnShowEditor")); // the synthesizer has an editor
+    EXPECT_TRUE(enabled("mnSlotProperties"));
     select(3);
     EXPECT_FALSE(enabled("mnShowEditor")); // the gain has none
+    select(1);
+    EXPECT_FALSE(enabled("mnSlotProperties")) << "a channel has no MIDI routes";
+    EXPECT_TRUE(enabled("mnVirtualPorts"));
     // Commands of windows still to come stay disabled whatever is selected.
-    for (const char* name : {"mnPreferences", "mnVirtualPorts", "mnSlotProperties", "mnMcu"})
-        EXPECT_FALSE(enabled(name)) << name;
+    for (const char* name : {"mnPreferences", "mnMcu"}) EXPECT_FALSE(enabled(name)) << name;
+}
+
+TEST_F(MainFormTest, AltEnterOpensTheSlotsPropertiesAndOkWithoutChangesSavesTheSameProject) {
+    open();
+    const std::string project = home.file("saved.vprj");
+    select(3);
+    ASSERT_TRUE(controller().saveProjectTo(project));
+    const std::string before = readFile(project);
+    for (const int slot : {2, 3}) {
+        select(slot);
+        form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        form->slotList()->setFocus();
+        bool shown = false;
+        onNextDialog<ui::TfrmProperties>([&](ui::TfrmProperties* dialog) {
+            shown = true;
+            EXPECT_EQ(dialog->editor().slot(), slot);
+            dialog->findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok)->click();
+        });
+        QTest::keyClick(form->slotList(), Qt::Key_Return, Qt::AltModifier);
+        EXPECT_TRUE(shown) << "slot " << slot;
+    }
+    ASSERT_TRUE(controller().saveProjectTo(project));
+    EXPECT_EQ(readFile(project), before);
 }
 
 TEST_F(MainFormTest, ListKeysActOnTheSelectedSlotOnlyWhileTheListHasTheFocus) {

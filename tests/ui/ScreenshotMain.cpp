@@ -1,6 +1,8 @@
 // Takes a picture of the main window with the demo rack on the X server of DISPLAY, for the
-// README: trelvo_screenshot OUTPUT.png [dark]. tools/take-screenshot.sh runs it on Xvfb.
+// README: trelvo_screenshot OUTPUT.png [dark] [midi|details|info|ports] (the last: the
+// properties dialog on that page instead of the main window). tools/take-screenshot.sh runs it on Xvfb.
 #include <QApplication>
+#include <QListWidget>
 #include <QPalette>
 #include <QScreen>
 #include <QStyleFactory>
@@ -14,6 +16,7 @@
 #include "support/TempFolder.h"
 #include "ui/TMainForm.h"
 #include "ui/TVstEdt.h"
+#include "ui/TfrmProperties.h"
 
 namespace {
 
@@ -41,11 +44,12 @@ QPalette darkPalette() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: trelvo_screenshot OUTPUT.png [dark]\n");
+        std::fprintf(stderr, "usage: trelvo_screenshot OUTPUT.png [dark] [midi|details|info|ports]\n");
         return 2;
     }
     const std::string output = argv[1];
     const bool dark = argc > 2 && std::string(argv[2]) == "dark";
+    const std::string page = argc > 3 ? argv[3] : "";
     trelvo::test::TempFolder home;
     setenv("TRELVO_HOME", home.path().c_str(), 1);
     setenv("VST_PATH", (folderOf(TrelvoSynth_PATH) + ":" + folderOf(TrelvoGain_PATH)).c_str(), 1);
@@ -65,6 +69,26 @@ int main(int argc, char** argv) {
         if (!QTest::qWaitFor([&] { return form.stage() == trelvo::ui::TMainForm::Stage::Painted; }, 15000)) {
             std::fprintf(stderr, "trelvo_screenshot: the window did not start\n");
             return 1;
+        }
+        if (!page.empty()) {
+            const bool ports = page == "ports";
+            trelvo::ui::TfrmProperties dialog(*session.controller, 2,
+                                              ports ? trelvo::rack::PropertiesEditor::kVirtualPortMode
+                                                    : trelvo::rack::PropertiesEditor::kSlotMode,
+                                              &form);
+            if (ports) dialog.editor().addVirtualPort("MCU");
+            dialog.refresh();
+            if (auto* pages = dialog.findChild<QListWidget*>("lvPages"); pages != nullptr && !ports)
+                pages->setCurrentRow(page == "details" ? 1 : page == "info" ? 2 : 0);
+            dialog.move(20, 20);
+            dialog.show();
+            QTest::qWait(500);
+            const QRect frame = dialog.frameGeometry();
+            const QPixmap picture = dialog.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+            status = picture.save(QString::fromStdString(output)) ? 0 : 1;
+            dialog.close();
+            form.close();
+            return status;
         }
         // The synthesizer's editor open, and a moment of play, so that the transport shows
         // something.

@@ -62,6 +62,34 @@ std::string yesNo(bool flag) {
     return flag ? "Y" : "N";
 }
 
+/// The routes that read a port, in order. A block left without one keeps one route
+/// without a port, as a consumer loaded without routes has.
+midi::RouteBlock withoutUnsetRoutes(const midi::RouteBlock& block) {
+    midi::RouteBlock packed;
+    packed.count = 0;
+    for (int r = 0; r < block.count; ++r)
+        if (!block.routes[static_cast<std::size_t>(r)].portName.empty())
+            packed.routes[static_cast<std::size_t>(packed.count++)] = block.routes[static_cast<std::size_t>(r)];
+    if (packed.count == 0) packed.count = 1;
+    return packed;
+}
+
+/// The plug-in ids of a "," separated list; the first item that is none goes to bad.
+std::vector<std::int32_t> vstIdsOf(const std::string& text, std::string* bad = nullptr) {
+    std::vector<std::int32_t> ids;
+    std::size_t cursor = 0;
+    while (cursor <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', cursor), text.size());
+        const std::string item(persist::trimmed(text.substr(cursor, comma - cursor)));
+        cursor = comma + 1;
+        if (item.empty()) continue;
+        const std::int32_t id = project::parseVstId(item);
+        if (id == 0 && bad != nullptr && bad->empty()) *bad = item;
+        if (id != 0) ids.push_back(id);
+    }
+    return ids;
+}
+
 } // namespace
 
 PropertiesEditor::PropertiesEditor(RackController& controller, int slot, Mode mode)
@@ -600,18 +628,12 @@ std::string PropertiesEditor::problem() const {
         !std::filesystem::is_regular_file(d.dllTemplate, error))
         return "DLLtemplate: the file \"" + d.dllTemplate + "\" does not exist.";
     if (d.checkVstIds) {
-        int count = 0;
-        std::size_t cursor = 0;
-        while (cursor <= d.vstIds.size()) {
-            const std::size_t comma = std::min(d.vstIds.find(',', cursor), d.vstIds.size());
-            const std::string item(persist::trimmed(d.vstIds.substr(cursor, comma - cursor)));
-            cursor = comma + 1;
-            if (item.empty()) continue;
-            if (project::parseVstId(item) == 0)
-                return "check VstID: \"" + item +
-                       "\" is not a plug-in id (four characters, or $ and eight hexadecimal digits).";
-            if (++count > 10) return "check VstID: at most 10 further plug-in ids.";
-        }
+        std::string bad;
+        const std::size_t count = vstIdsOf(d.vstIds, &bad).size();
+        if (!bad.empty())
+            return "check VstID: \"" + bad +
+                   "\" is not a plug-in id (four characters, or $ and eight hexadecimal digits).";
+        if (count > 10) return "check VstID: at most 10 further plug-in ids.";
     }
     if (d.midiChannels < 1 || d.midiChannels > 16) return "MIDIchannels: 1 to 16.";
     return {};
@@ -633,15 +655,6 @@ bool PropertiesEditor::apply() {
 void PropertiesEditor::applySlot() {
     host::TVstPlugIn& slot = rack.rack().slot(slotIndex);
     midi::MidiLayer& midi = rack.midi();
-    // A route left without a port goes; one route stays, without a port, as a slot
-    // loaded without routes has.
-    midi::RouteBlock packed;
-    packed.count = 0;
-    for (int r = 0; r < slotRoutes.count; ++r)
-        if (!slotRoutes.routes[static_cast<std::size_t>(r)].portName.empty())
-            packed.routes[static_cast<std::size_t>(packed.count++)] = slotRoutes.routes[static_cast<std::size_t>(r)];
-    if (packed.count == 0) packed.count = 1;
-
     const Details& d = details;
     std::string mode = slot.presetMode;
     mode.resize(3, ' ');
@@ -653,7 +666,7 @@ void PropertiesEditor::applySlot() {
     const bool modeChanged = mode != slot.presetMode;
 
     rack.control().setAllowed(audio::kAllowedPause);
-    slot.midi->routes = packed;
+    slot.midi->routes = withoutUnsetRoutes(slotRoutes);
     slot.midi->outputPortName = slotOutName;
     slot.midi->chgFxpOnMidiPc = d.chgPresetOnMidiPc;
     const bool portsChanged = slot.isMidiVport != d.isMidiVport;
@@ -675,15 +688,9 @@ void PropertiesEditor::applySlot() {
         }
         slot.UseFxpFxb = d.useFxbFxp;
         slot.AltUniqueIds.fill(0);
-        if (d.checkVstIds) {
-            std::size_t filled = 0, cursor = 0;
-            while (cursor <= d.vstIds.size() && filled < slot.AltUniqueIds.size()) {
-                const std::size_t comma = std::min(d.vstIds.find(',', cursor), d.vstIds.size());
-                const std::int32_t id = project::parseVstId(persist::trimmed(d.vstIds.substr(cursor, comma - cursor)));
-                cursor = comma + 1;
-                if (id != 0 && id != slot.effectUniqueID()) slot.AltUniqueIds[filled++] = id;
-            }
-        }
+        std::size_t filled = 0;
+        for (const std::int32_t id : d.checkVstIds ? vstIdsOf(d.vstIds) : std::vector<std::int32_t>{})
+            if (id != slot.effectUniqueID() && filled < slot.AltUniqueIds.size()) slot.AltUniqueIds[filled++] = id;
         slot.FXBfolder = d.fxbFolder;
         slot.FXBfile = d.fxbFile;
         slot.FXPfolder = d.fxpFolder;
@@ -701,17 +708,8 @@ void PropertiesEditor::applySlot() {
 void PropertiesEditor::applyVirtualPorts() {
     midi::MidiLayer& midi = rack.midi();
     rack.control().setAllowed(audio::kAllowedPause);
-    for (auto& entry : ports) {
-        if (entry.name.empty()) continue;
-        midi::RouteBlock packed;
-        packed.count = 0;
-        for (int r = 0; r < entry.routes.count; ++r)
-            if (!entry.routes.routes[static_cast<std::size_t>(r)].portName.empty())
-                packed.routes[static_cast<std::size_t>(packed.count++)] =
-                    entry.routes.routes[static_cast<std::size_t>(r)];
-        if (packed.count == 0) packed.count = 1;
-        entry.routes = packed;
-    }
+    for (auto& entry : ports)
+        if (!entry.name.empty()) entry.routes = withoutUnsetRoutes(entry.routes);
     midi.virtualPorts() = ports;
     // The slots follow a renamed port: their routes and their "oMid1-Port".
     for (const auto& [old, now] : renames)

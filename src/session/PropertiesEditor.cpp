@@ -115,12 +115,11 @@ PropertiesEditor::PropertiesEditor(RackController& controller, int slot, Mode mo
         Details& d = details;
         d.pcKeys = pcChoice(plugIn.PcKeys);
         d.pcMouseWheel = pcChoice(plugIn.PcMouseWheel);
-        d.presetDisplay = std::max(0, positionOf(kDisplayModes, plugIn.ProgramMode()));
+        d.presetDisplay = positionOf(kDisplayModes, plugIn.ProgramMode());
         d.chgPresetOnMidiPc = plugIn.midi->chgFxpOnMidiPc;
         d.fileMode = plugIn.presetMode.empty() ? 0 : positionOf(kFileModes, plugIn.presetMode[0]);
         const char style = plugIn.MidiBankStyle();
-        d.midiMode =
-            std::max(0, positionOf(kBankStyles, static_cast<char>(std::tolower(static_cast<unsigned char>(style)))));
+        d.midiMode = positionOf(kBankStyles, static_cast<char>(std::tolower(static_cast<unsigned char>(style))));
         d.programsFromOne = std::isupper(static_cast<unsigned char>(style)) != 0;
         d.midiChannels = std::clamp(plugIn.MidiChannelCount, 1, 16);
         d.useFxbFxp = std::clamp(plugIn.UseFxpFxb, 0, 3);
@@ -659,10 +658,11 @@ void PropertiesEditor::applySlot() {
     std::string mode = slot.presetMode;
     mode.resize(3, ' ');
     if (d.fileMode >= 0) mode[0] = kFileModes[d.fileMode];
-    char style = kBankStyles[std::clamp(d.midiMode, 0, 5)];
-    if (d.programsFromOne) style = static_cast<char>(std::toupper(static_cast<unsigned char>(style)));
-    mode[1] = style;
-    mode[2] = kDisplayModes[std::clamp(d.presetDisplay, 0, 3)];
+    if (d.midiMode >= 0) {
+        const char style = kBankStyles[std::min(d.midiMode, 5)];
+        mode[1] = d.programsFromOne ? static_cast<char>(std::toupper(static_cast<unsigned char>(style))) : style;
+    }
+    if (d.presetDisplay >= 0) mode[2] = kDisplayModes[std::min(d.presetDisplay, 3)];
     const bool modeChanged = mode != slot.presetMode;
 
     rack.control().setAllowed(audio::kAllowedPause);

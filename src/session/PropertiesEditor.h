@@ -114,10 +114,10 @@ public:
     struct Details {
         int pcKeys = 1;        ///< "off", "pre", "post"
         int pcMouseWheel = 1;  ///< the same
-        int presetDisplay = 0; ///< 's', 'p', 'x', 'm'
+        int presetDisplay = 0; ///< 's', 'p', 'x', 'm'; -1 another letter, kept
         bool chgPresetOnMidiPc = false;
         int fileMode = 0; ///< 's', 'p', 'x'; -1 another letter, kept
-        int midiMode = 0; ///< ' ', 'p', 'l', 'm', 'b', 'r'
+        int midiMode = 0; ///< ' ', 'p', 'l', 'm', 'b', 'r'; -1 another letter, kept
         bool programsFromOne = false;
         int midiChannels = 1; ///< 1..16
         int useFxbFxp = 3;    ///< "None", "FXP", "FXB", "Both"

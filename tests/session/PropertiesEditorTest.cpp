@@ -230,6 +230,11 @@ TEST_F(PropertiesEditorTest, DetailsBecomeThePresetModeLettersAndTheChannelSet) 
         ASSERT_TRUE(editor.apply());
     }
     EXPECT_EQ(slot.presetMode, "pbm");
+
+    // Letters the dialog has no choice for are kept by an OK that did not touch them.
+    slot.presetMode = "z?q";
+    ASSERT_TRUE(PropertiesEditor(controller, synth, PropertiesEditor::kSlotMode).apply());
+    EXPECT_EQ(slot.presetMode, "z?q");
 }
 
 TEST_F(PropertiesEditorTest, TheInfoPageTellsWhatThePlugInSaysAboutItself) {

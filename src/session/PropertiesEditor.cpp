@@ -483,6 +483,15 @@ std::string PropertiesEditor::renameVirtualPort(const std::string& name) {
     return {};
 }
 
+bool PropertiesEditor::isDefaultPort() const {
+    return persist::sameName(ports[static_cast<std::size_t>(portIndex)].name, defaultPortName);
+}
+
+void PropertiesEditor::makeDefaultPort() {
+    if (!midi::isSurfacePortName(ports[static_cast<std::size_t>(portIndex)].name))
+        defaultPortName = ports[static_cast<std::size_t>(portIndex)].name;
+}
+
 std::string PropertiesEditor::deleteQuestion() const {
     return "Delete Virtual port: \"" + ports[static_cast<std::size_t>(portIndex)].name + "\"";
 }

@@ -104,6 +104,9 @@ public:
     std::string addVirtualPort(const std::string& kind);
     /// Empty on success (every route that names the port follows it), else why not.
     std::string renameVirtualPort(const std::string& name);
+    /// The port being edited is the one "DEFAULT" routes read; making it so.
+    bool isDefaultPort() const;
+    void makeDefaultPort();
     /// "Delete Virtual port: "Name"".
     std::string deleteQuestion() const;
     /// Only when more than one port exists; later ports move down.

@@ -153,6 +153,16 @@ QWidget* TfrmProperties::buildMidiPage() {
         ports->addWidget(ckIsVport, 1, 2);
         connect(ckIsVport, &QCheckBox::toggled, this, [this](bool on) { model->details.isMidiVport = on; });
     }
+    if (model->mode() == PropertiesEditor::kVirtualPortMode) {
+        // The port "DEFAULT" routes read; a surface's port carries no notes to play.
+        ckDefault = new QCheckBox("De&fault port", page);
+        ckDefault->setObjectName("ckDefault");
+        ports->addWidget(ckDefault, 1, 2);
+        connect(ckDefault, &QCheckBox::clicked, this, [this] {
+            model->makeDefaultPort();
+            showRoute();
+        });
+    }
     ports->setColumnStretch(2, 1);
     layout->addLayout(ports);
     connect(cbMIDIin, &QComboBox::activated, this, [this](int position) {
@@ -321,6 +331,13 @@ void TfrmProperties::showRoute() {
     const int out = model->outPortPosition();
     cbMIDIout->setCurrentIndex(std::max(out, 0));
     if (ckIsVport != nullptr) ckIsVport->setChecked(model->details.isMidiVport);
+    if (ckDefault != nullptr) {
+        const bool surface =
+            midi::isSurfacePortName(model->virtualPorts()[static_cast<std::size_t>(model->currentPort())].name);
+        ckDefault->setChecked(model->isDefaultPort());
+        // The default port stays one until another is made the default.
+        ckDefault->setEnabled(!model->isDefaultPort() && !surface);
+    }
 
     for (int k = 0; k < 16; ++k) {
         rowButtons[static_cast<std::size_t>(k)]->setChecked(model->rowEnabled(k));

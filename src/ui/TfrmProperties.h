@@ -68,6 +68,7 @@ private:
     QLabel* offline = nullptr;
     QComboBox* cbMIDIout = nullptr;
     QCheckBox* ckIsVport = nullptr;
+    QCheckBox* ckDefault = nullptr;
     std::array<QToolButton*, 16> rowButtons{};
     std::array<std::array<QSpinBox*, rack::PropertiesEditor::kNumColumns>, 16> spins{};
     std::array<QCheckBox*, midi::kNumMessageTypes> typeBoxes{};

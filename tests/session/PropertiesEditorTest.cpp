@@ -267,6 +267,8 @@ TEST_F(PropertiesEditorTest, VirtualPortsAreAddedRenamedAndDeletedAsTheRulesSay)
     EXPECT_EQ(editor.pages(), (std::vector<std::string>{"MAIN", "new", "new2"}));
     EXPECT_EQ(editor.addVirtualPort("MCU"), "");
     EXPECT_EQ(editor.addVirtualPort("LCU"), "MCU already exists ...");
+    editor.makeDefaultPort();
+    EXPECT_FALSE(editor.isDefaultPort()) << "a surface's port is no default port";
     EXPECT_EQ(editor.renameVirtualPort("LCU"), "") << "the surface itself may change its kind";
     EXPECT_EQ(editor.renameVirtualPort("MCU"), "");
     editor.selectPort(1);

@@ -207,7 +207,15 @@ TEST_F(PropertiesDialogTest, RenamingAVirtualPortInTheDialogRenamesItInEveryRout
     trigger(dialog, "mnDelVport");
     EXPECT_EQ(told, "Delete Virtual port ?: Delete Virtual port: \"MCU\"");
     EXPECT_EQ(pages->count(), 2);
+    pages->setCurrentRow(1);
+    auto* isDefault = dialog.findChild<QCheckBox*>("ckDefault");
+    EXPECT_FALSE(isDefault->isChecked());
+    isDefault->click();
+    EXPECT_TRUE(isDefault->isChecked());
     ok(dialog);
+    EXPECT_EQ(controller.midi().defaultPortName, "new");
+    EXPECT_EQ(settings.defaultPort, "new");
+    EXPECT_EQ(controller.midi().resolvePort("DEFAULT"), controller.midi().resolvePort("new"));
 
     EXPECT_EQ(controller.midi().virtualPorts()[0].name, "Stage");
     EXPECT_EQ(controller.midi().virtualPorts()[1].name, "new");

@@ -11,6 +11,7 @@
 
 #include "diag/DiagLog.h"
 #include "persist/IniFile.h"
+#include "presets/PresetList.h"
 #include "project/PluginProfile.h"
 #include "session/RackController.h"
 
@@ -691,10 +692,7 @@ void PropertiesEditor::applySlot() {
             slot.presetMode[0] = mode[0];
             slot.presetMode[1] = mode[1];
         }
-        if (d.midiChannels != initial.midiChannels) {
-            slot.MidiChannelCount = d.midiChannels;
-            for (int c = 0; c < 16; ++c) slot.MidiChannelUsed[static_cast<std::size_t>(c)] = c < d.midiChannels;
-        }
+        if (d.midiChannels != initial.midiChannels) presets::PresetList::setMidiChannelCount(slot, d.midiChannels);
         slot.UseFxpFxb = d.useFxbFxp;
         slot.AltUniqueIds.fill(0);
         std::size_t filled = 0;

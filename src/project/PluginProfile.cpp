@@ -105,7 +105,7 @@ void readParamMap(IniHandle& handle, const std::string& file, TVstPlugIn& slot) 
             slot.ParamMapReverse[static_cast<std::size_t>(entry.index)] = row;
         rows = std::max(rows, row + 1);
     }
-    if (rows > 0) slot.ParamMap.resize(static_cast<std::size_t>(rows));
+    slot.ParamMap.resize(static_cast<std::size_t>(rows));
 }
 
 void writeParamMap(IniHandle& handle, const std::string& file, const TVstPlugIn& slot) {

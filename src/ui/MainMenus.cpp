@@ -91,8 +91,8 @@ void TMainForm::buildMenus() {
                                    [this] { rack.appSettings().autoLoadProject = command("mnAutoLoad")->isChecked(); });
     autoLoad->setCheckable(true);
     file->addSeparator();
-    addCommand(file, "mnExportParams", "&Export parameters...", {});
-    addCommand(file, "mnExport1stPreset", "Export 1st preset...", {});
+    addCommand(file, "mnExportParams", "&Export parameters...", [this] { exportParameters(false); });
+    addCommand(file, "mnExport1stPreset", "Export 1st preset...", [this] { exportParameters(true); });
     addCommand(file, "mnPreferences", "Pre&ferences...", {});
     addCommand(file, "mnRun", "&Run", {});
     addCommand(
@@ -179,7 +179,14 @@ void TMainForm::buildMenus() {
     for (const auto& [name, text] :
          {std::pair{"mnParamsMixer", "Show Params in &Mixer"}, std::pair{"mnParamsDocked", "Show Params D&ocked"},
           std::pair{"mnParamsHide", "&Hide params"}}) {
-        QAction* action = addCommand(window, name, text, {});
+        const char place = std::string_view(name) == "mnParamsMixer"    ? 'M'
+                           : std::string_view(name) == "mnParamsDocked" ? 'D'
+                                                                        : 'h';
+        QAction* action = addCommand(window, name, text, [this, place] {
+            // Hiding remembers the place: the small letter of the current one.
+            const char now = rack.layout.parameterDock;
+            setParameterPlace(place != 'h' ? place : static_cast<char>(now == 'M' ? 'm' : now == 'D' ? 'd' : now));
+        });
         action->setCheckable(true);
         parameterPlaces->addAction(action);
     }
@@ -214,14 +221,35 @@ void TMainForm::buildMenus() {
     runButton->setMenu(programModeMenu);
 
     // Commands of windows that are not part of the program yet.
-    notBuiltYet({"mnExportParams",   "mnExport1stPreset", "mnPreferences",  "mnRun",          "mnCaptureBmp",
-                 "mnCapturePng",     "mnSaveBmp",         "mnSavePng",      "mnScanPngs",     "mnQuickScan",
-                 "mnRenamePreset",   "mnOpenBank",        "mnSaveBank",     "mnSaveBankPrms", "mnSavePreset",
-                 "mnSavePresetPrms", "mnExportPresets",   "mnParamsMixer",  "mnParamsDocked", "mnParamsHide",
-                 "mnStatus1",        "mnStatus2",         "mnStatusHide",   "mnMcu",
+    notBuiltYet({"mnPreferences",
+                 "mnRun",
+                 "mnCaptureBmp",
+                 "mnCapturePng",
+                 "mnSaveBmp",
+                 "mnSavePng",
+                 "mnScanPngs",
+                 "mnQuickScan",
+                 "mnRenamePreset",
+                 "mnOpenBank",
+                 "mnSaveBank",
+                 "mnSaveBankPrms",
+                 "mnSavePreset",
+                 "mnSavePresetPrms",
+                 "mnExportPresets",
+                 "mnStatus1",
+                 "mnStatus2",
+                 "mnStatusHide",
+                 "mnMcu",
 
-                 "mnGenerateIns",    "mnLPmoveUp",        "mnLPmoveDown",   "mnCopyPreset",   "mnPastePreset",
-                 "mnLPrenamePreset", "mnLPloadFileName",  "mnLPsavePreset", "mnLPexport"});
+                 "mnGenerateIns",
+                 "mnLPmoveUp",
+                 "mnLPmoveDown",
+                 "mnCopyPreset",
+                 "mnPastePreset",
+                 "mnLPrenamePreset",
+                 "mnLPloadFileName",
+                 "mnLPsavePreset",
+                 "mnLPexport"});
     updateMenus();
 }
 

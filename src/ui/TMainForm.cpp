@@ -28,6 +28,7 @@
 #include "session/Session.h"
 #include "ui/CommonDialogs.h"
 #include "ui/ListPalette.h"
+#include "ui/ParameterPanel.h"
 #include "ui/SlotListModel.h"
 #include "ui/SlotListView.h"
 #include "ui/TVstEdt.h"
@@ -156,11 +157,12 @@ void TMainForm::buildLayout() {
     leftSplit->addWidget(lv);
     leftSplit->addWidget(buildPresetPanel());
 
-    parameterPanel = new QWidget(leftSplit);
-    parameterPanel->setObjectName("LparamsMxr");
-    parameterPanel->setMinimumHeight(80);
-    parameterPanel->hide();
-    leftSplit->addWidget(parameterPanel);
+    parameters = new ParameterPanel(rack, leftSplit);
+    parameters->setMinimumHeight(80);
+    parameters->hide();
+    leftSplit->addWidget(parameters);
+    connect(parameters, &ParameterPanel::placeRequested, this, [this](char place) { setParameterPlace(place); });
+    rack.refreshParameter = [this](int slot, int parameter) { parameters->refreshParameter(slot, parameter); };
     // A taller window gives its height to the presets; the slot list keeps its own.
     leftSplit->setStretchFactor(0, 0);
     leftSplit->setStretchFactor(1, 1);
@@ -171,7 +173,7 @@ void TMainForm::buildLayout() {
 
     parameterDock = new QDockWidget(this);
     parameterDock->setObjectName("LparamsDck");
-    parameterDock->setWidget(new QWidget(parameterDock));
+    parameterDock->setWindowTitle("Parameters");
     addDockWidget(Qt::LeftDockWidgetArea, parameterDock);
     parameterDock->hide();
 
@@ -422,6 +424,7 @@ void TMainForm::applyWindowPlacement(bool fromProject) {
     wanted.setHeight(std::max(wanted.height(), minimumHeight()));
     setGeometry(wanted);
     if (maximized) showMaximized();
+    if (fromProject) setParameterPlace(rack.layout.parameterDock);
     // The list's height, once the panel has its own.
     const int split = fromProject ? rack.layout.listSplit : settings.listSplit;
     QTimer::singleShot(0, this, [this, split] {
@@ -494,6 +497,7 @@ void TMainForm::idleTick() {
     reportFaults();
     refreshSlotList();
     refreshPresets();
+    parameters->followSelection();
     refreshTransport();
     if (rack.stateLabel2 != shownState) {
         shownState = rack.stateLabel2;
@@ -509,6 +513,40 @@ void TMainForm::idleTick() {
         setWindowTitle(qs(rack.caption) + " - Trelvo");
     }
     if (idleTimer->interval() != rack.idlePeriodMs()) idleTimer->setInterval(rack.idlePeriodMs());
+}
+
+void TMainForm::setParameterPlace(char place) {
+    const char wanted = place == 'M' || place == 'D' || place == 'm' || place == 'd' ? place : 'd';
+    rack.layout.parameterDock = wanted;
+    if (wanted == 'D') {
+        parameterDock->setWidget(parameters);
+        parameters->show();
+        parameterDock->show();
+    } else {
+        if (parameters->parentWidget() != leftSplit) {
+            parameterDock->setWidget(nullptr);
+            leftSplit->addWidget(parameters);
+        }
+        parameterDock->hide();
+        parameters->setVisible(wanted == 'M');
+    }
+    command(wanted == 'M' ? "mnParamsMixer" : wanted == 'D' ? "mnParamsDocked" : "mnParamsHide")->setChecked(true);
+    parameters->refresh();
+}
+
+void TMainForm::exportParameters(bool firstPreset) {
+    const int slot = rack.selected;
+    if (slot < 0 || slot >= rack.rack().numSlots()) return;
+    QString file = (exportFolder.isEmpty() ? QString() : exportFolder + "/") + "*.txt";
+    if (!fileDialog(this, file, firstPreset ? "Export 1st preset" : "Export params", kSaveAskOverwrite,
+                    "Text files (*.txt)|*.txt", ".txt"))
+        return;
+    exportFolder = file.section('/', 0, -2);
+    host::TVstPlugIn& plugIn = rack.rack().slot(slot);
+    std::string error;
+    if (!rack::ParameterList::exportParameters(plugIn.hasEffect() ? &plugIn : nullptr, file.toStdString(), firstPreset,
+                                               error))
+        errorBox(this, "Cannot write " + file + ":\n" + QString::fromStdString(error));
 }
 
 void TMainForm::refreshSlotList() {
@@ -645,7 +683,7 @@ void TMainForm::updateZone() {
             now = Zone::SlotList;
         else if (focused == lp)
             now = Zone::PresetList;
-        else if (parameterPanel->isAncestorOf(focused) || parameterDock->isAncestorOf(focused))
+        else if (parameters->isAncestorOf(focused))
             now = Zone::ParameterList;
         else if (clientArea->isAncestorOf(focused))
             now = Zone::Editor;

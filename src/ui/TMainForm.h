@@ -33,6 +33,7 @@ class RackController;
 
 namespace trelvo::ui {
 
+class ParameterPanel;
 class SlotListModel;
 class SlotListView;
 class TVstEdt;
@@ -68,6 +69,13 @@ public:
     /// The header panel of a zone: its colour tells where the focus is.
     QWidget* zoneHeader(Zone zone) const;
     const rack::ProgramEntry& programEntry() const noexcept { return entry; }
+    ParameterPanel* parameterList() const noexcept { return parameters; }
+
+    /// Where the parameter list stands: 'M' in the mixer panel, 'D' docked; the small
+    /// letters hide it and remember where it was.
+    void setParameterPlace(char place);
+    /// "&Export parameters..." and "Export 1st preset..." for the selected slot.
+    void exportParameters(bool firstPreset);
 
     // ---- Plug-in editors ----
     /// Opens the slot's editor in a window of the client area; false only when the plug-in
@@ -179,7 +187,8 @@ private:
     SlotListModel* model = nullptr;
     SlotListView* lv = nullptr;
     QListWidget* lp = nullptr;
-    QWidget* parameterPanel = nullptr;
+    ParameterPanel* parameters = nullptr;
+    QString exportFolder; ///< where the last parameter export went
     QDockWidget* leftDock = nullptr;
     QDockWidget* parameterDock = nullptr;
     QSplitter* leftSplit = nullptr;

@@ -4,10 +4,13 @@
 
 #include <QAction>
 #include <QDialogButtonBox>
+#include <QDockWidget>
+#include <QFileDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTest>
 
@@ -17,6 +20,7 @@
 #include "session/RackController.h"
 #include "session/Session.h"
 #include "support/TempFolder.h"
+#include "ui/ParameterPanel.h"
 #include "ui/SlotListView.h"
 #include "ui/TMainForm.h"
 #include "ui/TfrmProperties.h"
@@ -203,6 +207,49 @@ TEST_F(MainFormTest, AltEnterOpensTheSlotsPropertiesAndOkWithoutChangesSavesTheS
     }
     ASSERT_TRUE(controller().saveProjectTo(project));
     EXPECT_EQ(readFile(project), before);
+}
+
+TEST_F(MainFormTest, TheParameterListStandsInTheMixerPanelDockedOrNowhereAndTheProjectKeepsThePlace) {
+    open();
+    ui::ParameterPanel* panel = form->parameterList();
+    EXPECT_FALSE(panel->isVisible()) << "hidden at first";
+    select(2); // the synthesizer
+    form->command("mnParamsMixer")->trigger();
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(form->findChild<QSplitter*>("LTsplit")->isAncestorOf(panel));
+    form->idleTick();
+    EXPECT_EQ(panel->model()->rowCount(), 2);
+    select(3); // the gain: the list follows the selection
+    form->idleTick();
+    EXPECT_TRUE(panel->model()->data(panel->model()->index(0, 0), Qt::DisplayRole).toString().startsWith("0:Gain="));
+
+    const std::string project = home.file("places.vprj");
+    form->command("mnParamsDocked")->trigger();
+    auto* dock = form->findChild<QDockWidget*>("LparamsDck");
+    EXPECT_TRUE(dock->isVisible());
+    EXPECT_TRUE(dock->isAncestorOf(panel));
+    ASSERT_TRUE(controller().saveProjectTo(project));
+    EXPECT_THAT(readFile(project), HasSubstr("LprmDock=D\r\n"));
+    form->command("mnParamsHide")->trigger();
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(dock->isVisible());
+    ASSERT_TRUE(controller().saveProjectTo(project));
+    EXPECT_THAT(readFile(project), HasSubstr("LprmDock=d\r\n")) << "hidden, and where it was";
+}
+
+TEST_F(MainFormTest, ExportParametersWritesTheSelectedPlugInsParametersWhereTheUserSaid) {
+    open();
+    select(3);
+    const std::string file = home.file("gain.txt");
+    onNextDialog<QFileDialog>([&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Export params");
+        typeFileNames(dialog, QString::fromStdString(file));
+        accept(dialog);
+    });
+    form->command("mnExportParams")->trigger();
+    const std::string written = readFile(file);
+    EXPECT_EQ(written, rack::ParameterList::exportText(&controller().rack().slot(3), false));
+    EXPECT_THAT(written, HasSubstr("p-0=0,1,0.01,0.1,"));
 }
 
 TEST_F(MainFormTest, ListKeysActOnTheSelectedSlotOnlyWhileTheListHasTheFocus) {

@@ -1,6 +1,7 @@
 // Takes a picture of the main window with the demo rack on the X server of DISPLAY, for the
-// README: trelvo_screenshot OUTPUT.png [dark] [midi|details|info|ports] (the last: the
-// properties dialog on that page instead of the main window). tools/take-screenshot.sh runs it on Xvfb.
+// README: trelvo_screenshot OUTPUT.png [dark] [midi|details|info|ports|params|docked] (the
+// last: the properties dialog on that page instead of the main window, or the window with
+// the parameter list in the mixer panel or docked). tools/take-screenshot.sh runs it on Xvfb.
 #include <QApplication>
 #include <QListWidget>
 #include <QPalette>
@@ -44,7 +45,7 @@ QPalette darkPalette() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: trelvo_screenshot OUTPUT.png [dark] [midi|details|info|ports]\n");
+        std::fprintf(stderr, "usage: trelvo_screenshot OUTPUT.png [dark] [midi|details|info|ports|params|docked]\n");
         return 2;
     }
     const std::string output = argv[1];
@@ -70,7 +71,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "trelvo_screenshot: the window did not start\n");
             return 1;
         }
-        if (!page.empty()) {
+        const bool withParameters = page == "params" || page == "docked";
+        if (withParameters) form.setParameterPlace(page == "params" ? 'M' : 'D');
+        if (!page.empty() && !withParameters) {
             const bool ports = page == "ports";
             trelvo::ui::TfrmProperties dialog(*session.controller, 2,
                                               ports ? trelvo::rack::PropertiesEditor::kVirtualPortMode

@@ -159,6 +159,24 @@ TEST_F(ParameterPanelTest, TheMapIsCreatedFilledOrderedAndRenamedFromTheList) {
     EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 1);
 }
 
+TEST_F(ParameterPanelTest, AThousandParametersAreListedAndOneChangeRepaintsOneRowWithoutARebuild) {
+    load(TrelvoParams_PATH);
+    ASSERT_EQ(panel.model()->rowCount(), 1000);
+    const auto text = [this](int row) { return panel.model()->data(panel.model()->index(row, 0), Qt::DisplayRole); };
+    EXPECT_EQ(text(0), "000:Param 000=0.0 %");
+    EXPECT_EQ(text(999), "999:Param 999=100.0 %");
+    QSignalSpy rebuilt(panel.model(), &QAbstractItemModel::modelReset);
+    QSignalSpy changed(panel.model(), &QAbstractItemModel::dataChanged);
+    selectRow(999);
+    panel.view()->scrollTo(panel.model()->index(999, 0));
+    key(Qt::Key_Comma);
+    EXPECT_EQ(text(999), "999:Param 999=92.1 %");
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 999);
+    panel.followSelection();
+    EXPECT_EQ(rebuilt.count(), 0) << "the same slot and rows: no rebuild";
+}
+
 TEST_F(ParameterPanelTest, AThirdPartyPlugInShowsItsOwnTextsAndUnits) {
     const std::vector<std::string> plugins = thirdPartyPlugins();
     const auto found = std::find_if(plugins.begin(), plugins.end(),

@@ -37,20 +37,20 @@ VstIntPtr PluginBase::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value,
 }
 
 void PluginBase::setParameter(int index, float value) {
-    if (index < 0 || index >= info.numParams) return;
+    if (index < 0 || index >= std::min(info.numParams, kMaxParams)) return;
     value = std::clamp(value, 0.0f, 1.0f);
     program(currentProgram()).values[static_cast<std::size_t>(index)].store(value, std::memory_order_relaxed);
     parameterChanged(index, value);
 }
 
 void PluginBase::setParameterAutomated(int index, float value) {
-    if (index < 0 || index >= info.numParams) return;
+    if (index < 0 || index >= std::min(info.numParams, kMaxParams)) return;
     setParameter(index, value);
     callHost(audioMasterAutomate, index, 0, nullptr, parameter(index));
 }
 
 float PluginBase::parameter(int index) const noexcept {
-    if (index < 0 || index >= info.numParams) return 0.0f;
+    if (index < 0 || index >= std::min(info.numParams, kMaxParams)) return 0.0f;
     return programs[static_cast<std::size_t>(currentProgram())].values[static_cast<std::size_t>(index)].load(
         std::memory_order_relaxed);
 }

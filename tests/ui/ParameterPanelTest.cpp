@@ -85,6 +85,12 @@ TEST_F(ParameterPanelTest, KeysStepTypeAndSwitchTheDisplayOfTheSelectedRow) {
     });
     key(Qt::Key_Return);
     EXPECT_EQ(gain.GetParameter(1), 0.25f);
+    onNextDialog<QInputDialog>([](QInputDialog* input) {
+        input->setTextValue("1.5");
+        input->accept();
+    });
+    key(Qt::Key_Return);
+    EXPECT_EQ(gain.GetParameter(1), 1.0f) << "past the top: the top";
 
     // A text that is no number is refused with a message; the value stays.
     onNextDialog<QInputDialog>([](QInputDialog* input) {
@@ -98,7 +104,7 @@ TEST_F(ParameterPanelTest, KeysStepTypeAndSwitchTheDisplayOfTheSelectedRow) {
     });
     key(Qt::Key_Return);
     EXPECT_EQ(told, "\"loud\" is no value for 1:Balance (a number from 0 to 1).");
-    EXPECT_EQ(gain.GetParameter(1), 0.25f);
+    EXPECT_EQ(gain.GetParameter(1), 1.0f);
 }
 
 TEST_F(ParameterPanelTest, TheMapIsCreatedFilledOrderedAndRenamedFromTheList) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Retakes the README's pictures of the main window with the demo rack, light and dark, on a
-# private X server: docs/main-window.png and docs/main-window-dark.png.
+# Retakes the README's pictures of the main window with the demo rack, light and dark, and of
+# the properties dialog, on a private X server: docs/main-window.png, docs/main-window-dark.png
+# and docs/properties-dark.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
@@ -9,4 +10,5 @@ cmake --build "$BUILD_DIR" --target trelvo_screenshot
 mkdir -p docs
 tools/xvfb-test "$BUILD_DIR/tests/trelvo_screenshot" docs/main-window.png
 tools/xvfb-test "$BUILD_DIR/tests/trelvo_screenshot" docs/main-window-dark.png dark
-echo "wrote docs/main-window.png and docs/main-window-dark.png"
+tools/xvfb-test "$BUILD_DIR/tests/trelvo_screenshot" docs/properties-dark.png dark midi
+echo "wrote docs/main-window.png, docs/main-window-dark.png and docs/properties-dark.png"

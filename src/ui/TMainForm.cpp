@@ -118,6 +118,7 @@ TMainForm::~TMainForm() {
     closeAllEditors();
     rack.askText = nullptr;
     rack.askSavePath = nullptr;
+    rack.refreshParameter = nullptr;
     rack.showMessage = [](const std::string& text) { diag::hookedLogError(text); };
 }
 

@@ -222,6 +222,16 @@ TEST_F(MainFormTest, TheParameterListStandsInTheMixerPanelDockedOrNowhereAndTheP
     select(3); // the gain: the list follows the selection
     form->idleTick();
     EXPECT_TRUE(panel->model()->data(panel->model()->index(0, 0), Qt::DisplayRole).toString().startsWith("0:Gain="));
+    // The list's keys reach it inside the window, past the window's own keys.
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    panel->view()->setFocus();
+    panel->view()->setCurrentIndex(panel->model()->index(0, 0));
+    host::TVstPlugIn& gain = controller().rack().slot(3);
+    gain.SetParameter(0, 0.5f);
+    QTest::keyClick(panel->view(), Qt::Key_Comma);
+    EXPECT_FLOAT_EQ(gain.GetParameter(0), 0.5f - 0.0787f);
+    EXPECT_EQ(form->zone(), TMainForm::Zone::ParameterList);
 
     const std::string project = home.file("places.vprj");
     form->command("mnParamsDocked")->trigger();

@@ -704,7 +704,9 @@ void TMainForm::updateZone() {
 void TMainForm::toggleFocus() {
     if (focusZone == Zone::Editor) {
         // Back from the editor to the list that had the focus last.
-        QWidget* target = lastListZone == Zone::PresetList && lp->isVisible() ? static_cast<QWidget*>(lp) : lv;
+        QWidget* target = lv;
+        if (lastListZone == Zone::PresetList && lp->isVisible()) target = lp;
+        if (lastListZone == Zone::ParameterList && parameters->isVisible()) target = parameters->view();
         target->setFocus();
         updateZone();
         return;

@@ -1,11 +1,14 @@
 #include <QApplication>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include "Version.h"
 #include "app/RunModes.h"
 #include "diag/DiagLog.h"
+#include "platform/SingleInstance.h"
+#include "session/HandOff.h"
 #include "session/Session.h"
 #include "ui/TMainForm.h"
 
@@ -17,6 +20,13 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((platform == nullptr || *platform == '\0') && wayland != nullptr && *wayland != '\0')
         setenv("QT_QPA_PLATFORM", "xcb", 1);
+
+    // One copy runs: a second start hands its file to the running copy and ends.
+    const std::string socket = platform::SingleInstance::socketPath();
+    if (handToRunningCopy(command.file, persist::AppSettings().fileName(), socket)) {
+        std::printf("trelvo: handed %s to the running copy\n", command.file.empty() ? "nothing" : command.file.c_str());
+        return 0;
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(kProductName);
@@ -33,6 +43,19 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
             if (stopRequested()) form.close();
         });
         stopWatch.start(100);
+        platform::SingleInstance instance;
+        std::string why;
+        if (!instance.listen(socket, why)) diag::hookedLog("single instance: " + why);
+        QTimer handOffWatch;
+        QObject::connect(&handOffWatch, &QTimer::timeout, &form, [&form, &instance, &session] {
+            for (const std::string& line : instance.take()) {
+                if (line == "open")
+                    form.openHandedFile(handedFile(session.settings.fileName()));
+                else if (line == "raise")
+                    form.bringToFront();
+            }
+        });
+        if (instance.listening()) handOffWatch.start(100);
         form.show();
         status = QApplication::exec();
         // A window closed by the system rather than by the user still closes in order.

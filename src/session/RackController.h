@@ -137,6 +137,17 @@ public:
     /// Starts around a plug-in library, or a profile standing for one: the template the
     /// profile names, "DLL-template.vprj", or a default rack with the plug-in.
     void startWithLibrary(const std::string& path);
+    /// A file a second start of the program handed over. A project opens (and becomes
+    /// "Last Project"). A library, or a profile standing for the library of its name beside
+    /// it: in DLL template mode the rack starts again around it; else it replaces the
+    /// template slot's plug-in, or goes into the first free slot, and that slot is
+    /// selected.
+    struct Handed {
+        bool project = false; ///< the file was taken for a project
+        bool opened = false;  ///< and it opened, or the library loaded
+        int slot = -1;        ///< the slot that took a library
+    };
+    Handed openHandedFile(const std::string& file);
     /// The window state a project keeps.
     struct Layout {
         bool maximized = false;

@@ -59,4 +59,40 @@ void RackController::startWithLibrary(const std::string& path) {
     projectName = "untitled";
 }
 
+RackController::Handed RackController::openHandedFile(const std::string& file) {
+    Handed handed;
+    if (file.empty()) return handed;
+    const std::string name = platform::fileNamePart(file);
+    const std::size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    const bool profile = persist::sameName(extension, ".vprf");
+    if (!profile && !persist::sameName(extension, ".so") && !persist::sameName(extension, ".dll")) {
+        handed.project = true;
+        handed.opened = openProject(file);
+        return handed;
+    }
+    if (settings.dllTemplateMode) {
+        clearRack();
+        projectName = "untitled";
+        libraryReplacedTemplate = false;
+        startWithLibrary(file);
+        handed.slot = templateSlot;
+        handed.opened = templateSlot >= 0 && racked.slot(templateSlot).PlugLoaded.load();
+        return handed;
+    }
+    std::string library = file;
+    if (profile) library = file.substr(0, file.size() - name.size()) + withoutExtension(name) + ".so";
+    int slot = -1;
+    if (templateSlot >= 0 && templateSlot < racked.numSlots() && racked.slot(templateSlot).kind() == SlotKind::Plugin) {
+        diag::hookedLog(library + ": " + std::to_string(templateSlot));
+        slot = loadPlugin(library, templateSlot);
+    } else {
+        slot = loadPlugin(library);
+    }
+    if (slot >= 0) select(slot);
+    handed.slot = slot;
+    handed.opened = slot >= 0 && racked.slot(slot).PlugLoaded.load();
+    return handed;
+}
+
 } // namespace trelvo::rack

@@ -487,6 +487,33 @@ void TMainForm::openProject() {
     changePage(rack.pages.current);
 }
 
+void TMainForm::bringToFront() {
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::openHandedFile(const std::string& file) {
+    bringToFront();
+    if (file.empty() || lifeStage != Stage::Painted) return;
+    diag::hookedLog("handed over: " + file);
+    const rack::RackController::Handed handed = rack.openHandedFile(file);
+    reconcileEditors();
+    if (handed.project && handed.opened) {
+        applyWindowPlacement(true);
+        changePage(rack.pages.current);
+    }
+    refreshTabs();
+    refreshSlotList();
+    refreshPresets();
+    if (handed.slot >= 0 && handed.opened) {
+        selectSlot(handed.slot);
+        ShowEditor(handed.slot);
+    }
+    updateMenus();
+}
+
 void TMainForm::saveProject(bool askPath) {
     keepWindowPlacement();
     if (askPath)

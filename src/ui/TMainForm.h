@@ -74,6 +74,10 @@ public:
     /// Where the parameter list stands: 'M' in the mixer panel, 'D' docked; the small
     /// letters hide it and remember where it was.
     void setParameterPlace(char place);
+    /// Restores the window and brings it in front of the others.
+    void bringToFront();
+    /// Opens a file another start of the program handed over, in front.
+    void openHandedFile(const std::string& file);
     /// "&Export parameters..." and "Export 1st preset..." for the selected slot.
     void exportParameters(bool firstPreset);
 

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <tuple>
 
 #include "diag/DiagLog.h"
 #include "persist/IniFile.h"
@@ -472,6 +473,8 @@ std::string PropertiesEditor::renameVirtualPort(const std::string& name) {
     if (wanted == entry.name) return {};
     std::string why = nameProblem(wanted, portIndex);
     if (!why.empty()) return why;
+    if (isDefaultPort() && midi::isSurfacePortName(wanted))
+        return "\"" + entry.name + "\" is the default port: a control surface cannot take its place.";
     const std::string old = entry.name;
     entry.name = wanted;
     // Routes name the ports they read: every route that named the old name follows.
@@ -500,12 +503,20 @@ std::string PropertiesEditor::deleteQuestion() const {
 bool PropertiesEditor::deleteVirtualPort() {
     const auto named = std::count_if(ports.begin(), ports.end(), [](const auto& e) { return !e.name.empty(); });
     if (named <= 1) return false;
+    const bool wasDefault = isDefaultPort();
     for (int e = portIndex; e + 1 < midi::kVirtualPorts; ++e)
         ports[static_cast<std::size_t>(e)] = ports[static_cast<std::size_t>(e + 1)];
     ports.back() = midi::MidiLayer::VirtualPort{};
     ports.back().routes.count = 0;
     while (portIndex > 0 && ports[static_cast<std::size_t>(portIndex)].name.empty()) --portIndex;
     routeIndex = 0;
+    // "DEFAULT" routes must keep a port to read: the first port left that carries notes.
+    if (wasDefault)
+        for (const auto& entry : ports)
+            if (!entry.name.empty() && !midi::isSurfacePortName(entry.name)) {
+                defaultPortName = entry.name;
+                break;
+            }
     return true;
 }
 
@@ -630,10 +641,13 @@ std::string PropertiesEditor::problem() const {
     for (const auto& [field, text] : texts)
         if (holdsControlCharacters(*text)) return std::string(field) + ": the text cannot hold line breaks.";
     std::error_code error;
-    for (const auto& [field, folder] : {std::pair{"FXBfolder", &d.fxbFolder}, std::pair{"FXPfolder", &d.fxpFolder}})
-        if (!folder->empty() && !std::filesystem::is_directory(*folder, error))
+    // Only what the user changed here: a project from another machine may name folders
+    // that are not on this one, and its routes must still be editable.
+    for (const auto& [field, folder, before] : {std::tuple{"FXBfolder", &d.fxbFolder, &initial.fxbFolder},
+                                                std::tuple{"FXPfolder", &d.fxpFolder, &initial.fxpFolder}})
+        if (hasPlugin && *folder != *before && !folder->empty() && !std::filesystem::is_directory(*folder, error))
             return std::string(field) + ": the folder \"" + *folder + "\" does not exist.";
-    if (!d.dllTemplate.empty() && d.dllTemplate != initial.dllTemplate &&
+    if (hasPlugin && !d.dllTemplate.empty() && d.dllTemplate != initial.dllTemplate &&
         !std::filesystem::is_regular_file(d.dllTemplate, error))
         return "DLLtemplate: the file \"" + d.dllTemplate + "\" does not exist.";
     if (d.checkVstIds) {
@@ -732,9 +746,10 @@ void PropertiesEditor::applyVirtualPorts() {
     persist::IniHandle handle;
     midi.writeVirtualPorts(handle);
     persist::CloseIni(handle);
-    rack.control().setAllowed(audio::kAllowedResume);
-    // MIDI opens again on the ports as written: their names, routes, outputs and surfaces.
-    midi.setMIDI(midi::iClose);
+    // MIDI opens again on the ports as written (their names, routes, outputs and surfaces)
+    // before a block may run with the new entries against the old port table; opening lets
+    // audio go again.
+    midi.setMIDI(midi::iClose | midi::iHalt);
     midi.setMIDI(midi::iOpen);
     rack.resolveSlotRoutes();
 }

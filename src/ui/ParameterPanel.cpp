@@ -135,8 +135,9 @@ void ParameterPanel::followSelection() {
     if (!isVisible()) return;
     host::TVstPlugIn* slot = loadedSlot();
     const Shown now{slot != nullptr ? rack.selected : -1, slot != nullptr ? ParameterList::rowCount(*slot) : 0,
-                    slot != nullptr ? slot->CurProgram : -1};
-    if (now.slot != shown.slot || now.rows != shown.rows)
+                    slot != nullptr ? slot->CurProgram : -1, slot != nullptr ? slot->PVstEffect.load() : nullptr,
+                    slot != nullptr && slot->UsePrmMap};
+    if (now.slot != shown.slot || now.rows != shown.rows || now.effect != shown.effect || now.mapped != shown.mapped)
         refresh();
     else if (now.program != shown.program)
         listView->viewport()->update();

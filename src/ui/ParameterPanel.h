@@ -90,6 +90,8 @@ private:
     QAction *useMap = nullptr, *rename = nullptr, *properties = nullptr;
     struct Shown {
         int slot = -2, rows = -1, program = -1;
+        const void* effect = nullptr; ///< the plug-in itself: a replaced one rebuilds
+        bool mapped = false;
         bool operator==(const Shown&) const = default;
     } shown;
 };

@@ -166,8 +166,9 @@ QWidget* TfrmProperties::buildMidiPage() {
     ports->setColumnStretch(2, 1);
     layout->addLayout(ports);
     connect(cbMIDIin, &QComboBox::activated, this, [this](int position) {
-        if (showing) return;
-        model->setInPort(position);
+        const int entry = cbMIDIin->itemData(position).toInt();
+        if (showing || entry < 0) return;
+        model->setInPort(entry);
         setWindowTitle(qs(model->portNote));
         showRoute();
     });
@@ -267,7 +268,13 @@ void TfrmProperties::buildRouteMenu() {
         return item;
     };
     add(routeMenu, "mnAddInPort", "&Add inPort", [this] {
-        if (model->addRoute(cbMIDIin->currentText().toStdString())) showRoute();
+        // The new route reads the port the combo shows, or none when it shows no port.
+        const int entry = cbMIDIin->currentData().toInt();
+        const std::vector<std::string> entries = model->inPortEntries();
+        const std::string port = entry >= 0 && entry < static_cast<int>(entries.size())
+                                     ? entries[static_cast<std::size_t>(entry)]
+                                     : std::string();
+        if (model->addRoute(port)) showRoute();
     });
     add(routeMenu, "mnDeleteInPort", "&Delete inPort", [this] {
         if (model->deleteRoute()) showRoute();
@@ -315,12 +322,14 @@ void TfrmProperties::showRoute() {
     routeTabs->setMinimumHeight(routeTabs->sizeHint().height());
 
     cbMIDIin->clear();
-    for (const std::string& entry : model->inPortEntries()) cbMIDIin->addItem(qs(entry));
+    // Each choice keeps its place among the editor's entries; a shown-only text has -1.
+    const std::vector<std::string> entries = model->inPortEntries();
+    for (std::size_t i = 0; i < entries.size(); ++i) cbMIDIin->addItem(qs(entries[i]), static_cast<int>(i));
     const QString inText = qs(model->inPortText());
     int position = cbMIDIin->findText(inText);
     if (position < 0) {
         // An unset route, or a port that is not there now: shown, not offered.
-        cbMIDIin->insertItem(0, inText);
+        cbMIDIin->insertItem(0, inText, -1);
         position = 0;
     }
     cbMIDIin->setCurrentIndex(position);

@@ -289,6 +289,27 @@ TEST_F(PropertiesEditorTest, VirtualPortsAreAddedRenamedAndDeletedAsTheRulesSay)
     EXPECT_EQ(editor.pages().size(), 15u);
 }
 
+TEST_F(PropertiesEditorTest, TheDefaultPortAlwaysLeavesAPortForDefaultRoutes) {
+    const int synth = controller.loadPlugin(TrelvoSynth_PATH, 2);
+    ASSERT_EQ(liveRoute(synth).portName, "DEFAULT");
+    {
+        PropertiesEditor editor(controller, 0, PropertiesEditor::kVirtualPortMode);
+        EXPECT_EQ(editor.renameVirtualPort("MCU"),
+                  "\"MAIN\" is the default port: a control surface cannot take its place.");
+        ASSERT_EQ(editor.addVirtualPort("MCU"), "");
+        ASSERT_EQ(editor.addVirtualPort("new"), "");
+        editor.selectPort(0);
+        ASSERT_TRUE(editor.isDefaultPort());
+        ASSERT_TRUE(editor.deleteVirtualPort());
+        editor.selectPort(1);
+        EXPECT_TRUE(editor.isDefaultPort()) << "the first port left that is no surface";
+        ASSERT_TRUE(editor.apply());
+    }
+    EXPECT_EQ(controller.midi().defaultPortName, "new");
+    EXPECT_GE(controller.midi().resolvePort("DEFAULT"), 0);
+    EXPECT_GE(liveRoute(synth).portIndex, 0) << "the synthesizer still hears the default port";
+}
+
 TEST_F(PropertiesEditorTest, RenamingAPortRenamesItInEveryRouteThatNamesItAndInTheSettings) {
     const int synth = controller.loadPlugin(TrelvoSynth_PATH, 2);
     liveRoute(synth).portName = "MAIN";

@@ -122,19 +122,16 @@ TEST_F(PropertiesDialogTest, ASplitAtKey60MadeInTheDialogPlaysLowNotesOnOneSynth
 
 TEST_F(PropertiesDialogTest, CancelAfterEditsLeavesTheSlotExactlyAsItWas) {
     const midi::RouteBlock before = controller.rack().slot(low).midi->routes;
-    const std::string mode = controller.rack().slot(low).presetMode;
     TfrmProperties dialog(controller, low, PropertiesEditor::kSlotMode);
     dialog.show();
     type(spin(dialog, "spT", 3), 12);
     dialog.findChild<QCheckBox*>("ckType0")->click();
     trigger(dialog, "mnAddInPort");
     EXPECT_EQ(dialog.findChild<QTabBar*>("tsMIDIin")->count(), 2);
-    dialog.findChild<QComboBox*>("cbMIDImode")->setCurrentIndex(4);
     dialog.findChild<QCheckBox*>("ckIsVport")->click();
     dialog.findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Cancel)->click();
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_EQ(controller.rack().slot(low).midi->routes, before);
-    EXPECT_EQ(controller.rack().slot(low).presetMode, mode);
     EXPECT_FALSE(controller.rack().slot(low).isMidiVport);
 }
 
@@ -167,6 +164,29 @@ TEST_F(PropertiesDialogTest, AnEmptyNoteWindowIsRefusedWithAMessageAndTheDialogS
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(liveRoute(low).split[1].noteLo, 80);
     EXPECT_EQ(liveRoute(low).split[1].noteHi, 100);
+}
+
+TEST_F(PropertiesDialogTest, PickingAPortForAnUnsetRouteTakesThePortPickedAndANewRouteNoPlaceholder) {
+    TfrmProperties dialog(controller, low, PropertiesEditor::kVirtualPortMode);
+    dialog.show();
+    trigger(dialog, "mnAddStdVport");
+    auto* in = dialog.findChild<QComboBox*>("cbMIDIin");
+    ASSERT_EQ(in->count(), 2);
+    EXPECT_EQ(in->itemText(0), PropertiesEditor::kNoPortsSelected);
+    EXPECT_EQ(in->itemText(1), "Keys 0");
+    trigger(dialog, "mnAddInPort");
+    EXPECT_EQ(dialog.editor().route().portName, "") << "not the placeholder's text";
+    dialog.editor().selectRoute(0);
+    dialog.refresh();
+    in->setCurrentIndex(1);
+    Q_EMIT in->activated(1);
+    EXPECT_EQ(dialog.editor().route().portName, "Keys 0");
+    EXPECT_EQ(in->currentText(), "Keys 0");
+    ok(dialog);
+    const auto& added = controller.midi().virtualPorts()[1];
+    EXPECT_EQ(added.name, "new");
+    ASSERT_EQ(added.routes.count, 1) << "the route without a port went";
+    EXPECT_EQ(added.routes.routes[0].portName, "Keys 0");
 }
 
 TEST_F(PropertiesDialogTest, RenamingAVirtualPortInTheDialogRenamesItInEveryRouteThatNamesIt) {

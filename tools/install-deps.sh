@@ -18,6 +18,8 @@ packages=(
   libx11-dev
   # OpenGL under Xvfb, for the plug-in editors that draw with it (the third-party ones do)
   libgl1-mesa-dri libglx-mesa0
+  # the window tests read the windows' captions (xwininfo); packaging (dpkg-shlibdeps)
+  x11-utils dpkg-dev
   # third-party plug-ins used by the integration tests
   dpf-plugins-vst
   # wide (64-channel) plug-ins for the tests of plug-ins with many channels

@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <future>
 
 #include "TestPaths.h"
 #include "session/RackController.h"
@@ -145,6 +147,56 @@ TEST_F(MainWindowX11, TheProgramOpensItsWindowWhenADisplayExistsAndClosesInOrder
         at = found + line.size();
     }
     EXPECT_THAT(readFile(home.file("Trelvo.ini")), HasSubstr("MainWindowX="));
+}
+
+/// Polls until the text holds what, at most milliseconds.
+template <typename Text> bool eventually(Text text, const std::string& what, int milliseconds = 20000) {
+    for (int waited = 0; waited < milliseconds; waited += 100) {
+        if (text().find(what) != std::string::npos) return true;
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+TEST_F(MainWindowX11, ASecondStartHandsItsProjectToTheRunningWindowAndEnds) {
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_NE(display, nullptr);
+    const std::string demo = readFile(std::string(TRELVO_SOURCE_DIR) + "/share/demo/demo.vprj");
+    const std::string first = home.file("first.vprj"), second = home.file("second.vprj");
+    writeFile(first, demo); // the synthesizer selected
+    std::string other = demo;
+    other.replace(other.find("curLV=3"), 7, "curLV=4"); // the gain selected
+    writeFile(second, other);
+    const std::vector<std::string> environment = {"TRELVO_HOME=" + home.path(), std::string("DISPLAY=") + display,
+                                                  "VST_PATH=" + ownPluginPath()};
+    std::atomic<bool> stop{false};
+    auto running = std::async(std::launch::async,
+                              [&] { return runProgram(TRELVO_EXECUTABLE_PATH, {first}, environment, 120, -1, &stop); });
+    const auto log = [this] { return readFile(home.file("Trelvo.log")); };
+    const auto windows = [display] {
+        return runProgram("/usr/bin/xwininfo", {"-root", "-tree"}, {std::string("DISPLAY=") + display}, 10).out;
+    };
+    const bool shown = eventually(windows, "Saw - Trelvo");
+    if (!shown) {
+        stop = true;
+        const ProgramResult ended = running.get();
+        FAIL() << "the first copy shows no window (exit " << ended.exitCode << ")\n" << ended.out << ended.err;
+    }
+
+    const ProgramResult handing = runProgram(TRELVO_EXECUTABLE_PATH, {second}, environment, 30);
+    EXPECT_EQ(handing.exitCode, 0) << handing.err;
+    EXPECT_THAT(handing.out, HasSubstr("handed " + second + " to the running copy"));
+    EXPECT_TRUE(eventually(windows, "Boost - Trelvo")) << "the running window shows the second project\n" << windows();
+
+    stop = true;
+    EXPECT_EQ(running.get().exitCode, 0);
+    const std::string written = log();
+    EXPECT_THAT(written, HasSubstr("handed over: " + second));
+    EXPECT_EQ(written.find(" created", written.find(" created") + 1), std::string::npos) << "one window only";
+    // Both kept in the settings relative to the Trelvo folder.
+    const std::string settings = readFile(home.file("Trelvo.ini"));
+    EXPECT_THAT(settings, HasSubstr("fName=second.vprj\r\n"));
+    EXPECT_THAT(settings, HasSubstr("Last Project=second.vprj\r\n"));
 }
 
 } // namespace

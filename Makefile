@@ -21,7 +21,7 @@ JOBS ?= $(shell nproc)
 WERROR ?= $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test test-asan test-tsan bench fuzz clean
+.PHONY: all deps build run test test-asan test-tsan bench fuzz package clean
 
 all: build
 
@@ -38,6 +38,11 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# A Debian package of the build, in $(BUILD_DIR)/package: install it with
+# sudo apt-get install ./$(BUILD_DIR)/package/trelvo_*.deb
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB -B $(CURDIR)/$(BUILD_DIR)/package
 
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVO_WERROR=$(WERROR) \

@@ -55,6 +55,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             result.mode = CommandLine::Mode::ListDrivers;
         } else if (argument == "--list-midi") {
             result.mode = CommandLine::Mode::ListMidi;
+        } else if (argument == "--paths") {
+            result.mode = CommandLine::Mode::Paths;
         } else if (argument == "--version" || argument == "-V") {
             result.mode = CommandLine::Mode::Version;
         } else if (argument == "--help" || argument == "-h") {
@@ -126,6 +128,7 @@ std::string usageText() {
            "       trelvo --info LIBRARY     print a plug-in's facts\n"
            "       trelvo --list-drivers     list the audio drivers present\n"
            "       trelvo --list-midi        list the MIDI devices present\n"
+           "       trelvo --paths            print where Trelvo keeps and finds its files\n"
            "       trelvo --version | --help\n"
            "\n"
            "FILE is a project (.vprj), a plug-in library (.so) or a plug-in profile (.vprf).\n"

@@ -7,7 +7,7 @@ namespace trelvo::app {
 
 /// What the command line asks for.
 struct CommandLine {
-    enum class Mode { Run, Version, Help, Info, ListDrivers, ListMidi, Headless, Render, UsageError };
+    enum class Mode { Run, Version, Help, Info, ListDrivers, ListMidi, Paths, Headless, Render, UsageError };
     Mode mode = Mode::Run;
     std::string file; ///< the one file of the command line (project, plug-in or profile)
     std::string error;

@@ -41,4 +41,8 @@ private:
     std::unique_ptr<State> state;
 };
 
+/// --paths: the Trelvo folder, the settings file, the shared files, the user guide and the
+/// folders of Trelvo's own plug-ins, one per line, each with a mark when it is missing.
+int printPaths();
+
 } // namespace trelvo::app

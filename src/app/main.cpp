@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < outputs.size(); ++i) std::printf("out\t%zu\t%s\n", i, outputs[i].c_str());
         return 0;
     }
+    case CommandLine::Mode::Paths: return trelvo::app::printPaths();
     case CommandLine::Mode::Render: trelvo::platform::installFaultHandlers(); return trelvo::app::runRender(command);
     case CommandLine::Mode::Run:
         trelvo::platform::installFaultHandlers();

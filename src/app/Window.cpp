@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "Version.h"
 #include "app/RunModes.h"
@@ -47,13 +49,21 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
         std::string why;
         if (!instance.listen(socket, why)) diag::hookedLog("single instance: " + why);
         QTimer handOffWatch;
-        QObject::connect(&handOffWatch, &QTimer::timeout, &form, [&form, &instance, &session] {
-            for (const std::string& line : instance.take()) {
-                if (line == "open")
-                    form.openHandedFile(handedFile(session.settings.fileName()));
-                else if (line == "raise")
-                    form.bringToFront();
+        std::vector<std::string> handed;
+        QObject::connect(&handOffWatch, &QTimer::timeout, &form, [&form, &instance, &session, &handed] {
+            for (std::string& line : instance.take()) {
+                form.bringToFront();
+                if (line == "open") handed.push_back(handedFile(session.settings.fileName()));
             }
+            // The window's own start, and a dialog of the user's (properties, a file dialog),
+            // are finished first: the rack must not change under them. The second start has
+            // its answer already.
+            if (handed.empty() || QApplication::activeModalWidget() != nullptr ||
+                form.stage() != ui::TMainForm::Stage::Painted)
+                return;
+            const std::vector<std::string> files = std::move(handed);
+            handed.clear();
+            for (const std::string& file : files) form.openHandedFile(file);
         });
         if (instance.listening()) handOffWatch.start(100);
         form.show();

@@ -53,7 +53,7 @@ bool readLine(int fd, std::string& line, int milliseconds) {
         if (left <= 0 || !waitFor(fd, POLLIN, left)) return false;
         char c = 0;
         const ssize_t got = ::read(fd, &c, 1);
-        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (got <= 0) return false;
         if (c == '\n') return true;
         line += c;
@@ -66,6 +66,7 @@ bool writeAll(int fd, const std::string& text) {
     while (done < text.size()) {
         const ssize_t wrote = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
         if (wrote < 0 && errno == EINTR) continue;
+        if (wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd, POLLOUT, 1000)) continue;
         if (wrote <= 0) return false;
         done += static_cast<std::size_t>(wrote);
     }
@@ -95,10 +96,14 @@ SingleInstance::Reach SingleInstance::send(const std::string& path, const std::s
     if (!isOurs(info)) return Reach::NotOurs;
     sockaddr_un address{};
     if (!addressOf(path, address)) return Reach::NoneRunning;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking: a copy that stopped taking connections fills its queue, and a blocking
+    // connect would then wait for ever.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return Reach::NoneRunning;
     Reach result = Reach::NoneRunning;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno == EAGAIN) result = Reach::NoAnswer;
+    } else {
         std::string answer;
         result = writeAll(fd, line + "\n") && readLine(fd, answer, timeoutMs) && answer == "ok" ? Reach::Delivered
                                                                                                 : Reach::NoAnswer;

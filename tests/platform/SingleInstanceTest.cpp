@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <future>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "support/TempFolder.h"
@@ -98,6 +99,18 @@ TEST(SingleInstance, ACopyThatTakesTheLineButNeverAnswersIsGivenUpOnInTime) {
     int fd = -1;
     leaveSocket(path, 0600, true, &fd); // listens, never accepts
     EXPECT_EQ(SingleInstance::send(path, "open", 300), Reach::NoAnswer) << "and the call came back";
+    // Its queue full, a connection is not even taken: the call still comes back.
+    std::vector<int> waiting;
+    for (int i = 0; i < 64; ++i) {
+        const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        waiting.push_back(client);
+        if (::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) break;
+    }
+    EXPECT_EQ(SingleInstance::send(path, "open", 300), Reach::NoAnswer);
+    for (const int client : waiting) ::close(client);
     ::close(fd);
 }
 

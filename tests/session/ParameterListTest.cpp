@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "TestPaths.h"
 #include "host/TVstPlugIn.h"
@@ -14,13 +12,6 @@
 
 namespace trelvo::rack {
 namespace {
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class ParameterListTest : public ::testing::Test {
 protected:
@@ -166,16 +157,16 @@ TEST_F(ParameterListTest, TheExportsWriteEveryParameterAsDesigned) {
     const std::string file = home.file("gain.txt");
     std::string error;
     ASSERT_TRUE(ParameterList::exportParameters(&gain, file, false, error)) << error;
-    EXPECT_EQ(fileText(file), "[Prms]\r\n"
-                              "p-0=0,1,0.01,0.1,1.00000,\"Gain\",\"dB\"\r\n"
-                              "p-1=0,1,0.01,0.1,0.50000,\"Balance\",\"%\"\r\n");
+    EXPECT_EQ(test::readFile(file), "[Prms]\r\n"
+                                    "p-0=0,1,0.01,0.1,1.00000,\"Gain\",\"dB\"\r\n"
+                                    "p-1=0,1,0.01,0.1,0.50000,\"Balance\",\"%\"\r\n");
     ASSERT_TRUE(ParameterList::exportParameters(&gain, file, true, error)) << error;
     // 1.0 is 3F800000: its bytes in memory order, the two zero bytes as blanks.
-    EXPECT_EQ(fileText(file), "1st Preset\r\n"
-                              "p-0=0,1,0.01,0.1,1.00000=  \x80?=$3F800000,\"Gain\",\"dB\"\r\n"
-                              "p-1=0,1,0.01,0.1,0.50000=   ?=$3F000000,\"Balance\",\"%\"\r\n");
+    EXPECT_EQ(test::readFile(file), "1st Preset\r\n"
+                                    "p-0=0,1,0.01,0.1,1.00000=  \x80?=$3F800000,\"Gain\",\"dB\"\r\n"
+                                    "p-1=0,1,0.01,0.1,0.50000=   ?=$3F000000,\"Balance\",\"%\"\r\n");
     ASSERT_TRUE(ParameterList::exportParameters(nullptr, file, false, error));
-    EXPECT_EQ(fileText(file), "[Prms]\r\n") << "no plug-in: the header alone";
+    EXPECT_EQ(test::readFile(file), "[Prms]\r\n") << "no plug-in: the header alone";
 
     EXPECT_FALSE(ParameterList::exportParameters(&gain, home.file("no such folder/gain.txt"), false, error));
     EXPECT_FALSE(error.empty());

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "TestPaths.h"
 #include "audio/DummyDriver.h"
@@ -17,13 +15,6 @@
 
 namespace trelvo::rack {
 namespace {
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class PropertiesEditorTest : public ::testing::Test {
 protected:
@@ -126,7 +117,7 @@ TEST_F(PropertiesEditorTest, DroppingTheEditorAfterEditsChangesNothing) {
     EXPECT_EQ(controller.midi().virtualPorts()[0].name, "MAIN");
     EXPECT_TRUE(controller.midi().virtualPorts()[1].name.empty());
     EXPECT_FALSE(std::filesystem::exists(settings.fileName()) &&
-                 fileText(settings.fileName()).find("Keys") != std::string::npos);
+                 test::readFile(settings.fileName()).find("Keys") != std::string::npos);
 }
 
 TEST_F(PropertiesEditorTest, RoutesAreAddedUpToFourDeletedDownToOneAndAnUnsetRouteGoesAtOk) {
@@ -336,7 +327,7 @@ TEST_F(PropertiesEditorTest, RenamingAPortRenamesItInEveryRouteThatNamesItAndInT
     EXPECT_EQ(controller.midi().defaultPortName, "Stage") << "the default port was the renamed one";
     EXPECT_EQ(liveRoute(synth, 0).portIndex, controller.midi().resolvePort("Stage"));
     EXPECT_EQ(controller.midi().resolvePort("DEFAULT"), controller.midi().resolvePort("Stage"));
-    const std::string written = fileText(settings.fileName());
+    const std::string written = test::readFile(settings.fileName());
     EXPECT_NE(written.find("01_Name=Stage"), std::string::npos);
     EXPECT_NE(written.find("02_Name=new"), std::string::npos);
     EXPECT_NE(written.find("02_iMid1-Port=Stage"), std::string::npos);

@@ -13,10 +13,19 @@ bool PageTabs::add() {
     return true;
 }
 
-bool PageTabs::remove() {
+bool PageTabs::remove(Rack* rack) {
     if (names.size() < 2 || current < 0 || current >= static_cast<int>(names.size())) return false;
-    names.erase(names.begin() + current);
-    current = std::min(current, static_cast<int>(names.size()) - 1);
+    const int deleted = current;
+    names.erase(names.begin() + deleted);
+    current = std::min(deleted, static_cast<int>(names.size()) - 1);
+    if (rack != nullptr)
+        for (int i = 0; i < rack->numSlots(); ++i) {
+            host::TVstPlugIn& slot = rack->slot(i);
+            if (slot.EditorTab > deleted)
+                --slot.EditorTab;
+            else if (slot.EditorTab == deleted)
+                slot.EditorTab = current;
+        }
     return true;
 }
 

@@ -26,8 +26,10 @@ public:
 
     /// Adds "Page " + the new count while fewer than kMaxAddedPages exist.
     bool add();
-    /// Deletes the current page while at least two exist.
-    bool remove();
+    /// Deletes the current page while at least two exist. With a rack, the editors stay on
+    /// their pages: those of later pages move down a number, those of the deleted page go to
+    /// the page that becomes current.
+    bool remove(Rack* rack = nullptr);
     /// Renames the current page; an empty name is refused.
     bool rename(const std::string& name);
     /// The next and previous page, wrapping around at both ends; the new current page.

@@ -164,7 +164,7 @@ void TMainForm::buildMenus() {
         if (rack.pages.add()) refreshTabs();
     });
     addCommand(window, "mnDeleteTab", "&Delete Tab", [this] {
-        if (rack.pages.remove()) {
+        if (rack.pages.remove(&rack.rack())) {
             refreshTabs();
             changePage(rack.pages.current);
         }

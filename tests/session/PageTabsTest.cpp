@@ -112,6 +112,26 @@ TEST_F(PageChangeTest, ThePagesEditorsAreShownWithNumberOneLastAndTheOthersClose
     EXPECT_EQ(back.frontSlot, 3);
 }
 
+TEST_F(PageChangeTest, DeletingAPageKeepsEveryEditorOnItsOwnPage) {
+    // The fixture's three pages: 0, 1, 2.
+    showOn(2, 0, 1);
+    showOn(3, 1, 1);
+    showOn(4, 2, 1);
+    showOn(5, 2, 2);
+    pages.current = 1;
+    ASSERT_TRUE(pages.remove(&controller.rack()));
+    EXPECT_THAT(pages.names, ElementsAre("Page 1", "Page 3"));
+    EXPECT_EQ(slot(2).EditorTab, 0);
+    EXPECT_EQ(slot(4).EditorTab, 1) << "what was the third page is now the second";
+    EXPECT_EQ(slot(5).EditorTab, 1);
+    EXPECT_EQ(slot(3).EditorTab, 1) << "the deleted page's editor went to the page now current";
+
+    pages.current = 1; // the last page
+    ASSERT_TRUE(pages.remove(&controller.rack()));
+    EXPECT_EQ(pages.current, 0);
+    for (const int editor : {2, 3, 4, 5}) EXPECT_EQ(slot(editor).EditorTab, 0) << editor;
+}
+
 TEST_F(PageChangeTest, EditorsWithoutANumberGoBehindAndAreMarked) {
     showOn(2, 2, 0);
     showOn(3, 2, 1);

@@ -140,6 +140,16 @@ std::string vstIdText(std::int32_t id) {
     return hex;
 }
 
+std::string acceptedIdsText(const TVstPlugIn& slot) {
+    std::string ids;
+    for (std::int32_t id : slot.AltUniqueIds) {
+        if (id == 0 || id == slot.effectUniqueID()) continue;
+        if (!ids.empty()) ids += ',';
+        ids += vstIdText(id);
+    }
+    return ids;
+}
+
 std::int32_t parseVstId(std::string_view text) {
     if (text.size() == 4) {
         std::uint32_t id = 0;
@@ -279,13 +289,7 @@ bool writeProfile(const persist::AppSettings& settings, const TVstPlugIn& slot) 
     IniBool(handle, "isMidiVport", slot.isMidiVport);
     IniBool(handle, "chgFXP_on_MidiPC", slot.midi->chgFxpOnMidiPc);
     IniStr(handle, "noLoadChkVstID", ""); // an older key, deleted
-    std::string ids;
-    for (std::int32_t id : slot.AltUniqueIds) {
-        if (id == 0 || id == slot.effectUniqueID()) continue;
-        if (!ids.empty()) ids += ',';
-        ids += vstIdText(id);
-    }
-    IniStr(handle, "LoadChkVstIDs", ids);
+    IniStr(handle, "LoadChkVstIDs", acceptedIdsText(slot));
     IniStr(handle, "useFXP_FXB", fxpFxbWord(slot.UseFxpFxb));
     IniStr(handle, "PCkeys", slot.PcKeys);
     IniStr(handle, "PCmouseWheel", slot.PcMouseWheel);

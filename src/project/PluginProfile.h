@@ -37,6 +37,9 @@ bool writeProfile(const persist::AppSettings& settings, const host::TVstPlugIn& 
 /// bytes are printable, else "$" and eight hexadecimal digits. Reading gives 0 for
 /// anything else.
 std::string vstIdText(std::int32_t id);
+/// The slot's further accepted plug-in ids (never its own), "," separated, as the profile
+/// key "LoadChkVstIDs" keeps them.
+std::string acceptedIdsText(const host::TVstPlugIn& slot);
 std::int32_t parseVstId(std::string_view text);
 
 } // namespace trelvo::project

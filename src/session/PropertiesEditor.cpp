@@ -125,11 +125,7 @@ PropertiesEditor::PropertiesEditor(RackController& controller, int slot, Mode mo
         d.programsFromOne = std::isupper(static_cast<unsigned char>(style)) != 0;
         d.midiChannels = std::clamp(plugIn.MidiChannelCount, 1, 16);
         d.useFxbFxp = std::clamp(plugIn.UseFxpFxb, 0, 3);
-        for (std::int32_t id : plugIn.AltUniqueIds) {
-            if (id == 0) continue;
-            if (!d.vstIds.empty()) d.vstIds += ",";
-            d.vstIds += project::vstIdText(id);
-        }
+        d.vstIds = project::acceptedIdsText(plugIn);
         d.checkVstIds = !d.vstIds.empty();
         d.fxbFolder = plugIn.FXBfolder;
         d.fxbFile = plugIn.FXBfile;

@@ -7,7 +7,7 @@
 // wave is sin(2 pi phase), 2 phase - 1 (saw) or +1 / -1 (square, +1 below half a cycle).
 // Both outputs carry the same signal. 16 voices; a seventeenth note takes the oldest.
 //
-// 256 programs in chunk form over two MIDI banks (Bank Select MSB 0 and 1, 128 each).
+// 256 programs in chunk form over two MIDI banks (Bank Select MSB or LSB 0 and 1, 128 each).
 // Program p is named like "A005 Saw" (bank letter, number in bank, wave) and starts with
 // Volume 0.5 and the wave p mod 3 (sine, saw, square). Bank Select (CC 0) and Program
 // Change switch programs at the frame they arrive; CC 120 and CC 123 silence all voices.
@@ -192,11 +192,13 @@ private:
             for (Voice& voice : voices)
                 if (voice.active && voice.key == first) voice.active = false;
         } else if (status == 0xB0) {
+            // Bank select MSB or LSB: a 1 in either picks the second bank.
             if (first == 0) bankMsb = second;
+            if (first == 32) bankLsb = second;
             if (first == 120 || first == 123)
                 for (Voice& voice : voices) voice.active = false;
         } else if (status == 0xC0) {
-            const int target = bankMsb * 128 + first;
+            const int target = (bankMsb > 0 ? bankMsb : bankLsb) * 128 + first;
             if (target < kNumPrograms) {
                 selectProgram(target);
                 callHost(audioMasterUpdateDisplay);
@@ -312,7 +314,7 @@ private:
         copyText(record->name, program(index).name, sizeof record->name);
         record->midiProgram = static_cast<char>(index % 128);
         record->midiBankMsb = static_cast<char>(index / 128);
-        record->midiBankLsb = -1;
+        record->midiBankLsb = static_cast<char>(index / 128);
         record->reserved = 0;
         record->parentCategoryIndex = index % 3;
         record->flags = 0;
@@ -333,7 +335,7 @@ private:
     std::uint64_t noteCounter = 0;
     PendingEvent pending[kMaxPendingEvents];
     int numPending = 0;
-    int bankMsb = 0;
+    int bankMsb = 0, bankLsb = 0;
     std::vector<char> chunk;
     SynthEditor editor;
 };

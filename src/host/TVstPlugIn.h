@@ -218,8 +218,8 @@ public:
         double minimum = 0.0, maximum = 1.0, step = 0.001;
         std::string name;
     };
-    std::string DllTemplate;                          ///< "DLLtemplate": the template project for DLL template mode
-    std::string MidiIns;                              ///< "MidiIns": the slot's MIDI input selection
+    std::string DllTemplate; ///< "DLLtemplate": the template project for DLL template mode
+    std::string MidiIns;     ///< "MidiIns": its instrument definition (file, instrument, drum set)
     std::string PcKeys = "pre", PcMouseWheel = "pre"; ///< "off", "pre" or "post"
     bool CanResize = true;
     /// A click made inside the editor when the keyboard focus leaves or enters it: x and

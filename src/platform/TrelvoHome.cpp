@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -121,6 +122,24 @@ namespace trelvo::platform {
 bool fileExists(const std::string& path) {
     struct stat info {};
     return !path.empty() && stat(path.c_str(), &info) == 0;
+}
+
+bool renameWithoutReplacing(const std::string& from, const std::string& to, std::string& error) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    int code = errno;
+    if (code == EINVAL || code == ENOSYS) {
+        // A file system without the no-replace rename: a hard link cannot replace either.
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            if (::unlink(from.c_str()) == 0) return true;
+            code = errno;
+            ::unlink(to.c_str());
+        } else {
+            code = errno;
+        }
+    }
+    error = "cannot rename \"" + from + "\" to \"" + to +
+            "\": " + (code == EEXIST ? std::string("a file of that name exists") : std::string(std::strerror(code)));
+    return false;
 }
 std::vector<std::string> ownPluginFolders() {
     std::vector<std::string> folders;

@@ -61,4 +61,8 @@ std::string fileNamePart(const std::string& path);
 namespace trelvo::platform {
 /// True when something exists at path (a file, a folder, ...).
 bool fileExists(const std::string& path);
+
+/// Renames from to to, refusing to replace anything that exists under the new name. False,
+/// with the reason in error, when nothing was renamed.
+bool renameWithoutReplacing(const std::string& from, const std::string& to, std::string& error);
 } // namespace trelvo::platform

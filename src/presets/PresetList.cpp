@@ -8,6 +8,8 @@
 
 #include "host/TVstPlugIn.h"
 #include "platform/TrelvoHome.h"
+#include "presets/InstrumentDefinition.h"
+#include "presets/PresetText.h"
 #include "rack/MidiLayer.h"
 #include "rack/Rack.h"
 
@@ -16,35 +18,6 @@ namespace trelvo::presets {
 using host::TVstPlugIn;
 
 namespace {
-
-std::string lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string extensionOf(const std::string& name) {
-    const std::string file = platform::fileNamePart(name);
-    const std::size_t dot = file.rfind('.');
-    return dot == std::string::npos ? std::string() : lowered(file.substr(dot));
-}
-
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string threeDigits(int value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%03d", value);
-    return text;
-}
-
-bool isCapital(char c) {
-    return c >= 'A' && c <= 'Z';
-}
-char capitalOf(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
 
 /// A program's name: effGetProgramNameIndexed when the plug-in answers it, else by
 /// switching to the program (switched tells the caller to switch back).
@@ -340,7 +313,7 @@ std::vector<PresetItem> PresetList::itemsFor(TVstPlugIn& slot, int view) {
         names = listPresetFolder(currentFxpFolder(slot), ".fxp");
     else if (mode == 'p' && view == 1)
         names = listPresetFolder(slot.FXPfolder, "");
-    // Mode 'm' lists names from instrument definitions; without one it stays empty.
+    if (mode == 'm') return view <= 1 ? instrumentItems(slot, env.instrumentFolder(), view) : std::vector<PresetItem>();
     std::vector<PresetItem> list;
     for (std::size_t i = 0; i < names.size(); ++i)
         list.push_back({presetItemText(static_cast<int>(i), names[i]), static_cast<int>(i)});
@@ -358,6 +331,14 @@ int PresetList::currentItemOf(TVstPlugIn& slot, const std::vector<PresetItem>& l
         current = slot.PresetFileName;
     else if (mode == 'p' && view == 1)
         current = slot.FXPbank;
+    if (mode == 'm' && view <= 1) {
+        const auto c = static_cast<std::size_t>(std::clamp(slot.MidiSelect.Channel, 0, 15));
+        const int wanted =
+            view == 0 ? slot.MidiSelect.Program[c] : slot.MidiSelect.BankMsb[c] * 128 + slot.MidiSelect.BankLsb[c];
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i].number == wanted) return static_cast<int>(i);
+        return -1;
+    }
     for (std::size_t i = 0; i < list.size(); ++i)
         if (!current.empty() && persist::sameName(list[i].name(), current)) return static_cast<int>(i);
     return -1;

@@ -69,6 +69,10 @@ public:
         std::function<int()> selectedSlot = [] { return 0; };
         /// Folders searched for a preset file named without a folder, after the library's.
         std::function<std::vector<std::string>()> searchFolders = [] { return std::vector<std::string>(); };
+        /// The folder of instrument definitions.
+        std::function<std::string()> instrumentFolder = [] { return std::string(); };
+        /// The folder of the clipboard files that copy, paste and move go through.
+        std::function<std::string()> clipboardFolder = [] { return std::string(); };
     };
 
     PresetList(rack::Rack& rack, midi::MidiLayer& midi, Environment environment);
@@ -89,6 +93,49 @@ public:
     /// Chooses a program mode for a slot ('s', 'p', 'x', 'm'); the display is rebuilt
     /// when it changed.
     void setProgramMode(int slot, char mode);
+
+    // ---- Preset file commands (the "&Presets" menu and the list's popup menu) ----
+    // Each acts on a slot whose plug-in is loaded and does nothing for any other. A save
+    // goes through a temporary file, so a failed one leaves the old file as it was.
+    /// Opens an FXB bank and selects its first program.
+    bool openBank(int slot, const std::string& file);
+    /// Saves the bank, as chunks when the plug-in keeps them or as parameters.
+    bool saveBank(int slot, const std::string& file, bool parameters);
+    /// Saves the current program after a MIDI panic; with parameters always as values.
+    bool savePresetAs(int slot, const std::string& file, bool parameters);
+    /// The file "Save Preset As" proposes: in the current FXP folder, named after the
+    /// program (mode 's', or parameters) or the selected list item, with ".fxp".
+    std::string proposedPresetFile(int slot, bool parameters);
+    /// Loads FXP files into consecutive programs from the current one on; the last one
+    /// loaded stays current. With useFileName the current program is then named after the
+    /// last file loaded. Returns how many loaded.
+    int loadPresetFiles(int slot, const std::vector<std::string>& files, bool useFileName);
+    /// Copies the current program to the clipboard file.
+    bool copyPreset(int slot);
+    /// Pastes the clipboard file into the current program; false when there is none.
+    bool pastePreset(int slot);
+    /// Swaps the current program with the one before (up) or after it; the moved program
+    /// stays current. Nothing happens at either end or when a step fails.
+    bool movePreset(int slot, bool up);
+    /// Renaming the selected FXP file (mode 'p'): the name proposed, and the name an
+    /// answer becomes (".fxp" added when it has none, characters a file name cannot hold
+    /// replaced by "_").
+    std::string renameFileProposal(int slot) const;
+    static std::string renamedFileName(const std::string& answer);
+    /// Renames a file of the current FXP folder; false when the file system refused.
+    bool renamePresetFile(int slot, const std::string& from, const std::string& to);
+    /// Renames the current program (mode 's'): its first 24 characters.
+    void renameProgram(int slot, const std::string& name);
+    /// Export of every named program into folder, numbered "007-Name.fxp" when asked.
+    /// Stops after the program being written when the time limit has passed. The
+    /// current program is selected again at the end.
+    struct ExportResult {
+        int count = 0;
+        int failed = 0;
+        std::string message;
+    };
+    bool exportAllowed(int slot) const;
+    ExportResult exportPresets(int slot, const std::string& folder, bool withNumbers, long long limitMs = 5000);
 
     // ---- MIDI program selection ----
     /// Typed numbers: the prefix shown while digits are entered.
@@ -121,6 +168,9 @@ private:
     int currentItemOf(host::TVstPlugIn& slot, const std::vector<PresetItem>& list, int view) const;
     std::string findPresetFile(host::TVstPlugIn& slot, const std::string& name, const std::string& folder);
     void updateMenu(int slot);
+    std::string clipboardFile(int which) const;
+    bool saveToClipboard(host::TVstPlugIn& slot, int which);
+    bool loadFromClipboard(int slot, int which);
 
     rack::Rack& rack;
     midi::MidiLayer& midiLayer;
@@ -129,6 +179,10 @@ private:
 
 /// The current FXP folder of a slot: FXPfolder + "/" + FXPbank + "/", or FXPfolder + "/".
 std::string currentFxpFolder(const host::TVstPlugIn& slot);
+
+/// A name with every character a file name cannot hold (on this system or on others a
+/// file may travel to) replaced by "_", trimmed.
+std::string fileNameSafe(const std::string& name);
 
 /// "MidiPgms", "MidiPgm" and "MidiPgm-nn" with a key prefix. The channel count is taken
 /// from "MidiPgms" only when reading a profile.

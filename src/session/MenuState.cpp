@@ -77,6 +77,9 @@ MenuState menuStateOf(RackController& controller) {
     state.renamePreset = menu.renamePreset;
     const char mode = slot.ProgramMode();
     state.exportPresets = mode == 's' || mode == 'x';
+    state.listMenu = menu.listMenu;
+    state.listMoveAndExport = menu.listMoveAndExport;
+    state.generateIns = slot.MidiBankStyle() == ' ';
     return state;
 }
 

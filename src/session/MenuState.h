@@ -28,6 +28,10 @@ struct MenuState {
     bool loadPreset = false, savePreset = false, savePresetPrms = false;
     bool openBank = false, saveBank = false, saveBankPrms = false, renamePreset = false;
     bool exportPresets = false; ///< program mode 's' or 'x'
+    /// The preset list's popup menu (program modes 's' and 'p', presets shown), and its
+    /// moves and export (mode 's' only).
+    bool listMenu = false, listMoveAndExport = false;
+    bool generateIns = false; ///< "generate INS file": a slot without a MIDI bank style
 };
 
 /// The menu state for the controller's selected slot. The moves and deletes are enabled

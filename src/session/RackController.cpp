@@ -47,6 +47,11 @@ RackController::RackController(persist::AppSettings& appSettings) : settings(app
     };
     presetEnvironment.selectedSlot = [this] { return selected; };
     presetEnvironment.searchFolders = [this] { return std::vector<std::string>{settings.presetFolder}; };
+    presetEnvironment.instrumentFolder = [this] { return settings.instrDefFolder; };
+    presetEnvironment.clipboardFolder = [this] {
+        const std::string& file = settings.fileName();
+        return file.substr(0, file.rfind('/') + 1);
+    };
     presetList = std::make_unique<presets::PresetList>(racked, *midiLayer, std::move(presetEnvironment));
 
     host::TVstPlugIn::DeveloperSwitch = settings.isDev;

@@ -32,7 +32,6 @@ QString qs(const std::string& text) {
 
 const char* const kPluginFilter = "VST plug-ins (*.so)|*.so|all files (*.*)|*.*";
 const char* const kProjectFilter = "project files (*.vprj)|*.vprj|all files (*.*)|*.*";
-const char* const kPresetFilter = "preset files (*.fxp)|*.fxp|all files (*.*)|*.*";
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -142,22 +141,15 @@ void TMainForm::buildMenus() {
     addCommand(presets, "mnNextPreset", "&Next Preset", select(presets::kNextPreset));
     addCommand(presets, "mnFirstPreset", "&First Preset", select(presets::kFirstPreset));
     addCommand(presets, "mnLastPreset", "&Last Preset", select(presets::kLastPreset));
-    addCommand(presets, "mnRenamePreset", "Rena&me Preset", {});
+    addCommand(presets, "mnRenamePreset", "Rena&me Preset", [this] { renamePreset(); });
     presets->addSeparator();
-    addCommand(presets, "mnOpenBank", "&Open Bank (*.fxb) ...", {});
-    addCommand(presets, "mnSaveBank", "Save Bank &As (*.fxb) ...", {});
-    addCommand(presets, "mnSaveBankPrms", "Save Bank Prms As (*.fxb) ...", {});
-    addCommand(presets, "mnLoadPreset", "Loa&d Preset (*.fxp) ...", [this] {
-        if (rack.selected < 0 || rack.selected >= rack.rack().numSlots()) return;
-        QString path = qs(rack.appSettings().presetFolder + "/");
-        if (!fileDialog(this, path, "Load Preset", 16, kPresetFilter, ".fxp")) return;
-        rack.presets().LoadFxp(rack.selected, path.toStdString(), true);
-        refreshPresets();
-        refreshSlotList();
-    });
-    addCommand(presets, "mnSavePreset", "Sa&ve Preset As (*.fxp) ...", {});
-    addCommand(presets, "mnSavePresetPrms", "Save Preset Prms As (*.fxp) ...", {});
-    addCommand(presets, "mnExportPresets", "&Export all presets to Folder...", {});
+    addCommand(presets, "mnOpenBank", "&Open Bank (*.fxb) ...", [this] { openBankFile(); });
+    addCommand(presets, "mnSaveBank", "Save Bank &As (*.fxb) ...", [this] { saveBankFile(false); });
+    addCommand(presets, "mnSaveBankPrms", "Save Bank Prms As (*.fxb) ...", [this] { saveBankFile(true); });
+    addCommand(presets, "mnLoadPreset", "Loa&d Preset (*.fxp) ...", [this] { loadPresetFiles(false, false); });
+    addCommand(presets, "mnSavePreset", "Sa&ve Preset As (*.fxp) ...", [this] { savePresetFile(false); });
+    addCommand(presets, "mnSavePresetPrms", "Save Preset Prms As (*.fxp) ...", [this] { savePresetFile(true); });
+    addCommand(presets, "mnExportPresets", "&Export all presets to Folder...", [this] { exportPresets(); });
 
     QMenu* window = bar->addMenu("&Window");
     addCommand(window, "mnAddTab", "&Add Tab", [this] {
@@ -221,35 +213,8 @@ void TMainForm::buildMenus() {
     runButton->setMenu(programModeMenu);
 
     // Commands of windows that are not part of the program yet.
-    notBuiltYet({"mnPreferences",
-                 "mnRun",
-                 "mnCaptureBmp",
-                 "mnCapturePng",
-                 "mnSaveBmp",
-                 "mnSavePng",
-                 "mnScanPngs",
-                 "mnQuickScan",
-                 "mnRenamePreset",
-                 "mnOpenBank",
-                 "mnSaveBank",
-                 "mnSaveBankPrms",
-                 "mnSavePreset",
-                 "mnSavePresetPrms",
-                 "mnExportPresets",
-                 "mnStatus1",
-                 "mnStatus2",
-                 "mnStatusHide",
-                 "mnMcu",
-
-                 "mnGenerateIns",
-                 "mnLPmoveUp",
-                 "mnLPmoveDown",
-                 "mnCopyPreset",
-                 "mnPastePreset",
-                 "mnLPrenamePreset",
-                 "mnLPloadFileName",
-                 "mnLPsavePreset",
-                 "mnLPexport"});
+    notBuiltYet({"mnPreferences", "mnRun", "mnCaptureBmp", "mnCapturePng", "mnSaveBmp", "mnSavePng", "mnScanPngs",
+                 "mnQuickScan", "mnStatus1", "mnStatus2", "mnStatusHide", "mnMcu"});
     updateMenus();
 }
 
@@ -336,7 +301,7 @@ void TMainForm::buildListMenu() {
     listMenu->addSeparator();
     key(addShown(listMenu, "mnSlotProperties", "Slot &Properties...", "Alt+Enter", [this] { openProperties(); }),
         QKeyCombination(Qt::AltModifier, Qt::Key_Return));
-    addShown(listMenu, "mnGenerateIns", "generate INS file", {}, {});
+    addShown(listMenu, "mnGenerateIns", "generate INS file", {}, [this] { generateInsFile(); });
 
     lv->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lv, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -348,19 +313,48 @@ void TMainForm::buildListMenu() {
 void TMainForm::buildPresetMenu() {
     presetMenu = new QMenu(this);
     presetMenu->setObjectName("mnLP");
-    addShown(presetMenu, "mnLPmoveUp", "Move &Up", "Alt+Up", {});
-    addShown(presetMenu, "mnLPmoveDown", "Move D&own", "Alt+Down", {});
-    addShown(presetMenu, "mnCopyPreset", "&Copy Preset", "Ctrl+C", {});
-    addShown(presetMenu, "mnPastePreset", "&Paste Preset", "Ctrl+V", {});
-    addShown(presetMenu, "mnLPrenamePreset", "Rena&me Preset", "F2", {});
-    QAction* load = addShown(presetMenu, "mnLPloadPreset", "&Load Preset(s)...", "Ins",
-                             [this] { command("mnLoadPreset")->trigger(); });
-    popupKeys.push_back(PopupKey{lp, QKeyCombination(Qt::Key_Insert), load});
-    addShown(presetMenu, "mnLPloadFileName", "Load &Preset(s) + use FileName", "Ctrl+Ins", {});
-    addShown(presetMenu, "mnLPsavePreset", "Save Preset &As...", "Ctrl+S", {});
-    addShown(presetMenu, "mnLPexport", "&Export Presets...", {}, {});
+    const auto listKey = [this](QAction* action, QKeyCombination key) {
+        popupKeys.push_back(PopupKey{lp, key, action});
+    };
+    listKey(addShown(presetMenu, "mnLPmoveUp", "Move &Up", "Alt+Up", [this] { movePreset(true); }),
+            QKeyCombination(Qt::AltModifier, Qt::Key_Up));
+    listKey(addShown(presetMenu, "mnLPmoveDown", "Move D&own", "Alt+Down", [this] { movePreset(false); }),
+            QKeyCombination(Qt::AltModifier, Qt::Key_Down));
+    listKey(addShown(presetMenu, "mnCopyPreset", "&Copy Preset", "Ctrl+C", [this] { copyPreset(); }),
+            QKeyCombination(Qt::ControlModifier, Qt::Key_C));
+    listKey(addShown(presetMenu, "mnPastePreset", "&Paste Preset", "Ctrl+V", [this] { pastePreset(); }),
+            QKeyCombination(Qt::ControlModifier, Qt::Key_V));
+    listKey(addShown(presetMenu, "mnLPrenamePreset", "Rena&me Preset", "F2",
+                     [this] {
+                         takeListItem();
+                         renamePreset();
+                     }),
+            QKeyCombination(Qt::Key_F2));
+    listKey(addShown(presetMenu, "mnLPloadPreset", "&Load Preset(s)...", "Ins",
+                     [this] {
+                         takeListItem();
+                         loadPresetFiles(true, false);
+                     }),
+            QKeyCombination(Qt::Key_Insert));
+    listKey(addShown(presetMenu, "mnLPloadFileName", "Load &Preset(s) + use FileName", "Ctrl+Ins",
+                     [this] {
+                         takeListItem();
+                         loadPresetFiles(true, true);
+                     }),
+            QKeyCombination(Qt::ControlModifier, Qt::Key_Insert));
+    listKey(addShown(presetMenu, "mnLPsavePreset", "Save Preset &As...", "Ctrl+S",
+                     [this] {
+                         takeListItem();
+                         savePresetFile(false);
+                     }),
+            QKeyCombination(Qt::ControlModifier, Qt::Key_S));
+    addShown(presetMenu, "mnLPexport", "&Export Presets...", {}, [this] {
+        takeListItem();
+        exportPresets();
+    });
     lp->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lp, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (QListWidgetItem* item = lp->itemAt(at)) lp->setCurrentItem(item);
         updateMenus();
         presetMenu->popup(lp->viewport()->mapToGlobal(at));
     });
@@ -441,8 +435,21 @@ void TMainForm::updateMenus() {
     enable("mnDeleteTab", state.deletePage);
     for (const char* name : {"mnPreviousPreset", "mnNextPreset", "mnFirstPreset", "mnLastPreset"})
         enable(name, state.previousNext);
+    enable("mnRenamePreset", state.renamePreset);
+    enable("mnOpenBank", state.openBank);
+    enable("mnSaveBank", state.saveBank);
+    enable("mnSaveBankPrms", state.saveBankPrms);
     enable("mnLoadPreset", state.loadPreset);
-    enable("mnLPloadPreset", state.loadPreset);
+    enable("mnSavePreset", state.savePreset);
+    enable("mnSavePresetPrms", state.savePresetPrms);
+    enable("mnExportPresets", state.exportPresets);
+    enable("mnGenerateIns", state.generateIns);
+    // The list's popup menu.
+    for (const char* name : {"mnCopyPreset", "mnPastePreset", "mnLPrenamePreset"}) enable(name, state.listMenu);
+    enable("mnLPloadPreset", state.listMenu && state.loadPreset);
+    enable("mnLPloadFileName", state.listMenu && state.loadPreset);
+    enable("mnLPsavePreset", state.listMenu && state.savePreset);
+    for (const char* name : {"mnLPmoveUp", "mnLPmoveDown", "mnLPexport"}) enable(name, state.listMoveAndExport);
 }
 
 // ---- Commands ----

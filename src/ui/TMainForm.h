@@ -27,6 +27,9 @@ class QToolButton;
 namespace trelvo::app {
 class Session;
 }
+namespace trelvo::host {
+class TVstPlugIn;
+}
 namespace trelvo::rack {
 class RackController;
 }
@@ -154,6 +157,22 @@ private:
     void closeEditorWindow(TVstEdt* window);
     void reportFaults();
     void setProgramMode(char mode);
+    // ---- Preset file commands ----
+    host::TVstPlugIn* presetSlot();
+    std::string presetDialogFolder(const std::string& slotFolder) const;
+    void rememberPresetFolder(const std::string& file);
+    void presetsChanged();
+    void takeListItem();
+    void openBankFile();
+    void saveBankFile(bool parameters);
+    void loadPresetFiles(bool several, bool useFileName);
+    void savePresetFile(bool parameters);
+    void exportPresets();
+    void renamePreset();
+    void copyPreset();
+    void pastePreset();
+    void movePreset(bool up);
+    void generateInsFile();
     void pluginHelp();
     void openHelp();
 

@@ -99,6 +99,9 @@ TEST_F(TrelvoSynthTest, BankSelectAndProgramChangeSwitchProgramsAndTellTheHost) 
     plugin.sendMidi({{0, 0xB0, 0, 0}, {0, 0xC0, 7, 0}});
     run();
     EXPECT_EQ(plugin.dispatch(effGetProgram), 7);
+    plugin.sendMidi({{0, 0xB0, 32, 1}, {0, 0xC0, 9, 0}}); // bank LSB selects the bank too
+    run();
+    EXPECT_EQ(plugin.dispatch(effGetProgram), 137);
 }
 
 TEST_F(TrelvoSynthTest, NamesItsMidiProgramsAndCategories) {
@@ -108,6 +111,7 @@ TEST_F(TrelvoSynthTest, NamesItsMidiProgramsAndCategories) {
     EXPECT_STREQ(name.name, "B003 Square");
     EXPECT_EQ(name.midiProgram, 3);
     EXPECT_EQ(name.midiBankMsb, 1);
+    EXPECT_EQ(name.midiBankLsb, 1);
     EXPECT_EQ(name.parentCategoryIndex, 2);
 
     MidiProgramCategory category{};

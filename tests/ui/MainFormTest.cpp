@@ -6,20 +6,25 @@
 #include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTest>
+#include <filesystem>
 
 #include "DialogDriver.h"
 #include "TestPaths.h"
 #include "host/TVstPlugIn.h"
+#include "presets/PresetList.h"
 #include "session/RackController.h"
 #include "session/Session.h"
 #include "support/TempFolder.h"
+#include "ui/CommonDialogs.h"
 #include "ui/ParameterPanel.h"
 #include "ui/SlotListView.h"
 #include "ui/TMainForm.h"
@@ -260,6 +265,69 @@ TEST_F(MainFormTest, ExportParametersWritesTheSelectedPlugInsParametersWhereTheU
     const std::string written = readFile(file);
     EXPECT_EQ(written, rack::ParameterList::exportText(&controller().rack().slot(3), false));
     EXPECT_THAT(written, HasSubstr("p-0=0,1,0.01,0.1,"));
+}
+
+TEST_F(MainFormTest, PresetListKeysMoveCopyPasteAndRenameTheProgramsTheyPointAt) {
+    open();
+    const int lead = 2; // the demo's synthesizer
+    select(lead);
+    QListWidget* list = form->presetList();
+    const auto name = [this](int program) {
+        return controller().presets().items[static_cast<std::size_t>(program)].name();
+    };
+    const std::string fifth = name(5), sixth = name(6), first = name(0);
+    list->setFocus();
+
+    list->setCurrentRow(5);
+    QTest::keyClick(list, Qt::Key_Down, Qt::AltModifier); // the pointed-at program moves down
+    EXPECT_EQ(controller().rack().slot(lead).GetProgram(), 6);
+    EXPECT_EQ(list->currentRow(), 6);
+    EXPECT_EQ(name(5), sixth);
+    EXPECT_EQ(name(6), fifth);
+
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    list->setCurrentRow(0);
+    QTest::keyClick(list, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(controller().rack().slot(lead).GetProgram(), 0);
+    EXPECT_EQ(name(0), fifth);
+    EXPECT_NE(name(0), first);
+
+    QString title;
+    onNextDialog<QInputDialog>([&](QInputDialog* dialog) {
+        title = dialog->windowTitle();
+        dialog->setTextValue("Warm Pad");
+        accept(dialog);
+    });
+    QTest::keyClick(list, Qt::Key_F2);
+    EXPECT_EQ(title, "Rename Preset");
+    EXPECT_EQ(name(0), "Warm Pad");
+    EXPECT_THAT(controller().rows[lead].preset, HasSubstr("Warm Pad"));
+}
+
+TEST_F(MainFormTest, ExportingAllPresetsAsksForAFolderAndNumbersAndTellsHowManyWereWritten) {
+    open();
+    select(2);
+    const std::string folder = home.file("exported");
+    std::filesystem::create_directory(folder);
+    QString question, caption, told;
+    onNextDialog<ui::FolderPickerDialog>([&](ui::FolderPickerDialog* picker) {
+        onNextDialog<QMessageBox>([&](QMessageBox* box) {
+            question = box->text();
+            caption = box->windowTitle();
+            onNextDialog<QMessageBox>([&](QMessageBox* message) {
+                told = message->text();
+                message->accept();
+            });
+            box->button(QMessageBox::Yes)->click();
+        });
+        picker->selectFolder(QString::fromStdString(folder));
+        picker->accept();
+    });
+    form->command("mnExportPresets")->trigger();
+    EXPECT_EQ(question, "Save Program Number with FXP ?");
+    EXPECT_EQ(caption.toStdString(), controller().rack().slot(2).EffectName);
+    EXPECT_EQ(told.toStdString(), "Exported: 256 presets in folder:\n" + folder + "/");
+    EXPECT_TRUE(fileExists(folder + "/255-" + controller().presets().items[255].name() + ".fxp"));
 }
 
 TEST_F(MainFormTest, ListKeysActOnTheSelectedSlotOnlyWhileTheListHasTheFocus) {

@@ -17,6 +17,7 @@ namespace {
 constexpr std::size_t kMinimumSetting = 20;
 constexpr std::size_t kMaxProgramName = 64;
 constexpr int kMaxQueries = 100000;
+constexpr int kMaxBank = 16383; ///< MSB * 128 + LSB
 const char* const kDashLine = "; ----------------------------------------------------------------------";
 const char* const kDefinitions = ".Instrument Definitions";
 const char* const kPatchNames = ".Patch Names";
@@ -63,6 +64,14 @@ bool patchLine(const std::string& line, int& bank, std::string& name) {
     return true;
 }
 
+/// A plug-in's name as one line of the file: control characters (a line break would start
+/// a line of its own) become blanks.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    return text;
+}
+
 /// "key=value" with the key and value trimmed.
 bool keyLine(const std::string& line, std::string& key, std::string& value) {
     const std::size_t equals = line.find('=');
@@ -70,6 +79,21 @@ bool keyLine(const std::string& line, std::string& key, std::string& value) {
     key = persist::trimmed(std::string_view(line).substr(0, equals));
     value = persist::trimmed(std::string_view(line).substr(equals + 1));
     return true;
+}
+
+/// The first instrument other than this one (and its drum set) that a definition file
+/// defines; empty when none.
+std::string otherInstrument(const std::string& text, const InstrumentNames& names) {
+    const std::vector<std::string> lines = linesOf(text);
+    std::size_t i = 0;
+    while (i < lines.size() && !persist::sameName(lines[i], kDefinitions)) ++i;
+    for (; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.size() < 2 || line.front() != '[' || line.back() != ']') continue;
+        const std::string name = line.substr(1, line.size() - 2);
+        if (name != names.instrument && name != names.drumset) return name;
+    }
+    return {};
 }
 
 } // namespace
@@ -120,13 +144,13 @@ std::string instrumentDefinitionText(const std::vector<MidiProgramEntry>& entrie
     int previous = -1;
     for (const MidiProgramEntry& entry : entries) {
         if (entry.bank != previous) {
-            if (entry.bank >= static_cast<int>(used.size())) break;
+            if (entry.bank < 0 || entry.bank >= static_cast<int>(used.size())) break;
             line("");
-            line("[" + bankNames[static_cast<std::size_t>(entry.bank)] + "]");
+            line("[" + oneLine(bankNames[static_cast<std::size_t>(entry.bank)]) + "]");
             used[static_cast<std::size_t>(entry.bank)] = true;
             previous = entry.bank;
         }
-        line(std::to_string(entry.program) + "=" + entry.name.substr(0, kMaxProgramName));
+        line(std::to_string(entry.program) + "=" + oneLine(entry.name.substr(0, kMaxProgramName)));
     }
     line("");
     line("[DrumsBank 0]");
@@ -139,7 +163,7 @@ std::string instrumentDefinitionText(const std::vector<MidiProgramEntry>& entrie
     line("[" + names.instrument + "]");
     line("BankSelMethod=2");
     for (std::size_t b = 0; b < used.size(); ++b)
-        if (used[b]) line("Patch[" + std::to_string(b) + "]=" + bankNames[b]);
+        if (used[b]) line("Patch[" + std::to_string(b) + "]=" + oneLine(bankNames[b]));
     line("");
     line("[" + names.drumset + "]");
     line("BankSelMethod=1");
@@ -166,8 +190,10 @@ std::vector<MidiProgramEntry> queryMidiProgramNames(TVstPlugIn& slot, int& bankC
             slot.GetMidiProgramCategory(category);
         }
         previousCategory = record.parentCategoryIndex;
-        // A plug-in that uses no bank LSB (-1) keeps all its programs in bank 0.
-        const int bank = std::max(0, static_cast<int>(static_cast<signed char>(record.midiBankLsb)));
+        // The bank the plug-in reports: its LSB, else its MSB, else bank 0.
+        const int lsb = static_cast<signed char>(record.midiBankLsb);
+        const int msb = static_cast<signed char>(record.midiBankMsb);
+        const int bank = lsb >= 0 ? lsb : std::max(msb, 0);
         if (bank != previousBank && bank < 128) ++bankCount;
         previousBank = bank;
         const int program = static_cast<signed char>(record.midiProgram);
@@ -185,9 +211,21 @@ InsOutcome generateInsFile(TVstPlugIn& slot, const std::string& folder, std::str
     InstrumentNames names;
     if (!parseMidiIns(slot.MidiIns, names)) return InsOutcome::NoSetting;
     file = names.file[0] == '/' ? names.file : platform::withTrailingSlash(folder) + names.file;
+    if (entries.empty()) {
+        error = "the plug-in named no MIDI programs; the file was not written";
+        return InsOutcome::Failed;
+    }
     BankNames bankNames = defaultBankNames();
     std::string existing;
-    if (platform::readWholeFile(file, existing)) takeOverBankNames(existing, names.instrument, bankNames);
+    if (platform::readWholeFile(file, existing)) {
+        // The file is written anew: one that also defines other instruments stays as it is.
+        const std::string other = otherInstrument(existing, names);
+        if (!other.empty()) {
+            error = "it also defines the instrument \"" + other + "\"; name another file in \"MidiIns\"";
+            return InsOutcome::Failed;
+        }
+        takeOverBankNames(existing, names.instrument, bankNames);
+    }
     if (!platform::makeDirectories(folderOf(file))) {
         error = "cannot create the folder " + folderOf(file);
         return InsOutcome::Failed;
@@ -217,7 +255,7 @@ std::vector<PresetItem> instrumentItems(TVstPlugIn& slot, const std::string& fol
             method <= 4) {
             const char style = "bmlpr"[method];
             slot.setMidiBankStyle(isCapital(slot.MidiBankStyle()) ? capitalOf(style) : style);
-        } else if (patchLine(line, bank, name)) {
+        } else if (patchLine(line, bank, name) && bank <= kMaxBank) {
             if (view == 1)
                 items.push_back(
                     {"  " + threeDigits(static_cast<int>(items.size())) + ": " + threeDigits(bank) + "-" + name, bank});
@@ -229,7 +267,7 @@ std::vector<PresetItem> instrumentItems(TVstPlugIn& slot, const std::string& fol
     const int shown = isCapital(slot.MidiBankStyle()) ? 1 : 0;
     for (const std::string& line : sectionAfter(lines, kPatchNames, bankName)) {
         std::int32_t program = 0;
-        if (keyLine(line, key, value) && persist::parseWholeNumber(key, program) && program >= 0)
+        if (keyLine(line, key, value) && persist::parseWholeNumber(key, program) && program >= 0 && program <= 127)
             items.push_back({"  " + threeDigits(program + shown) + ": " + value, program});
     }
     return items;

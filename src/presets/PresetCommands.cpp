@@ -27,6 +27,15 @@ std::string withoutExtension(const std::string& name) {
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
+/// The first characters of a name that a program name holds, never cutting a UTF-8
+/// character in two.
+std::string programNamePart(const std::string& name) {
+    if (name.size() <= kProgramNameLength) return name;
+    std::size_t end = kProgramNameLength;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    return name.substr(0, end);
+}
+
 /// The folder of a file as the slot's folder fields keep it: without its trailing "/".
 std::string folderField(const std::string& file) {
     return platform::withoutTrailingSlash(folderOf(file));
@@ -65,7 +74,16 @@ bool PresetList::openBank(int slot, const std::string& file) {
 
 bool PresetList::saveBank(int slot, const std::string& file, bool parameters) {
     TVstPlugIn* entry = loadedSlot(slot);
-    if (entry == nullptr || !entry->SaveBank(file, parameters)) return false;
+    if (entry == nullptr) return false;
+    // A bank of parameters is read by stepping through the programs: not while playing.
+    const bool stepping = parameters || !entry->programsAreChunks();
+    if (stepping) {
+        midiLayer.cmdPanic();
+        env.holdAudio(true);
+    }
+    const bool saved = entry->SaveBank(file, parameters);
+    if (stepping) env.holdAudio(false);
+    if (!saved) return false;
     entry->FXBfolder = folderField(file);
     entry->FXBfile = platform::fileNamePart(file);
     displayChanged = true;
@@ -103,7 +121,7 @@ int PresetList::loadPresetFiles(int slot, const std::vector<std::string>& files,
     int loaded = 0;
     const auto nameAfter = [entry, useFileName](const std::string& file) {
         if (!useFileName) return;
-        entry->SetProgramName(withoutExtension(platform::fileNamePart(file)).substr(0, kProgramNameLength));
+        entry->SetProgramName(programNamePart(withoutExtension(platform::fileNamePart(file))));
         entry->Idle();
         entry->EditIdle();
     };
@@ -114,9 +132,12 @@ int PresetList::loadPresetFiles(int slot, const std::vector<std::string>& files,
     } else {
         env.holdAudio(true);
         for (std::size_t i = 0; i < files.size(); ++i) {
-            // From the second file on, each goes into the next program (the last program
-            // takes every file beyond the end of the bank).
-            if (i > 0) entry->SetProgram(std::min(entry->GetProgram() + 1, std::max(entry->NumPrograms - 1, 0)));
+            // From the second file on, each goes into the next program; the bank's end ends
+            // the loading (files beyond it would all land on its last program).
+            if (i > 0) {
+                if (entry->GetProgram() + 1 >= entry->NumPrograms) break;
+                entry->SetProgram(entry->GetProgram() + 1);
+            }
             if (!entry->LoadPreset(files[i])) continue;
             nameAfter(files[i]);
             ++loaded;
@@ -159,8 +180,12 @@ bool PresetList::copyPreset(int slot) {
     return saveToClipboard(*entry, 0);
 }
 
+bool PresetList::hasCopiedPreset() const {
+    return platform::isRegularFile(clipboardFile(0));
+}
+
 bool PresetList::pastePreset(int slot) {
-    if (loadedSlot(slot) == nullptr || !platform::isRegularFile(clipboardFile(0))) return false;
+    if (loadedSlot(slot) == nullptr || !hasCopiedPreset()) return false;
     if (!loadFromClipboard(slot, 0)) return false;
     displayChanged = true;
     RefreshPresetDisplay(slot);
@@ -174,30 +199,42 @@ bool PresetList::movePreset(int slot, bool up) {
     const int q = up ? p - 1 : p + 1;
     if (q < 0 || q >= entry->NumPrograms) return false;
     midiLayer.cmdPanic();
+    failure.clear();
     if (!saveToClipboard(*entry, 0)) return false;
     entry->SetProgram(q);
-    const bool ok = saveToClipboard(*entry, 1) && loadFromClipboard(slot, 0);
-    if (!ok) {
+    if (!saveToClipboard(*entry, 1)) {
         entry->SetProgram(p);
         std::remove(clipboardFile(1).c_str());
         return false;
     }
-    entry->SetProgram(p);
-    if (!loadFromClipboard(slot, 1)) {
-        // Half-way: q already holds p's program. Put q's own back, so that no program is lost.
-        entry->SetProgram(q);
-        if (!loadFromClipboard(slot, 1))
-            diag::hookedLogError("MovePreset: program " + std::to_string(q) + " not restored");
-        entry->SetProgram(p);
-        std::remove(clipboardFile(1).c_str());
-        RefreshPresetDisplay(slot);
+    // From here each program has a copy in a clipboard file. A step that fails puts back
+    // what it may have touched; a copy that cannot be put back stays on disk and is named.
+    const auto restore = [&](int program, int which) {
+        entry->SetProgram(program);
+        if (loadFromClipboard(slot, which)) return true;
+        failure =
+            "program " + std::to_string(program) + " could not be restored; it is kept in " + clipboardFile(which);
+        diag::hookedLogError("MovePreset: " + failure);
         return false;
+    };
+    bool moved = loadFromClipboard(slot, 0); // p's program into q
+    bool keepCopy = false;
+    if (!moved) {
+        keepCopy = !restore(q, 1);
+    } else {
+        entry->SetProgram(p);
+        moved = loadFromClipboard(slot, 1); // q's program into p
+        if (!moved) {
+            const bool pBack = restore(p, 0);
+            const bool qBack = restore(q, 1);
+            keepCopy = !pBack || !qBack;
+        }
     }
-    std::remove(clipboardFile(1).c_str());
-    entry->SetProgram(q);
+    if (!keepCopy) std::remove(clipboardFile(1).c_str());
+    entry->SetProgram(moved ? q : p);
     displayChanged = true;
     RefreshPresetDisplay(slot);
-    return true;
+    return moved;
 }
 
 // ---- Renaming ----
@@ -217,9 +254,9 @@ bool PresetList::renamePresetFile(int slot, const std::string& from, const std::
     TVstPlugIn* entry = loadedSlot(slot);
     if (entry == nullptr || from.empty() || to.empty()) return false;
     const std::string folder = currentFxpFolder(*entry);
-    std::string error;
-    if (!platform::renameWithoutReplacing(folder + from, folder + to, error)) {
-        diag::hookedLogError("RenamePreset: " + error);
+    failure.clear();
+    if (!platform::renameWithoutReplacing(folder + from, folder + to, failure)) {
+        diag::hookedLogError("RenamePreset: " + failure);
         return false;
     }
     if (persist::sameName(entry->PresetFileName, from)) entry->PresetFileName = to;
@@ -234,7 +271,7 @@ bool PresetList::renamePresetFile(int slot, const std::string& from, const std::
 void PresetList::renameProgram(int slot, const std::string& name) {
     TVstPlugIn* entry = loadedSlot(slot);
     if (entry == nullptr) return;
-    entry->SetProgramName(name.substr(0, kProgramNameLength));
+    entry->SetProgramName(programNamePart(name));
     entry->Idle();
     entry->EditIdle();
     displayChanged = true;
@@ -265,6 +302,7 @@ PresetList::ExportResult PresetList::exportPresets(int slot, const std::string& 
     midiLayer.cmdPanic();
     env.holdAudio(true);
     const int count = std::max(entry->NumPrograms, 1);
+    std::vector<std::string> written;
     for (int program = 0; program < count; ++program) {
         entry->SetProgram(program);
         entry->CurProgramName = entry->GetProgramName();
@@ -273,15 +311,16 @@ PresetList::ExportResult PresetList::exportPresets(int slot, const std::string& 
         if (!name.empty()) {
             const std::string file =
                 target + (withNumbers ? threeDigits(program) + "-" : std::string()) + name + ".fxp";
-            if (entry->SavePreset(file, 0))
-                ++result.count;
-            else
+            if (!entry->SavePreset(file, 0))
                 ++result.failed;
+            else if (std::find(written.begin(), written.end(), file) == written.end())
+                written.push_back(file); // a later program of the same name replaces the file
         }
         if (now() - start >= limitMs) break;
     }
     entry->SetProgram(remembered);
     env.holdAudio(false);
+    result.count = static_cast<int>(written.size());
     result.message = "Exported: " + std::to_string(result.count) + " presets in folder:\n" + target;
     if (result.failed > 0)
         result.message +=

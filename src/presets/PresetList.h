@@ -106,23 +106,27 @@ public:
     /// The file "Save Preset As" proposes: in the current FXP folder, named after the
     /// program (mode 's', or parameters) or the selected list item, with ".fxp".
     std::string proposedPresetFile(int slot, bool parameters);
-    /// Loads FXP files into consecutive programs from the current one on; the last one
-    /// loaded stays current. With useFileName the current program is then named after the
-    /// last file loaded. Returns how many loaded.
+    /// Loads FXP files into consecutive programs from the current one on, up to the end of
+    /// the bank; the last one loaded stays current. With useFileName each program loaded
+    /// is named after its file. Returns how many loaded.
     int loadPresetFiles(int slot, const std::vector<std::string>& files, bool useFileName);
     /// Copies the current program to the clipboard file.
     bool copyPreset(int slot);
+    /// A program was copied (the clipboard file exists).
+    bool hasCopiedPreset() const;
     /// Pastes the clipboard file into the current program; false when there is none.
     bool pastePreset(int slot);
     /// Swaps the current program with the one before (up) or after it; the moved program
-    /// stays current. Nothing happens at either end or when a step fails.
+    /// stays current. Nothing happens at either end. A step that fails puts both programs
+    /// back (a copy that cannot be put back stays in its clipboard file, named in failure).
     bool movePreset(int slot, bool up);
     /// Renaming the selected FXP file (mode 'p'): the name proposed, and the name an
     /// answer becomes (".fxp" added when it has none, characters a file name cannot hold
     /// replaced by "_").
     std::string renameFileProposal(int slot) const;
     static std::string renamedFileName(const std::string& answer);
-    /// Renames a file of the current FXP folder; false when the file system refused.
+    /// Renames a file of the current FXP folder; false, with the reason in failure, when
+    /// the file system refused.
     bool renamePresetFile(int slot, const std::string& from, const std::string& to);
     /// Renames the current program (mode 's'): its first 24 characters.
     void renameProgram(int slot, const std::string& name);
@@ -154,6 +158,8 @@ public:
     PresetMenuState menu;
     /// Set when a preset was loaded; the next list fill rebuilds even an equal list.
     bool displayChanged = false;
+    /// Why the last move or file rename failed, in words; empty after one that did not.
+    std::string failure;
     /// Set when the list is to be rebuilt (mode 's' program changes).
     bool listRebuildRequested = false;
     /// The window's pending preset change (a list click not yet applied); -1 when none.

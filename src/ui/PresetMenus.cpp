@@ -184,6 +184,7 @@ void TMainForm::renamePreset() {
         if (!list.renamePresetFile(rack.selected, from, to)) {
             QMessageBox failed(QMessageBox::Critical, "Rename Preset FXP Failed",
                                "Cannot rename: " + names + "\n\nFile path: " + folder, QMessageBox::Ok, this);
+            failed.setInformativeText(qs(list.failure));
             failed.exec();
         }
     } else {
@@ -200,12 +201,28 @@ void TMainForm::copyPreset() {
 
 void TMainForm::pastePreset() {
     takeListItem();
-    if (rack.presets().pastePreset(rack.selected)) presetsChanged();
+    const bool clipboardFilled = rack.presets().hasCopiedPreset();
+    if (rack.presets().pastePreset(rack.selected))
+        presetsChanged();
+    else if (clipboardFilled && presetSlot() != nullptr)
+        errorBox(this, "Cannot paste the preset:\n" + qs(host::TVstPlugIn::lastPresetFailure()));
 }
 
 void TMainForm::movePreset(bool up) {
     takeListItem();
-    if (rack.presets().movePreset(rack.selected, up)) presetsChanged();
+    presets::PresetList& list = rack.presets();
+    const int before = presetSlot() != nullptr ? presetSlot()->GetProgram() : -1;
+    if (list.movePreset(rack.selected, up)) {
+        presetsChanged();
+        return;
+    }
+    // Nothing to do at either end; anything else that failed is said.
+    if (presetSlot() == nullptr || presetSlot()->GetProgram() != before) return;
+    const bool atEnd = up ? before <= 0 : before + 1 >= presetSlot()->NumPrograms;
+    if (atEnd) return;
+    presetsChanged();
+    errorBox(this, "Cannot move the preset:\n" +
+                       qs(list.failure.empty() ? host::TVstPlugIn::lastPresetFailure() : list.failure));
 }
 
 void TMainForm::generateInsFile() {
@@ -213,7 +230,10 @@ void TMainForm::generateInsFile() {
     if (entry == nullptr) return;
     std::string file, error;
     switch (presets::generateInsFile(*entry, rack.appSettings().instrDefFolder, file, error)) {
-    case presets::InsOutcome::Written: diag::hookedLog("INS file written: " + file); break;
+    case presets::InsOutcome::Written:
+        diag::hookedLog("INS file written: " + file);
+        messageDialog(this, "Instrument definition written:\n" + qs(file));
+        break;
     case presets::InsOutcome::NoSetting:
         diag::hookedLog("generate INS file: \"MidiIns\" of " + entry->SlotName + " names no definition file");
         break;

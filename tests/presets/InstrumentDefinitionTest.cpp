@@ -107,10 +107,9 @@ TEST_F(InstrumentFileTest, TheSynthesizersTwoBanksAreWrittenAsTheFormatWantsThem
     EXPECT_EQ(lines[5], "; 256 MIDIprograms, 2 MIDIbanks");
     EXPECT_THAT(std::vector<std::string>(lines.begin() + 6, lines.begin() + 8), ElementsAre("", "[Bank 0]"));
     EXPECT_EQ(lines[8], "0=" + std::string(slot(synth).GetProgramName()));
-    EXPECT_EQ(lines[8 + 127], "127=A127 " + lines[8 + 127].substr(9));
-    EXPECT_THAT(std::vector<std::string>(lines.begin() + 136, lines.begin() + 139),
-                ElementsAre("", "[Bank 1]", lines[138]));
-    EXPECT_EQ(lines[138].substr(0, 7), "0=B000 ");
+    EXPECT_THAT(lines[8 + 127], ::testing::StartsWith("127=A127 "));
+    EXPECT_THAT(std::vector<std::string>(lines.begin() + 136, lines.begin() + 138), ElementsAre("", "[Bank 1]"));
+    EXPECT_THAT(lines[138], ::testing::StartsWith("0=B000 "));
     EXPECT_THAT(std::vector<std::string>(lines.end() - 8, lines.end()),
                 ElementsAre("[Trelvo Synth]", "BankSelMethod=2", "Patch[0]=Bank 0", "Patch[1]=Bank 1", "",
                             "[Trelvo Synth Drumsets]", "BankSelMethod=1", "Patch[0]=DrumsBank 0"));
@@ -169,6 +168,15 @@ TEST_F(InstrumentFileTest, OnlyAPlainSlotOfAPlugInThatNamesMidiProgramsWritesAnd
     ASSERT_EQ(generate(synth), InsOutcome::Written);
     EXPECT_NE(test::readFile(file).find("\r\n[Synth-Only]\r\nBankSelMethod=2\r\n"), std::string::npos);
 
+    // A file that also defines another instrument is not written over.
+    const std::string shared = home.file("Instr/Shared.ins");
+    const std::string others = ".Instrument Definitions\r\n\r\n[Organ]\r\nPatch[0]=Drawbars\r\n";
+    test::writeFile(shared, others);
+    slot(synth).MidiIns = "Shared.ins,Trelvo Synth,";
+    EXPECT_EQ(generate(synth), InsOutcome::Failed);
+    EXPECT_THAT(error, ::testing::HasSubstr("\"Organ\""));
+    EXPECT_EQ(test::readFile(shared), others);
+
     // A folder that cannot be made: nothing is written and the reason is given.
     test::writeFile(home.file("blocked"), "a file");
     slot(synth).MidiIns = "TrelvoSynth.ins,Trelvo Synth,";
@@ -176,6 +184,27 @@ TEST_F(InstrumentFileTest, OnlyAPlainSlotOfAPlugInThatNamesMidiProgramsWritesAnd
     EXPECT_EQ(generateInsFile(slot(synth), home.file("blocked/sub"), file, error), InsOutcome::Failed);
     EXPECT_THAT(error, ::testing::HasSubstr("blocked"));
     EXPECT_EQ(test::readFile(home.file("blocked")), "a file");
+}
+
+TEST_F(InstrumentFileTest, AHandWrittenDefinitionIsReadWithoutTrustingItsNumbers) {
+    std::filesystem::create_directories(home.file("Instr"));
+    test::writeFile(home.file("Instr/Hand.ins"), ".Patch Names\n[Leads]\n0=Saw\n2147483647=Huge\n200=Beyond\n-1=Below\n"
+                                                 "x=Text\n5 = Square \n[Pads]\n0=Not this bank\n"
+                                                 ".Instrument Definitions\n[Hand]\nControl=1\nBankSelMethod=9\n"
+                                                 "Patch[99999]=Too high\nPatch[0]=Leads\n");
+    host::TVstPlugIn& entry = slot(synth);
+    entry.MidiIns = "Hand.ins,,                  ";
+    entry.setMidiBankStyle('B');
+    controller.select(synth);
+    list().setProgramMode(synth, 'm');
+    EXPECT_EQ(entry.MidiBankStyle(), 'B'); // an unknown selection method changes nothing
+    ASSERT_EQ(list().items.size(), 2u);
+    EXPECT_EQ(list().items[0].text, "  001: Saw");
+    EXPECT_EQ(list().items[1].text, "  006: Square");
+    EXPECT_EQ(list().items[1].number, 5);
+    list().cyclePresetView();
+    ASSERT_EQ(list().items.size(), 1u);
+    EXPECT_EQ(list().items[0].text, "  000: 000-Leads");
 }
 
 } // namespace

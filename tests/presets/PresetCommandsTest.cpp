@@ -181,10 +181,10 @@ TEST_F(PresetCommandsTest, SeveralFilesFillConsecutiveProgramsAndCanNameThem) {
     EXPECT_EQ(programs[3], (Program{"1 loud", original[1].gain, original[1].balance}));
     EXPECT_EQ(slot(gain).FXPfolder, folder);
 
-    // Past the end of the bank, the last program takes what is left.
-    EXPECT_EQ(list().loadPresetFiles(gain, {files[1], files[0]}, false), 2);
+    // The end of the bank ends the loading: the last program is not written over again.
+    EXPECT_EQ(list().loadPresetFiles(gain, {files[1], files[0]}, false), 1);
     EXPECT_EQ(slot(gain).GetProgram(), 3);
-    EXPECT_EQ(gainPrograms()[3].name, original[3].name);
+    EXPECT_EQ(gainPrograms()[3].name, original[2].name);
 }
 
 TEST_F(PresetCommandsTest, BanksAndProgramsSaveAndOpenThroughTheirFields) {
@@ -215,6 +215,14 @@ TEST_F(PresetCommandsTest, BanksAndProgramsSaveAndOpenThroughTheirFields) {
     entry.FXPbank = "keep";
     ASSERT_TRUE(list().savePresetAs(gain, home.file("other.fxp"), true));
     EXPECT_EQ(entry.FXPfolder, home.file("single")); // a folder of banks keeps its root
+
+    // A save that cannot be made leaves the file it would replace as it was.
+    const std::string kept = test::readFile(home.file("single/Mine.fxp"));
+    ::chmod(home.file("single/Mine.fxp").c_str(), 0444);
+    list().renameProgram(gain, "other sound");
+    EXPECT_FALSE(list().savePresetAs(gain, home.file("single/Mine.fxp"), false));
+    EXPECT_FALSE(list().saveBank(gain, home.file("single/Mine.fxp"), false));
+    EXPECT_EQ(test::readFile(home.file("single/Mine.fxp")), kept);
 }
 
 TEST_F(PresetCommandsTest, RenamingAFileNeverReplacesAnotherAndFailsCleanlyOnAReadOnlyFolder) {
@@ -222,7 +230,11 @@ TEST_F(PresetCommandsTest, RenamingAFileNeverReplacesAnotherAndFailsCleanlyOnARe
     const std::string folder = home.file("fxp");
     fs::create_directory(folder);
     entry.FXPfolder = folder;
-    for (const char* name : {"Lead.fxp", "Pad.fxp"}) ASSERT_TRUE(entry.SavePreset(folder + "/" + name, 0));
+    entry.SetProgram(0);
+    ASSERT_TRUE(entry.SavePreset(folder + "/Lead.fxp", 0));
+    entry.SetProgram(3);
+    ASSERT_TRUE(entry.SavePreset(folder + "/Pad.fxp", 0));
+    const std::string pad = test::readFile(folder + "/Pad.fxp");
     list().setProgramMode(gain, 'p');
     controller.select(gain);
     list().SelectPreset(gain, 0, true);
@@ -231,8 +243,8 @@ TEST_F(PresetCommandsTest, RenamingAFileNeverReplacesAnotherAndFailsCleanlyOnARe
     EXPECT_EQ(PresetList::renamedFileName("Solo.FXP"), "Solo.FXP");
 
     EXPECT_FALSE(list().renamePresetFile(gain, "Lead.fxp", "Pad.fxp"));
-    EXPECT_EQ(test::readFile(folder + "/Pad.fxp").size(), test::readFile(folder + "/Lead.fxp").size());
-    EXPECT_TRUE(log.contains("a file of that name exists"));
+    EXPECT_EQ(test::readFile(folder + "/Pad.fxp"), pad);
+    EXPECT_THAT(list().failure, ::testing::HasSubstr("a file of that name exists"));
 
     ASSERT_TRUE(list().renamePresetFile(gain, "Lead.fxp", "Solo.fxp"));
     EXPECT_EQ(entry.PresetFileName, "Solo.fxp");

@@ -18,8 +18,9 @@ packages=(
   libx11-dev
   # OpenGL under Xvfb, for the plug-in editors that draw with it (the third-party ones do)
   libgl1-mesa-dri libglx-mesa0
-  # the window tests read the windows' captions (xwininfo); packaging (dpkg-shlibdeps)
-  x11-utils dpkg-dev
+  # the window tests read the windows' captions (xwininfo); packaging (dpkg-shlibdeps); file
+  # associations (update-desktop-database, update-mime-database)
+  x11-utils dpkg-dev desktop-file-utils shared-mime-info
   # third-party plug-ins used by the integration tests
   dpf-plugins-vst
   # wide (64-channel) plug-ins for the tests of plug-ins with many channels

@@ -175,7 +175,7 @@ AsioError AlsaDriver::stop() {
 }
 
 void AlsaDriver::recover(snd_pcm_t* pcm, int error) noexcept {
-    xruns.fetch_add(1, std::memory_order_relaxed);
+    xrunCounter.note();
     diag::LineText line;
     line << "ALSA: " << device << ": xrun (" << snd_strerror(error) << "), recovered";
     diag::hookedLogError(line.view());

@@ -30,7 +30,8 @@ public:
     AsioError setSampleRate(double rate) override;
     AsioError controlPanel() override;
 
-    std::uint64_t xrunCount() const noexcept { return xruns.load(); }
+    /// Xruns of either stream since this driver object was created. Thread: any.
+    XrunCount xruns() const noexcept override { return xrunCounter.read(); }
 
 private:
     bool openStream(snd_pcm_t*& pcm, snd_pcm_stream_t stream, int channels, bool required);
@@ -45,7 +46,7 @@ private:
     int deviceChannelsIn = 2;
     std::vector<unsigned char> interleaved;
     std::atomic<bool> running{false};
-    std::atomic<std::uint64_t> xruns{0};
+    XrunCounter xrunCounter;
     std::thread thread;
 };
 

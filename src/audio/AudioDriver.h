@@ -1,11 +1,44 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "audio/AsioTypes.h"
 
 namespace trelvo::audio {
+
+/// How many xruns there were, and when the last one was.
+struct XrunCount {
+    std::uint64_t count = 0;
+    std::int64_t lastUnixMs = 0; ///< wall-clock milliseconds since the epoch; 0 while count is 0
+};
+
+/// A driver's xrun tally: noted on whichever of the driver's threads learns of an xrun,
+/// read by the user-interface thread.
+class XrunCounter {
+public:
+    /// One more xrun, now. Thread: any, wait-free: it only reads the wall clock.
+    void note() noexcept {
+        const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+        lastUnixMs.store(std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count(),
+                         std::memory_order_relaxed);
+        count.fetch_add(1, std::memory_order_release);
+    }
+    /// Thread: any, wait-free. The time is never older than the counted xruns; it may
+    /// belong to one noted just after.
+    XrunCount read() const noexcept {
+        XrunCount result;
+        result.count = count.load(std::memory_order_acquire);
+        result.lastUnixMs = lastUnixMs.load(std::memory_order_relaxed);
+        return result;
+    }
+
+private:
+    std::atomic<std::uint64_t> count{0};
+    std::atomic<std::int64_t> lastUnixMs{0};
+};
 
 /// One audio driver with the designed driver methods. Every backend (JACK, ALSA, Dummy,
 /// Offline) implements it; TASIOHost is its only user and calls it from the
@@ -41,6 +74,9 @@ public:
     /// Periodic work of the driver while it is open, a few times a second.
     /// Thread: user interface.
     virtual void idle() {}
+    /// The xruns since this driver object was created; drivers that cannot have any
+    /// (Dummy, Offline) keep the zero. Thread: any.
+    virtual XrunCount xruns() const noexcept { return {}; }
 
     /// What the control panel dialog chose; 0 keeps a value as it is.
     void setControlPanelSettings(std::int32_t bufferSize, double sampleRate) {

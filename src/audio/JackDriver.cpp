@@ -4,6 +4,7 @@
 
 #include "audio/DriverThread.h"
 #include "diag/DiagLog.h"
+#include "diag/LineText.h"
 #include "midi/JackMidiBridge.h"
 #include "platform/Clock.h"
 
@@ -59,6 +60,7 @@ bool JackDriver::init(void*) {
     jack_set_sample_rate_callback(jackClient, &onSampleRate, this);
     jack_set_latency_callback(jackClient, &onLatency, this);
     jack_set_port_connect_callback(jackClient, &onPortConnect, this);
+    jack_set_xrun_callback(jackClient, &onXrun, this);
     jack_on_shutdown(jackClient, &onShutdown, this);
     return true;
 }
@@ -100,6 +102,14 @@ AsioError JackDriver::stop() {
 }
 
 void JackDriver::idle() {
+    // The xruns are logged here: JACK's notification thread may not take the log's lock.
+    const std::uint64_t numXruns = xrunCounter.read().count;
+    if (numXruns != loggedXruns) {
+        diag::LineText line;
+        line << "JACK: " << numXruns - loggedXruns << " xrun(s), " << numXruns << " since the driver opened";
+        diag::hookedLogError(line.view());
+        loggedXruns = numXruns;
+    }
     if (jackClient == nullptr || !active.load() || serverGone.load()) {
         hasChanged = false;
         return;
@@ -226,6 +236,11 @@ void JackDriver::onShutdown(void* context) {
     self->serverGone = true;
     self->active = false;
     self->notify(kAsioResetRequest);
+}
+
+int JackDriver::onXrun(void* context) noexcept {
+    static_cast<JackDriver*>(context)->xrunCounter.note();
+    return 0;
 }
 
 void JackDriver::onPortConnect(jack_port_id_t, jack_port_id_t, int, void* context) {

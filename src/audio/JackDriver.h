@@ -39,7 +39,15 @@ public:
     /// Notes connection changes of the running client: what they leave is remembered once
     /// it has held for a second (a server that is shutting down first takes the peers'
     /// connections away, and that must not be what is remembered).
+    /// Also logs the xruns counted since the last call.
     void idle() override;
+    /// Every xrun the server reported while this client existed, its own or another
+    /// client's: each one is a gap in what the player hears. Thread: any.
+    XrunCount xruns() const noexcept override { return xrunCounter.read(); }
+
+    /// JACK's xrun callback; tests call it to count without a real xrun.
+    /// Thread: JACK's notification thread.
+    static int onXrun(void* self) noexcept;
 
     jack_client_t* client() const noexcept { return jackClient; }
     const JackConnections& connections() const noexcept { return *memory; }
@@ -69,6 +77,7 @@ private:
     std::atomic<bool> threadPrepared{false};
     std::atomic<bool> serverGone{false};
     std::atomic<bool> connectionsChanged{false};
+    XrunCounter xrunCounter;
     int half = 0;
 
     // ---- User-interface thread ----
@@ -76,6 +85,7 @@ private:
     std::vector<JackConnections::Connection> changedConnections; ///< read, not yet remembered
     std::uint32_t changedAtMs = 0;
     bool hasChanged = false;
+    std::uint64_t loggedXruns = 0;
 };
 
 } // namespace trelvo::audio

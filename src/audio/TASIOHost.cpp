@@ -1,5 +1,6 @@
 #include "audio/TASIOHost.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "diag/DiagLog.h"
@@ -172,10 +173,21 @@ void TASIOHost::close() {
     if (!driver) return;
     if (active.load()) setActive(false);
     disposeBuffers();
+    closedDriversXruns = xruns();
     driver.reset();
     inputLatency = outputLatency = -1;
     inputChannels = outputChannels = 0;
     sampleRate = 0.0;
+}
+
+XrunCount TASIOHost::xruns() const noexcept {
+    XrunCount total = closedDriversXruns;
+    if (driver) {
+        const XrunCount open = driver->xruns();
+        total.count += open.count;
+        total.lastUnixMs = std::max(total.lastUnixMs, open.lastUnixMs);
+    }
+    return total;
 }
 
 bool TASIOHost::createBuffers() {

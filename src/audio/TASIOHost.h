@@ -83,6 +83,10 @@ public:
     /// Handles a notice posted by a driver callback. Thread: user interface.
     void handleNotice(int code);
     bool buffersCreated() const noexcept { return buffersExist; }
+    /// The xruns since the program started: those of every driver closed so far (drivers
+    /// are opened again on every reset and server restart, and the player wants one count
+    /// across them) plus the open driver's. Thread: user interface.
+    XrunCount xruns() const noexcept;
     AudioDriver* openDriver() noexcept { return driver.get(); }
 
     // ---- Values the engine control reads ----
@@ -127,6 +131,7 @@ private:
     std::unique_ptr<AudioDriver> driver;
     std::atomic<bool> active{false};
     bool buffersExist = false;
+    XrunCount closedDriversXruns;
     AsioCallbacks callbacks{};
     std::vector<AsioBufferInfo> bufferInfos;
     std::vector<std::vector<float>> inputArrays, outputArrays;

@@ -230,6 +230,15 @@ std::vector<std::string> DiagLog::statusLines() {
     return statusList;
 }
 
+std::vector<std::string> DiagLog::takeStatusLines() {
+    std::lock_guard lock(mutex);
+    drainLocked();
+    std::vector<std::string> taken;
+    taken.swap(statusList);
+    statusList.reserve(kStatusListCapacity);
+    return taken;
+}
+
 void DiagLog::clearStatusList() {
     std::lock_guard lock(mutex);
     drainLocked();

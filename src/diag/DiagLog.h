@@ -76,6 +76,8 @@ public:
     std::vector<std::string> logLines();
     std::vector<std::string> statusLines();
     void clearStatusList();
+    /// The status lines not taken yet, and the list emptied, at once.
+    std::vector<std::string> takeStatusLines();
 
     void setDebuggerSink(DebuggerSink sink) noexcept { debuggerSink.store(sink); }
     std::string logFilePath() const;

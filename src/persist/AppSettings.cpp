@@ -130,17 +130,49 @@ void AppSettings::exchangeGroup0(IniHandle& handle, int direction) {
         dllLowerSplit = IniInt(handle, "DllLBsplit", dllLowerSplit);
     }
     propertiesPageIndex = IniInt(handle, "PropertiesPageIndex", propertiesPageIndex);
+    statusBar = IniBool(handle, "StatusBar", statusBar);
 
     OpenIni(handle, iniFileName, "ASIO", mode);
     asioDriver = IniStr(handle, "ASIO Driver", asioDriver);
     outputChannel = IniInt(handle, "Output Channel", outputChannel);
     inputChannel = IniInt(handle, "Input Channel", inputChannel);
+    exchangeDriverBuffer(handle, direction);
     exchangeChannelMap(handle, direction);
 
     OpenIni(handle, iniFileName, "vMIDIports", mode);
     defaultPort = IniStr(handle, "DefaultPort", defaultPort);
 
     exchangeDebugLevels(handle, direction);
+}
+
+void AppSettings::exchangeDriverBuffer(IniHandle& handle, int direction) {
+    if (asioDriver.size() < 3) return;
+    // Written only once a control panel chose something: a file without it stays so.
+    const std::string key = asioDriver + " BUFFER";
+    if (direction == kExchangeRead) {
+        IniCursor cursor;
+        const std::string text = IniStr(handle, key, "");
+        std::int32_t size = 0, rate = 0;
+        if (IniItem(-3, cursor, text) != kIniError && parseWholeNumber(IniItem(0, cursor), size) &&
+            parseWholeNumber(IniItem(1, cursor), rate) && size > 0 && rate > 0) {
+            driverBufferSize = size;
+            driverSampleRate = rate;
+        }
+    } else if (driverBufferSize > 0 && driverSampleRate > 0) {
+        IniStr(handle, key,
+               std::to_string(driverBufferSize) + "," + std::to_string(static_cast<long>(driverSampleRate)));
+    }
+}
+
+void AppSettings::readDriverKeys() {
+    driverBufferSize = 0;
+    driverSampleRate = 0.0;
+    channelSelection() = ChannelSelection{};
+    IniHandle handle;
+    OpenIni(handle, iniFileName, "ASIO", kIniRead);
+    exchangeDriverBuffer(handle, kExchangeRead);
+    exchangeChannelMap(handle, kExchangeRead);
+    CloseIni(handle);
 }
 
 void AppSettings::exchangeChannelMap(IniHandle& handle, int direction) {
@@ -254,6 +286,9 @@ void AppSettings::exchangeGroup1(IniHandle& handle, int direction) {
     debug = IniBool(handle, "Debug", debug);
     writeLog = IniBool(handle, "WrLog", writeLog);
     errorLog = IniBool(handle, "ErrLog", errorLog);
+    const char* const associationKeys[] = {"ext_DLL", "ext_VPRJ", "ext_VPRF", "ext_DL"};
+    for (std::size_t i = 0; i < associations.size(); ++i)
+        associations[i] = IniBool(handle, associationKeys[i], associations[i]);
 
     if (reading) {
         OpenIni(handle, iniFileName, "VSTfolders", kIniEnumerate);

@@ -36,6 +36,9 @@ public:
     const std::string& fileName() const noexcept { return iniFileName; }
 
     void exchange(IniHandle& handle, int group, int direction);
+    /// Reads the keys kept per driver (channel maps, "<driver> BUFFER") for asioDriver, as
+    /// when another driver is chosen; without them the driver's defaults.
+    void readDriverKeys();
     /// Start: group 0, then group 1 (after their defaults), each closing the file.
     void readAll();
     /// Exit: group 0 written and the file closed, then group 1 and closed again.
@@ -65,6 +68,8 @@ public:
     char parameterDock = 'd';
     bool autoLoadProject = false;
     int propertiesPageIndex = 0;
+    /// The main window shows its status bar (block times, load, xruns).
+    bool statusBar = false;
     /// DLL template mode writes these in place of the window keys.
     bool dllTemplateMode = false;
     int dllWindowX = 10, dllWindowY = 10;
@@ -75,6 +80,10 @@ public:
     std::string asioDriver;
     int outputChannel = 0;
     int inputChannel = 0;
+    /// The buffer size and rate the driver's control panel chose ("<driver> BUFFER"); 0
+    /// keeps the driver's own.
+    int driverBufferSize = 0;
+    double driverSampleRate = 0.0;
 
     // ---- "vMIDIports" ----
     std::string defaultPort = "MAIN";
@@ -93,6 +102,8 @@ public:
     bool debug = true;
     bool writeLog = false;
     bool errorLog = false;
+    /// "ext_DLL", "ext_VPRJ", "ext_VPRF", "ext_DL": the file associations the user chose.
+    std::array<bool, 4> associations{};
 
     // ---- "VSTfolders": folder path and display name ----
     std::vector<std::pair<std::string, std::string>> vstFolders;
@@ -112,6 +123,7 @@ private:
     void exchangeGroup1(IniHandle& handle, int direction);
     void exchangeFolder(IniHandle& handle, const char* key, std::string& folder, bool normalise);
     void exchangeChannelMap(IniHandle& handle, int direction);
+    void exchangeDriverBuffer(IniHandle& handle, int direction);
     void exchangeDebugLevels(IniHandle& handle, int direction);
 
     std::string folder;

@@ -354,4 +354,25 @@ void MidiLayer::writeDeviceSections(persist::IniHandle& handle) {
     }
 }
 
+namespace {
+
+std::vector<std::pair<std::string, std::string>> splitDeviceLines(const std::vector<std::string>& lines) {
+    std::vector<std::pair<std::string, std::string>> devices;
+    for (const std::string& line : lines) {
+        const std::size_t split = line.find('=');
+        if (split != std::string::npos) devices.emplace_back(line.substr(0, split), line.substr(split + 1));
+    }
+    return devices;
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> MidiLayer::absentInputDevices() const {
+    return splitDeviceLines(unmatchedInputs);
+}
+
+std::vector<std::pair<std::string, std::string>> MidiLayer::absentOutputDevices() const {
+    return splitDeviceLines(unmatchedOutputs);
+}
+
 } // namespace trelvo::midi

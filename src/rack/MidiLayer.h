@@ -111,6 +111,9 @@ public:
     std::vector<std::string> absentInputAliases() const;
     std::vector<std::string> outputAliases() const;
     std::vector<std::string> absentOutputAliases() const;
+    /// The devices the settings name that are not present now: device name and port name.
+    std::vector<std::pair<std::string, std::string>> absentInputDevices() const;
+    std::vector<std::pair<std::string, std::string>> absentOutputDevices() const;
     /// The name of an open port of the table; empty when the position holds none.
     std::string portName(int position) const;
     /// The table position of the default port, -1 when none.

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "audio/TASIOHost.h"
 #include "diag/DiagLog.h"
 #include "platform/Clock.h"
 #include "platform/ThreadScheduling.h"
 #include "session/ControllerText.h"
+#include "session/LoadReport.h"
 #include "session/RackController.h"
 
 namespace trelvo::rack {
@@ -209,6 +211,14 @@ void RackController::slowDuties() {
     }
     cpuText = load;
     updateDeviceState(load);
+    if (const audio::TASIOHost* host = engineControl.host()) {
+        const audio::XrunCount xruns = host->xruns();
+        xrunCount = xruns.count;
+        xrunText = rack::xrunText(xruns);
+        loadsText = host->ready()
+                        ? topLoadsText(slotLoads(racked, audioEngine.timing, host->bufferSize, host->sampleRate))
+                        : std::string();
+    }
 
     std::string title;
     for (int i = 0; i < racked.numSlots(); ++i) {

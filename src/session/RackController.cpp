@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "audio/DriverSettings.h"
 #include "diag/DiagLog.h"
 #include "session/ControllerText.h"
 
@@ -73,7 +74,16 @@ RackController::~RackController() {
 
 // ---- Start-up ----
 
+void RackController::applyDriverChoice() {
+    if (settings.asioDriver.empty() || settings.driverBufferSize <= 0 || settings.driverSampleRate <= 0) return;
+    audio::DriverSettings chosen = audio::settingsFor(settings.asioDriver);
+    chosen.bufferSize = settings.driverBufferSize;
+    chosen.sampleRate = settings.driverSampleRate;
+    audio::storeSettings(settings.asioDriver, chosen);
+}
+
 void RackController::startAudio(std::vector<audio::DriverEntry> drivers) {
+    applyDriverChoice();
     engineControl.selectedDriverName = settings.asioDriver;
     engineControl.ASIOinit(std::move(drivers));
 }

@@ -92,7 +92,7 @@ void TMainForm::buildMenus() {
     file->addSeparator();
     addCommand(file, "mnExportParams", "&Export parameters...", [this] { exportParameters(false); });
     addCommand(file, "mnExport1stPreset", "Export 1st preset...", [this] { exportParameters(true); });
-    addCommand(file, "mnPreferences", "Pre&ferences...", {});
+    addCommand(file, "mnPreferences", "Pre&ferences...", [this] { openPreferences(); });
     addCommand(file, "mnRun", "&Run", {});
     addCommand(
         file, "mnExit", "E&xit", [this] { close(); }, QKeySequence("Alt+X"));
@@ -187,12 +187,17 @@ void TMainForm::buildMenus() {
     auto* statusPlaces = new QActionGroup(this);
     for (const auto& [name, text] : {std::pair{"mnStatus1", "Show Status &1"}, std::pair{"mnStatus2", "Show Status &2"},
                                      std::pair{"mnStatusHide", "H&ide Status"}}) {
-        QAction* action = addCommand(window, name, text, {});
+        QAction* action = addCommand(window, name, text, [this, name = std::string(name)] {
+            if (name == "mnStatusHide")
+                hideStatus();
+            else
+                showStatus(name == "mnStatus1" ? 1 : 2);
+        });
         action->setCheckable(true);
         statusPlaces->addAction(action);
     }
     command("mnStatusHide")->setChecked(true);
-    addCommand(window, "mnMcu", "MC&U", {});
+    addCommand(window, "mnMcu", "MC&U", [this] { toggleSurfaceWindow(); })->setCheckable(true);
 
     QMenu* help = bar->addMenu("&Help");
     addCommand(
@@ -213,8 +218,7 @@ void TMainForm::buildMenus() {
     runButton->setMenu(programModeMenu);
 
     // Commands of windows that are not part of the program yet.
-    notBuiltYet({"mnPreferences", "mnRun", "mnCaptureBmp", "mnCapturePng", "mnSaveBmp", "mnSavePng", "mnScanPngs",
-                 "mnQuickScan", "mnStatus1", "mnStatus2", "mnStatusHide", "mnMcu"});
+    notBuiltYet({"mnRun", "mnCaptureBmp", "mnCapturePng", "mnSaveBmp", "mnSavePng", "mnScanPngs", "mnQuickScan"});
     updateMenus();
 }
 

@@ -178,7 +178,7 @@ void TMainForm::buildLayout() {
     addDockWidget(Qt::LeftDockWidgetArea, parameterDock);
     parameterDock->hide();
 
-    statusBar()->hide();
+    buildStatusBar();
 
     connect(lv, &SlotListView::slotSelected, this, [this](int slot) { selectSlot(slot); });
     connect(clientArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
@@ -220,6 +220,10 @@ QWidget* TMainForm::buildTopBar() {
     statusLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     header->addWidget(statusLabel, 1);
+    xrunLabel = new QLabel(listHeader);
+    xrunLabel->setObjectName("XrunLabel");
+    xrunLabel->hide();
+    header->addWidget(xrunLabel);
     row->addWidget(listHeader);
 
     tabs = new QTabBar(bar);
@@ -405,6 +409,7 @@ void TMainForm::firstPaint() {
     refreshTabs();
     idleTimer->start();
     idleTick();
+    restoreCompanions();
     // A project saved with open editors opens them again on its page.
     changePage(rack.pages.current);
     lv->setFocus();
@@ -482,6 +487,7 @@ void TMainForm::closeSequence() {
     lifeStage = Stage::Closing;
     idleTimer->stop();
     keepWindowPlacement();
+    keepCompanions();
     rack.appSettings().autoLoadProject = commands["mnAutoLoad"]->isChecked();
     closeAllEditors();
     session.shutDown(true);
@@ -508,6 +514,7 @@ void TMainForm::idleTick() {
         shownStateText = rack.stateText;
         statusLabel->setToolTip(qs(shownStateText));
     }
+    refreshLoadDisplay();
     if (!rack.slotLabel.empty()) slotLabel->setText(qs(rack.slotLabel));
     if (rack.caption != lastCaption) {
         lastCaption = rack.caption;

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <array>
 #include <functional>
 #include <map>
 #include <string>
@@ -35,6 +36,9 @@ class RackController;
 }
 
 namespace trelvo::ui {
+
+class TFrmMcuSts;
+class TFrmSts;
 
 class ParameterPanel;
 class SlotListModel;
@@ -157,6 +161,15 @@ private:
     void closeEditorWindow(TVstEdt* window);
     void reportFaults();
     void setProgramMode(char mode);
+    // ---- Preferences, status windows and the load display ----
+    void openPreferences();
+    void showStatus(int layout);
+    void hideStatus();
+    void toggleSurfaceWindow();
+    void buildStatusBar();
+    void refreshLoadDisplay();
+    void restoreCompanions();
+    void keepCompanions();
     // ---- Preset file commands ----
     host::TVstPlugIn* presetSlot();
     std::string presetDialogFolder(const std::string& slotFolder) const;
@@ -220,6 +233,10 @@ private:
     QToolButton* runButton = nullptr;
     QLabel* slotLabel = nullptr;
     QLabel* statusLabel = nullptr;
+    QLabel* xrunLabel = nullptr;          ///< in the list's header, once an xrun happened
+    std::array<QLabel*, 4> statusTexts{}; ///< the status bar: block times, shares, xruns, strips
+    QPointer<TFrmSts> statusWindow;
+    QPointer<TFrmMcuSts> surfaceWindow;
     QWidget* listHeader = nullptr;
     QWidget* presetHeaderPanel = nullptr;
     QWidget* parameterHeader = nullptr;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <set>
@@ -45,6 +46,23 @@ public:
     }
     int slot;
     std::atomic<bool> played{false};
+};
+
+/// Holds the audio thread inside a block once asked to, until released (or, should the
+/// test never release it, for 20 seconds).
+class Stall : public OneNote {
+public:
+    using OneNote::OneNote;
+    void surfaceOutputStep() noexcept override {
+        if (!stalling.load()) return;
+        held = true;
+        const std::uint32_t began = platform::tickCountMs();
+        while (!released.load() && platform::tickCountMs() - began < 20000) platform::sleepMs(1);
+        stalling = false;
+    }
+    std::atomic<bool> stalling{false};
+    std::atomic<bool> held{false};
+    std::atomic<bool> released{false};
 };
 
 /// A JACK client of the test's own that listens to one of Trelvo's outputs.
@@ -90,8 +108,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(server.running()) << "jackd did not start (is jackd2 installed?)"; }
 
     // Starts the engine on the JACK driver with a synth that plays one note.
-    void startWithSynth() {
-        hooks = std::make_unique<OneNote>(test::addPlugIn(rack, TrelvoSynth_PATH, "Synth"));
+    template <class Hooks = OneNote> void startWithSynth() {
+        hooks = std::make_unique<Hooks>(test::addPlugIn(rack, TrelvoSynth_PATH, "Synth"));
         engine.setHooks(hooks.get());
         engine.applicationStage = 6;
         control.selectedDriverName = "JACK";
@@ -322,6 +340,72 @@ TEST_F(JackRealtimeDriverTest, JacksRealtimeProcessThreadKeepsItsPriorityAndTheW
     platform::ThreadScheduling published;
     EXPECT_NE(platform::publishedAudioThreadScheduling(published), 0u);
     EXPECT_EQ(published, jacks); // what the work thread takes over
+}
+
+TEST(JackDriverXruns, EachXrunIsCountedWithItsTimeAndLoggedOnceOnTheInterfaceThread) {
+    test::LogCapture log;
+    JackDriver driver("unopened"); // the counting needs no server
+    EXPECT_EQ(driver.xruns().count, 0u);
+    EXPECT_EQ(driver.xruns().lastUnixMs, 0);
+    const auto unixMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const std::int64_t before = unixMs();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(JackDriver::onXrun(&driver), 0);
+    const std::int64_t after = unixMs();
+    EXPECT_EQ(driver.xruns().count, 3u);
+    EXPECT_GE(driver.xruns().lastUnixMs, before);
+    EXPECT_LE(driver.xruns().lastUnixMs, after);
+    EXPECT_TRUE(log.lines().empty()) << "nothing is logged from JACK's thread";
+
+    driver.idle();
+    EXPECT_EQ(log.errors(), std::vector<std::string>{"JACK: 3 xrun(s), 3 since the driver opened"});
+    driver.idle();
+    JackDriver::onXrun(&driver);
+    driver.idle();
+    EXPECT_EQ(log.errors(), (std::vector<std::string>{"JACK: 3 xrun(s), 3 since the driver opened",
+                                                      "JACK: 1 xrun(s), 4 since the driver opened"}));
+}
+
+TEST_F(JackDriverTest, ACycleTheClientMissesIsCountedAndAudioGoesOn) {
+    startWithSynth<Stall>();
+    auto& stall = static_cast<Stall&>(*hooks);
+    ASSERT_TRUE(engine.allowed.load());
+    std::uint32_t blocks = rack.host().bufferCount.load();
+    ASSERT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 5; }));
+    const std::uint64_t before = jackDriver()->xruns().count;
+
+    // The audio thread is held until the server has reported the cycle it missed: however
+    // slow the machine, the server's next cycle finds the client unfinished.
+    stall.stalling = true;
+    const bool counted = pumpUntil([&] { return stall.held.load() && jackDriver()->xruns().count > before; });
+    stall.released = true;
+    ASSERT_TRUE(counted);
+    EXPECT_GT(control.host()->xruns().count, before);
+    EXPECT_TRUE(pumpUntil([&] { return log.contains("since the driver opened"); }));
+    blocks = rack.host().bufferCount.load();
+    EXPECT_TRUE(pumpUntil([&] { return rack.host().bufferCount.load() > blocks + 10; }));
+}
+
+TEST_F(JackDriverTest, TheHostKeepsCountingXrunsWhenTheDriverIsOpenedAgain) {
+    startWithSynth();
+    ASSERT_TRUE(control.hostReady());
+    JackDriver* first = jackDriver();
+    JackDriver::onXrun(first);
+    JackDriver::onXrun(first);
+    const XrunCount sofar = control.host()->xruns();
+    EXPECT_GE(sofar.count, 2u);
+
+    control.handleNotice(kNoticeReset); // a new driver object, as after a buffer-size change
+    ASSERT_TRUE(control.hostReady());
+    ASSERT_TRUE(engine.allowed.load());
+    const std::uint64_t ownCount = jackDriver()->xruns().count;
+    const XrunCount total = control.host()->xruns();
+    EXPECT_GE(total.count, sofar.count);
+    EXPECT_GE(total.lastUnixMs, sofar.lastUnixMs);
+    EXPECT_GE(total.count, ownCount + 2) << "the closed driver's xruns are still counted";
 }
 
 TEST_F(JackDriverTest, TheDriverListShowsJackWhileAServerRuns) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFileDialog>
@@ -11,14 +13,19 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
 #include <filesystem>
 
 #include "DialogDriver.h"
 #include "TestPaths.h"
+#include "audio/TASIOHost.h"
+#include "diag/DiagLog.h"
 #include "host/TVstPlugIn.h"
 #include "presets/PresetList.h"
 #include "session/RackController.h"
@@ -27,7 +34,9 @@
 #include "ui/CommonDialogs.h"
 #include "ui/ParameterPanel.h"
 #include "ui/SlotListView.h"
+#include "ui/StatusWindows.h"
 #include "ui/TMainForm.h"
+#include "ui/TdlgPrefs.h"
 #include "ui/TfrmProperties.h"
 
 namespace trelvo::test {
@@ -187,7 +196,7 @@ TEST_F(MainFormTest, MenusFollowTheSelectedSlot) {
     EXPECT_FALSE(enabled("mnSlotProperties")) << "a channel has no MIDI routes";
     EXPECT_TRUE(enabled("mnVirtualPorts"));
     // Commands of windows still to come stay disabled whatever is selected.
-    for (const char* name : {"mnPreferences", "mnMcu"}) EXPECT_FALSE(enabled(name)) << name;
+    for (const char* name : {"mnRun", "mnQuickScan"}) EXPECT_FALSE(enabled(name)) << name;
 }
 
 TEST_F(MainFormTest, AltEnterOpensTheSlotsPropertiesAndOkWithoutChangesSavesTheSameProject) {
@@ -361,6 +370,109 @@ TEST_F(MainFormTest, ADarkPaletteGivesMixerRowsLighterThanTheList) {
     QApplication::processEvents();
     EXPECT_EQ(form->colours().background, 0x131313u);
     EXPECT_EQ(form->colours().mixer, 0x464646u);
+}
+
+TEST_F(MainFormTest, PreferencesOkWithoutChangesRewritesNothingAndCancelChangesNothing) {
+    open();
+    persist::AppSettings& settings = controller().appSettings();
+    ASSERT_TRUE(settings.writeAll());
+    ASSERT_TRUE(settings.writeAll());
+    const std::string before = readFile(settings.fileName());
+    {
+        ui::TdlgPrefs dialog(controller(), form.get());
+        EXPECT_EQ(dialog.windowTitle(), ui::applicationTitle() + " - Preferences");
+        dialog.accept();
+        EXPECT_TRUE(dialog.problems().empty());
+    }
+    EXPECT_EQ(readFile(settings.fileName()), before);
+
+    {
+        ui::TdlgPrefs dialog(controller(), form.get());
+        dialog.findChild<QCheckBox*>("cbUseAllCpus")->setChecked(true);
+        dialog.findChild<QCheckBox*>("cbStatusBar")->setChecked(true);
+        dialog.findChild<QSpinBox*>("seOutputVolume")->setValue(-20);
+        dialog.findChild<QCheckBox*>("cbExtVprj")->click();
+        dialog.reject();
+    }
+    EXPECT_EQ(readFile(settings.fileName()), before);
+    EXPECT_FALSE(controller().engine().useAllCpus.load());
+    EXPECT_FLOAT_EQ(controller().engine().outputVolume.load(), 1.0f);
+    EXPECT_FALSE(form->statusBar()->isVisible());
+}
+
+TEST_F(MainFormTest, PreferencesOkAppliesTheControlPanelsBufferSizeAndTheSwitches) {
+    open();
+    QString panelTitle;
+    onNextDialog<ui::TdlgPrefs>([&](ui::TdlgPrefs* dialog) {
+        onNextDialog<QDialog>([&](QDialog* panel) {
+            panelTitle = panel->windowTitle();
+            auto* size = panel->findChild<QComboBox*>("cbBufferSize");
+            ASSERT_NE(size, nullptr);
+            size->setCurrentText("128");
+            panel->accept();
+        });
+        dialog->showPage("ASIO");
+        dialog->findChild<QPushButton*>("btnControlPanel")->click();
+        dialog->findChild<QCheckBox*>("cbStatusBar")->setChecked(true);
+        dialog->findChild<QSpinBox*>("seOutputVolume")->setValue(-6);
+        dialog->accept();
+    });
+    form->command("mnPreferences")->trigger();
+    EXPECT_EQ(panelTitle, "Dummy - Control Panel");
+    EXPECT_EQ(controller().control().host()->bufferSize, 128);
+    EXPECT_NEAR(controller().engine().outputVolume.load(), 0.501f, 0.001f);
+    EXPECT_TRUE(form->statusBar()->isVisible());
+    const std::string settingsText = readFile(controller().appSettings().fileName());
+    EXPECT_THAT(settingsText, HasSubstr("Dummy BUFFER=128,"));
+    EXPECT_THAT(settingsText, HasSubstr("Output Volume=-6"));
+    EXPECT_THAT(settingsText, HasSubstr("StatusBar=1"));
+}
+
+TEST_F(MainFormTest, TheStatusWindowShowsTheLogAndNewStatusLinesInTwoRememberedLayouts) {
+    open();
+    form->command("mnStatus1")->trigger();
+    auto* window = form->findChild<ui::TFrmSts*>();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(window->isVisible());
+    EXPECT_EQ(window->size(), QSize(352, 44));
+    // Opened, it shows the log so far: the start's lines are there.
+    EXPECT_THAT(window->info()->toPlainText().toStdString(), HasSubstr(" painted: "));
+    diag::theLog().Status("Preset 7 loaded");
+    form->idleTick();
+    EXPECT_TRUE(window->info()->toPlainText().endsWith("Preset 7 loaded"));
+
+    window->findChild<QPushButton*>("btn2")->click();
+    EXPECT_EQ(window->layoutNumber(), 2);
+    EXPECT_EQ(window->size(), QSize(270, 87));
+    window->findChild<QPushButton*>("btn2")->click(); // the current layout: nothing changes
+    EXPECT_EQ(window->size(), QSize(270, 87));
+    window->findChild<QPushButton*>("btnX")->click();
+    EXPECT_TRUE(form->command("mnStatusHide")->isChecked());
+    const std::string settingsText = readFile(controller().appSettings().fileName());
+    EXPECT_THAT(settingsText, HasSubstr("[FrmSts]"));
+    EXPECT_THAT(settingsText, HasSubstr("Width-2=270"));
+    EXPECT_THAT(settingsText, HasSubstr("mMode=2"));
+
+    // Opened again, it comes back in its last layout.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(form->findChild<ui::TFrmSts*>(), nullptr);
+    form->command("mnStatus2")->trigger();
+    window = form->findChild<ui::TFrmSts*>();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->size(), QSize(270, 87));
+    form->command("mnStatusHide")->trigger();
+
+    form->command("mnMcu")->trigger();
+    auto* surface = form->findChild<ui::TFrmMcuSts*>();
+    ASSERT_NE(surface, nullptr);
+    EXPECT_TRUE(form->command("mnMcu")->isChecked());
+    EXPECT_EQ(surface->displayText(), "no surface");
+    EXPECT_EQ(surface->assignmentText(), "-.-");
+    EXPECT_GE(surface->width(), ui::TFrmMcuSts::kMinimumWidth);
+    surface->resize(200, 40);
+    EXPECT_EQ(surface->width(), ui::TFrmMcuSts::kMinimumWidth);
+    form->command("mnMcu")->trigger();
+    EXPECT_FALSE(form->command("mnMcu")->isChecked());
 }
 
 TEST_F(MainFormTest, StartAndCloseWriteTheirLogLinesInOrder) {

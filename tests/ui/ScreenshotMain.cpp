@@ -2,6 +2,7 @@
 // README: trelvo_screenshot OUTPUT.png [dark] [midi|details|info|ports|params|docked] (the
 // last: the properties dialog on that page instead of the main window, or the window with
 // the parameter list in the mixer panel or docked). tools/take-screenshot.sh runs it on Xvfb.
+#include <QAction>
 #include <QApplication>
 #include <QListWidget>
 #include <QPalette>
@@ -12,11 +13,14 @@
 #include <string>
 
 #include "TestPaths.h"
+#include "diag/DiagLog.h"
 #include "session/RackController.h"
 #include "session/Session.h"
 #include "support/TempFolder.h"
+#include "ui/StatusWindows.h"
 #include "ui/TMainForm.h"
 #include "ui/TVstEdt.h"
+#include "ui/TdlgPrefs.h"
 #include "ui/TfrmProperties.h"
 
 namespace {
@@ -70,6 +74,41 @@ int main(int argc, char** argv) {
         if (!QTest::qWaitFor([&] { return form.stage() == trelvo::ui::TMainForm::Stage::Painted; }, 15000)) {
             std::fprintf(stderr, "trelvo_screenshot: the window did not start\n");
             return 1;
+        }
+        const auto grab = [&](QWidget& window) {
+            const QRect frame = window.frameGeometry();
+            const QPixmap picture = window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+            return picture.save(QString::fromStdString(output)) ? 0 : 1;
+        };
+        if (page.rfind("prefs", 0) == 0) {
+            trelvo::ui::TdlgPrefs dialog(*session.controller, &form);
+            dialog.showPage(QString::fromStdString(page.size() > 6 ? page.substr(6) : "General"));
+            dialog.move(20, 20);
+            dialog.show();
+            QTest::qWait(500);
+            status = grab(dialog);
+            dialog.reject();
+            form.close();
+            return status;
+        }
+        if (page == "status") {
+            form.resize(900, 520);
+            form.command("mnStatus2")->trigger();
+            form.command("mnMcu")->trigger();
+            // Both default to the top of the window: the picture shows them one above the other.
+            if (auto* surface = form.findChild<trelvo::ui::TFrmMcuSts*>())
+                surface->move(surface->x(), surface->y() + 100);
+            trelvo::diag::theLog().Status("Preset 7 loaded");
+            QTest::qWait(800);
+            form.idleTick();
+            QTest::qWait(300);
+            const QRect frame = form.frameGeometry().adjusted(0, 0, 0, 120);
+            const QPixmap picture = form.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+            status = picture.save(QString::fromStdString(output)) ? 0 : 1;
+            form.command("mnStatusHide")->trigger();
+            form.command("mnMcu")->trigger();
+            form.close();
+            return status;
         }
         const bool withParameters = page == "params" || page == "docked";
         if (withParameters) form.setParameterPlace(page == "params" ? 'M' : 'D');

@@ -100,6 +100,7 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
         }
         const int n = rack.numSlots();
         const bool running = engineOn.load(std::memory_order_acquire) && n > 0;
+        timedSlot = n > 0 ? (timedSlot + 1) % n : 0;
         if (running) hooks->virtualPortStep();
 
         rack.commands().applyPending([this](SlotCommand& command) { applyCommand(command); });
@@ -253,7 +254,7 @@ void AudioEngine::recomputeSolo() noexcept {
 
 // ---- Timing ----
 
-void AudioEngine::updateStripTiming(TVstPlugIn& head, std::int64_t elapsed) noexcept {
+void AudioEngine::updateSlotTiming(TVstPlugIn& head, std::int64_t elapsed) noexcept {
     if (elapsed <= 0) return;
     if (head.timeCount < 0) head.timeCount = 0;
     if (head.timeCount < 10) {

@@ -100,6 +100,10 @@ public:
     std::atomic<std::uint32_t> blockStartMs{0};
     std::atomic<std::int64_t> blockStartTicks{0};
 
+    /// The one slot whose plug-in is timed in this block: the slots take turns, so that a
+    /// block pays for two clock readings however many plug-ins it runs. Audio thread.
+    int timedSlot = 0;
+
     /// Blocks skipped because the driver's buffer was larger than the engine's buffers.
     std::atomic<std::uint64_t> oversizedBlocks{0};
 
@@ -119,7 +123,7 @@ private:
     bool fitsPins(host::TVstPlugIn& slot, const PlugInPins& pins) noexcept;
     void mixHead(host::TVstPlugIn& headSlot, bool anyPluginRan) noexcept;
     void updateBlockTiming(std::int64_t elapsed) noexcept;
-    static void updateStripTiming(host::TVstPlugIn& headSlot, std::int64_t elapsed) noexcept;
+    static void updateSlotTiming(host::TVstPlugIn& headSlot, std::int64_t elapsed) noexcept;
 
     Rack& rack;
     EngineHooks noHooks;

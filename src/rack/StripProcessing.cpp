@@ -98,7 +98,7 @@ void AudioEngine::processStrip(int headIndex, PlugInPins& pins) noexcept {
             if (peakR > head.PeakR.load(std::memory_order_relaxed)) head.PeakR.store(peakR, std::memory_order_relaxed);
         }
     }
-    updateStripTiming(head, platform::perfCounter() - startTicks);
+    updateSlotTiming(head, platform::perfCounter() - startTicks);
 }
 
 bool AudioEngine::runChain(int headIndex, int& pluginsRun, PlugInPins& pins) noexcept {
@@ -169,9 +169,12 @@ void AudioEngine::processPlugInSlot(TVstPlugIn& head, TVstPlugIn& slot, int& plu
     float* outL = buffers.output->channel(0);
     float* outR = buffers.output->channel(1);
 
-    // d. Run the plug-in.
+    // d. Run the plug-in (timed when it is this block's turn: the load display names the
+    // plug-ins that take the block).
     if (!slot.Processed) {
         pins.prepare(inL, inR, outL, outR, slot.effectNumInputs(), frames);
+        const bool timed = slot.SlotIdx == timedSlot;
+        const std::int64_t startTicks = timed ? platform::perfCounter() : 0;
         bool ok;
         if (slot.canReplacing()) {
             ok = slot.ProcessReplacing(pins.inputPointers(), pins.outputPointers(), frames);
@@ -180,6 +183,7 @@ void AudioEngine::processPlugInSlot(TVstPlugIn& head, TVstPlugIn& slot, int& plu
             pins.zeroOutputs(slot.effectNumOutputs(), frames);
             ok = slot.Process(pins.inputPointers(), pins.outputPointers(), frames);
         }
+        if (timed) updateSlotTiming(slot, platform::perfCounter() - startTicks);
         slot.Processed = true;
         if (!ok) {
             failed = true;

@@ -28,9 +28,14 @@ std::vector<SlotLoad> slotLoads(const Rack& rack, const BlockTiming& timing, int
         std::int64_t ticks;
     };
     std::vector<Timed> timed;
+    const auto silent = [](const auto& slot) {
+        return slot.runMode.isSet(RunMode::Off) || slot.runMode.isSet(RunMode::Bypass);
+    };
     for (int i = 0; i < rack.numSlots(); ++i) {
         const auto& slot = rack.slot(i);
-        if (!slot.IsMixer || slot.runMode.isSet(RunMode::Off) || slot.runMode.isSet(RunMode::Bypass)) continue;
+        if (slot.kind() != SlotKind::Plugin || !slot.PlugLoaded.load(std::memory_order_relaxed) || silent(slot))
+            continue;
+        if (slot.OwnerIndex >= 0 && slot.OwnerIndex < rack.numSlots() && silent(rack.slot(slot.OwnerIndex))) continue;
         const std::int64_t ticks = slot.averageTime.load(std::memory_order_relaxed);
         const auto cost = static_cast<double>(ticks);
         timed.push_back({{i, slot.SlotName, share(cost, blockTicks), share(cost, engineTicks)}, ticks});

@@ -11,7 +11,7 @@ namespace trelvo::rack {
 class Rack;
 struct BlockTiming;
 
-/// One strip's part of the audio block, for the load view.
+/// One plug-in's part of the audio block, for the load view.
 struct SlotLoad {
     int slotIndex = -1;
     std::string name;
@@ -24,11 +24,11 @@ struct SlotLoad {
 /// "xruns: 0", or "xruns: 3, last 21:14:05" with the last one's local time of day.
 std::string xrunText(const audio::XrunCount& xruns);
 
-/// The strips' average times as shares, costliest first (equal costs in rack order).
-/// The engine times whole strips: a mixer slot's time includes the plug-ins under it, so
-/// plug-in slots have no line of their own. A strip that is off or bypassed is left out:
-/// once faded out it no longer runs and its last average would stay as it was. With the
-/// work split over two processors the engine shares may add up to more than 100.
+/// The plug-ins' average times as shares, costliest first (equal costs in rack order):
+/// what each plug-in takes of the block. The engine times one plug-in per block, in turn.
+/// A plug-in that is off or bypassed, or in a strip that is, is left out: it no longer runs
+/// and its last average would stay as it was. With the work split over two processors the
+/// engine shares may add up to more than 100.
 std::vector<SlotLoad> slotLoads(const Rack& rack, const BlockTiming& timing, int bufferSize, double sampleRate);
 
 /// "Synth 41%  Reverb 12%": the first numShown loads with their share of the block

@@ -50,7 +50,7 @@ void TMainForm::buildStatusBar() {
         statusTexts[i]->setObjectName(names[i]);
         statusBar()->addWidget(statusTexts[i], i == 3 ? 1 : 0);
     }
-    statusTexts[3]->setToolTip("The mixer strips that take most of each audio block, with the plug-ins in them");
+    statusTexts[3]->setToolTip("The plug-ins that take most of each audio block");
     statusBar()->setVisible(rack.appSettings().statusBar);
 }
 

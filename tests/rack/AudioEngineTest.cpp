@@ -419,5 +419,18 @@ TEST_F(AudioEngineTest, MetersAndTimingFollowTheBlocks) {
     EXPECT_EQ(runner.rack.slot(channel).timeCount, 10);
 }
 
+TEST_F(AudioEngineTest, EachPlugInIsTimedInItsTurnOncePerRoundOfTheSlots) {
+    outputAndChannel();
+    const int gain = addPlugIn(runner.rack, TrelvoGain_PATH, "Gain");
+    const int synth = addPlugIn(runner.rack, TrelvoSynth_PATH, "Synth");
+    runner.start();
+    const int slots = runner.rack.numSlots();
+    runner.run(slots * 3);
+    for (const int plugIn : {gain, synth}) {
+        EXPECT_EQ(runner.rack.slot(plugIn).timeCount, 3) << "one timing per round of " << slots << " blocks";
+        EXPECT_GT(runner.rack.slot(plugIn).averageTime.load(), 0);
+    }
+}
+
 } // namespace
 } // namespace trelvo::rack

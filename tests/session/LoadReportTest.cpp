@@ -56,52 +56,51 @@ protected:
     LoadReportTest() {
         master = rack.addSlot(SlotKind::Output);
         synth = rack.addSlot(SlotKind::Channel);
-        plugIn = test::addPlugIn(rack, TrelvoGain_PATH, "Gain");
+        lead = test::addPlugIn(rack, TrelvoSynth_PATH, "Lead");
         quiet = rack.addSlot(SlotKind::Channel);
+        level = test::addPlugIn(rack, TrelvoGain_PATH, "Level");
         midi = rack.addSlot(SlotKind::Midi);
         reverb = rack.addSlot(SlotKind::Group);
-        rack.slot(synth).SlotName = "Synth";
-        rack.slot(reverb).SlotName = "Reverb";
-        rack.slot(quiet).SlotName = "Quiet";
-        setCost(master, 300'000);
-        setCost(synth, 4'100'000); // with the Gain plug-in under it
-        setCost(quiet, 0);
-        setCost(reverb, 1'200'000);
+        echo = test::addPlugIn(rack, TrelvoGain_PATH, "Echo");
+        setCost(master, 300'000); // strips are not listed: their plug-ins are
+        setCost(synth, 4'500'000);
+        setCost(lead, 4'100'000);
+        setCost(level, 300'000);
+        setCost(echo, 1'200'000);
         timing.average = 6'000'000;
     }
     void setCost(int slot, std::int64_t ticks) { rack.slot(slot).averageTime = ticks; }
 
     Rack rack;
     BlockTiming timing;
-    int master = -1, synth = -1, plugIn = -1, quiet = -1, midi = -1, reverb = -1;
+    int master = -1, synth = -1, lead = -1, quiet = -1, level = -1, midi = -1, reverb = -1, echo = -1;
 };
 
-TEST_F(LoadReportTest, StripsAreListedCostliestFirstWithTheirSharesOfTheBlockAndOfTheEngine) {
-    ASSERT_GE(plugIn, 0);
+TEST_F(LoadReportTest, PlugInsAreListedCostliestFirstWithTheirSharesOfTheBlockAndOfTheEngine) {
+    ASSERT_GE(lead, 0);
+    ASSERT_GE(echo, 0);
     const std::vector<SlotLoad> loads = slotLoads(rack, timing, kBufferSize, kSampleRate);
-    // The plug-in and MIDI slots are not timed on their own: their strips' times hold them.
-    ASSERT_THAT(loads, ElementsAre(Field(&SlotLoad::slotIndex, synth), Field(&SlotLoad::slotIndex, reverb),
-                                   Field(&SlotLoad::slotIndex, master), Field(&SlotLoad::slotIndex, quiet)));
-    EXPECT_EQ(loads[0].name, "Synth");
-    EXPECT_EQ(loads[2].name, "Master");
+    ASSERT_THAT(loads, ElementsAre(Field(&SlotLoad::slotIndex, lead), Field(&SlotLoad::slotIndex, echo),
+                                   Field(&SlotLoad::slotIndex, level)));
+    EXPECT_EQ(loads[0].name, "Lead");
     EXPECT_DOUBLE_EQ(loads[0].blockPercent, 41.0);
     EXPECT_DOUBLE_EQ(loads[1].blockPercent, 12.0);
     EXPECT_DOUBLE_EQ(loads[2].blockPercent, 3.0);
-    EXPECT_DOUBLE_EQ(loads[3].blockPercent, 0.0);
     EXPECT_NEAR(loads[0].enginePercent, 68.333, 0.001);
     EXPECT_DOUBLE_EQ(loads[1].enginePercent, 20.0);
-    EXPECT_DOUBLE_EQ(loads[2].enginePercent, 5.0);
 
     // At 44.1 kHz the same 480 frames last longer, so the same time is a smaller share.
     EXPECT_NEAR(slotLoads(rack, timing, kBufferSize, 44100.0)[0].blockPercent, 37.67, 0.01);
 }
 
-TEST_F(LoadReportTest, StripsSwitchedOffOrBypassedAreLeftOutAndEqualCostsKeepRackOrder) {
-    rack.slot(synth).runMode.set(RunMode::Off, true);
-    rack.slot(reverb).runMode.set(RunMode::Bypass, true);
-    setCost(quiet, 300'000); // as much as the master, which comes first in the rack
-    const std::vector<SlotLoad> loads = slotLoads(rack, timing, kBufferSize, kSampleRate);
-    EXPECT_THAT(loads, ElementsAre(Field(&SlotLoad::slotIndex, master), Field(&SlotLoad::slotIndex, quiet)));
+TEST_F(LoadReportTest, PlugInsSwitchedOffOrBypassedOrInSuchAStripAreLeftOutAndEqualCostsKeepRackOrder) {
+    rack.slot(reverb).runMode.set(RunMode::Bypass, true); // the echo's strip
+    setCost(lead, 300'000);                               // as much as the level, which comes later
+    std::vector<SlotLoad> loads = slotLoads(rack, timing, kBufferSize, kSampleRate);
+    EXPECT_THAT(loads, ElementsAre(Field(&SlotLoad::slotIndex, lead), Field(&SlotLoad::slotIndex, level)));
+    rack.slot(lead).runMode.set(RunMode::Off, true);
+    loads = slotLoads(rack, timing, kBufferSize, kSampleRate);
+    EXPECT_THAT(loads, ElementsAre(Field(&SlotLoad::slotIndex, level)));
 }
 
 TEST_F(LoadReportTest, WithoutABlockDurationOrAnEngineTimeTheSharesAreZero) {
@@ -111,15 +110,15 @@ TEST_F(LoadReportTest, WithoutABlockDurationOrAnEngineTimeTheSharesAreZero) {
         EXPECT_EQ(load.enginePercent, 0.0) << load.name;
     }
     EXPECT_EQ(slotLoads(rack, timing, kBufferSize, 0.0)[0].blockPercent, 0.0);
-    EXPECT_EQ(slotLoads(rack, timing, kBufferSize, kSampleRate).size(), 4u) << "the strips are still listed";
+    EXPECT_EQ(slotLoads(rack, timing, kBufferSize, kSampleRate).size(), 3u) << "the plug-ins are still listed";
 }
 
 TEST_F(LoadReportTest, TheStatusTextNamesTheCostliestFewAndLeavesOutWhatRoundsToNothing) {
     const std::vector<SlotLoad> loads = slotLoads(rack, timing, kBufferSize, kSampleRate);
-    EXPECT_EQ(topLoadsText(loads), "Synth 41%  Reverb 12%  Master 3%");
-    EXPECT_EQ(topLoadsText(loads, 2), "Synth 41%  Reverb 12%");
-    setCost(master, 40'000); // 0.4%
-    EXPECT_EQ(topLoadsText(slotLoads(rack, timing, kBufferSize, kSampleRate), 4), "Synth 41%  Reverb 12%");
+    EXPECT_EQ(topLoadsText(loads), "Lead 41%  Echo 12%  Level 3%");
+    EXPECT_EQ(topLoadsText(loads, 2), "Lead 41%  Echo 12%");
+    setCost(level, 40'000); // 0.4%
+    EXPECT_EQ(topLoadsText(slotLoads(rack, timing, kBufferSize, kSampleRate), 4), "Lead 41%  Echo 12%");
     EXPECT_EQ(topLoadsText({}), "");
 }
 

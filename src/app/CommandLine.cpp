@@ -51,6 +51,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             if (i + 1 < arguments.size()) return usageError("--info takes exactly one plug-in library");
             return result;
         }
+        if (argument == "--scan-worker") {
+            // The scanner's own: one library and the picture file, nothing else.
+            if (i + 2 >= arguments.size())
+                return usageError("--scan-worker needs a plug-in library and a picture file");
+            result.mode = CommandLine::Mode::ScanWorker;
+            result.file = arguments[++i];
+            result.picture = arguments[++i];
+            return result;
+        }
         if (argument == "--list-drivers") {
             result.mode = CommandLine::Mode::ListDrivers;
         } else if (argument == "--list-midi") {

@@ -7,9 +7,22 @@ namespace trelvo::app {
 
 /// What the command line asks for.
 struct CommandLine {
-    enum class Mode { Run, Version, Help, Info, ListDrivers, ListMidi, Paths, Headless, Render, UsageError };
+    enum class Mode {
+        Run,
+        Version,
+        Help,
+        Info,
+        ListDrivers,
+        ListMidi,
+        Paths,
+        Headless,
+        Render,
+        ScanWorker,
+        UsageError
+    };
     Mode mode = Mode::Run;
-    std::string file; ///< the one file of the command line (project, plug-in or profile)
+    std::string file;    ///< the one file of the command line (project, plug-in or profile)
+    std::string picture; ///< --scan-worker: where the editor's picture goes
     std::string error;
 
     // ---- Running without a window ----

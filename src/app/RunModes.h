@@ -14,6 +14,10 @@ int runHeadless(const CommandLine& command);
 /// Opens the main window on the command line's file and runs until it closes. Exit status 0.
 int runWindow(const CommandLine& command, int& argc, char** argv);
 
+/// The scanner's worker: loads one library, opens its editor and writes its picture,
+/// reporting each step on standard output. Exit status 0 when it got to a result.
+int runScanWorker(const std::string& libraryPath, const std::string& pictureFile, int& argc, char** argv);
+
 /// Renders through the rack on the Offline driver into a WAV file. Exit status 0, 1 on
 /// any failure (with a message on standard error).
 int runRender(const CommandLine& command);

@@ -61,6 +61,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     case CommandLine::Mode::Paths: return trelvo::app::printPaths();
+    case CommandLine::Mode::ScanWorker:
+        trelvo::platform::installFaultHandlers();
+        return trelvo::app::runScanWorker(command.file, command.picture, argc, argv);
     case CommandLine::Mode::Render: trelvo::platform::installFaultHandlers(); return trelvo::app::runRender(command);
     case CommandLine::Mode::Run:
         trelvo::platform::installFaultHandlers();

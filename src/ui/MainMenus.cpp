@@ -109,12 +109,14 @@ void TMainForm::buildMenus() {
     addCommand(file, "mnIniFile", "&IniFile...",
                [this] { openSettingsFile(this, rack.appSettings().fileName(), rack.appSettings().textEditor); });
     file->addSeparator();
-    addCommand(file, "mnCaptureBmp", "&Capture VST-GUI to BMP", {});
-    addCommand(file, "mnCapturePng", "Capt&ure VST-GUI to PNG", {});
-    addCommand(file, "mnSaveBmp", "Save VST-GUI to &BMP-file...", {});
-    addCommand(file, "mnSavePng", "Save VST-GUI to &PNG-file...", {});
-    addCommand(file, "mnScanPngs", "Scan + Save &VST-GUI PNGs...", {});
-    addCommand(file, "mnQuickScan", "&Quick scan VST folders", {});
+    // The capture commands follow the editors opened and closed since the last refresh.
+    connect(file, &QMenu::aboutToShow, this, [this] { updateMenus(); });
+    addCommand(file, "mnCaptureBmp", "&Capture VST-GUI to BMP", [this] { captureEditor("ClpBrdBMP"); });
+    addCommand(file, "mnCapturePng", "Capt&ure VST-GUI to PNG", [this] { captureEditor("ClpBrdPNG"); });
+    addCommand(file, "mnSaveBmp", "Save VST-GUI to &BMP-file...", [this] { captureEditor(".bmp"); });
+    addCommand(file, "mnSavePng", "Save VST-GUI to &PNG-file...", [this] { captureEditor(".png"); });
+    addCommand(file, "mnScanPngs", "Scan + Save &VST-GUI PNGs...", [this] { openScanList(); });
+    addCommand(file, "mnQuickScan", "&Quick scan VST folders", [this] { quickScan(); });
 
     QMenu* vst = bar->addMenu("&VST");
     addCommand(vst, "mnLoadPlugin", "&Load VST Plugin ...", [this] { loadPlugin(false); });
@@ -218,7 +220,7 @@ void TMainForm::buildMenus() {
     runButton->setMenu(programModeMenu);
 
     // Commands of windows that are not part of the program yet.
-    notBuiltYet({"mnRun", "mnCaptureBmp", "mnCapturePng", "mnSaveBmp", "mnSavePng", "mnScanPngs", "mnQuickScan"});
+    notBuiltYet({"mnRun"});
     updateMenus();
 }
 
@@ -426,6 +428,8 @@ void TMainForm::updateMenus() {
     enable("mnLVreplacePlugin", state.replacePlugIn);
     enable("mnSaveProfile", state.plugInOpen);
     enable("mnShowEditor", state.showEditor);
+    const bool editorOpen = rack.selected >= 0 && editorOf(rack.selected) != nullptr;
+    for (const char* name : {"mnCaptureBmp", "mnCapturePng", "mnSaveBmp", "mnSavePng"}) enable(name, editorOpen);
     enable("mnSlotProperties", state.properties);
     enable("mnPluginHelp", state.plugInOpen);
     enable("mnLVmoveUp", state.moveUp);

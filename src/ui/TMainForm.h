@@ -39,6 +39,7 @@ namespace trelvo::ui {
 
 class TFrmMcuSts;
 class TFrmSts;
+class TfrmScanList;
 
 class ParameterPanel;
 class SlotListModel;
@@ -161,6 +162,11 @@ private:
     void closeEditorWindow(TVstEdt* window);
     void reportFaults();
     void setProgramMode(char mode);
+    // ---- The scanner and editor pictures ----
+    void openScanList();
+    void quickScan();
+    /// "ClpBrdBMP", "ClpBrdPNG", or ".bmp"/".png" for a file chosen in a dialog.
+    void captureEditor(const QString& target);
     // ---- Preferences, status windows and the load display ----
     void openPreferences();
     void showStatus(int layout);
@@ -236,6 +242,7 @@ private:
     QLabel* xrunLabel = nullptr;          ///< in the list's header, once an xrun happened
     std::array<QLabel*, 4> statusTexts{}; ///< the status bar: block times, shares, xruns, strips
     QPointer<TFrmSts> statusWindow;
+    QPointer<TfrmScanList> scanList;
     QPointer<TFrmMcuSts> surfaceWindow;
     QWidget* listHeader = nullptr;
     QWidget* presetHeaderPanel = nullptr;

@@ -4,6 +4,7 @@
 // the parameter list in the mixer panel or docked). tools/take-screenshot.sh runs it on Xvfb.
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPalette>
 #include <QScreen>
@@ -22,6 +23,7 @@
 #include "ui/TVstEdt.h"
 #include "ui/TdlgPrefs.h"
 #include "ui/TfrmProperties.h"
+#include "ui/TfrmScanList.h"
 
 namespace {
 
@@ -88,6 +90,21 @@ int main(int argc, char** argv) {
             QTest::qWait(500);
             status = grab(dialog);
             dialog.reject();
+            form.close();
+            return status;
+        }
+        if (page == "scan") {
+            trelvo::ui::TfrmScanList::workerProgram = TRELVO_EXECUTABLE_PATH;
+            trelvo::ui::TfrmScanList window(*session.controller, &form);
+            window.findChild<QLineEdit*>("edPluginsFolder")
+                ->setText(QString::fromStdString(
+                    std::string(TrelvoSynth_PATH).substr(0, std::string(TrelvoSynth_PATH).rfind('/'))));
+            window.move(20, 20);
+            window.show();
+            window.scanFolder();
+            QTest::qWait(500);
+            status = grab(window);
+            window.close();
             form.close();
             return status;
         }

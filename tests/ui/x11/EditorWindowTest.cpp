@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMdiArea>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QTest>
 #include <set>
@@ -16,6 +19,7 @@
 #include "session/Session.h"
 #include "support/TempFolder.h"
 #include "support/ThirdPartyPlugins.h"
+#include "ui/EditorPictures.h"
 #include "ui/SlotListView.h"
 #include "ui/TMainForm.h"
 #include "ui/TVstEdt.h"
@@ -128,6 +132,33 @@ TEST_F(EditorWindowX11, TheSynthesizersEditorOpensAtItsSizeAfterOpeningAndFollow
     sendMouse(own, ButtonRelease, 350, 18);
     idle();
     EXPECT_EQ(editor->clientSize(), QSize(480, 260));
+}
+
+TEST_F(EditorWindowX11, TheEditorsPictureGoesToPngOrBmpFilesByTheirNameAndToTheClipboard) {
+    const int synth = load(TrelvoSynth_PATH);
+    ASSERT_TRUE(form->ShowEditor(synth));
+    idle();
+    const unsigned long window = form->editorOf(synth)->nativeHandle();
+    QString error;
+    for (const char* name : {"synth.PNG", "synth.bmp", "synth"}) {
+        ASSERT_TRUE(ui::captureWindow(window, QString::fromStdString(home.file(name)), error)) << error.toStdString();
+        const std::string bytes = readFile(home.file(name));
+        const bool png = std::string(name).ends_with(".PNG");
+        EXPECT_EQ(bytes.substr(0, png ? 4 : 2), png ? "\x89PNG" : "BM") << name;
+        const QImage image(QString::fromStdString(home.file(name)), png ? "PNG" : "BMP");
+        EXPECT_EQ(image.size(), QSize(400, 200)) << name;
+    }
+    ASSERT_TRUE(ui::captureWindow(window, "ClpBrdPNG", error));
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_TRUE(data->data("image/png").startsWith("\x89PNG"));
+    EXPECT_EQ(qvariant_cast<QImage>(data->imageData()).size(), QSize(400, 200));
+    ASSERT_TRUE(ui::captureWindow(window, "ClpBrdBMP", error));
+    EXPECT_TRUE(QGuiApplication::clipboard()->mimeData()->data("image/bmp").startsWith("BM"));
+
+    // Without an editor there is nothing to take.
+    EXPECT_FALSE(ui::captureWindow(0, QString::fromStdString(home.file("none.png")), error));
+    EXPECT_FALSE(fileExists(home.file("none.png")));
 }
 
 TEST_F(EditorWindowX11, DraggingAKnobChangesTheParameterTheHostReads) {

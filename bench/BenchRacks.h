@@ -61,6 +61,27 @@ inline std::unique_ptr<EngineRunner> heavyRack(int blockSize) {
     return runner;
 }
 
+/// 1 output and 8 channels of unequal weight: the first with both DPF effects, three with
+/// one of them, four with a TrelvoGain only.
+inline std::unique_ptr<EngineRunner> unequalRack(int blockSize) {
+    auto runner = std::make_unique<EngineRunner>(blockSize);
+    runner->rack.addSlot(SlotKind::Output);
+    for (int c = 0; c < 8; ++c) {
+        const int channel = runner->rack.addSlot(SlotKind::Channel);
+        runner->rack.slot(channel).InpVol.set(-6);
+        if (c == 0)
+            for (const char* path : kHeavyPlugIns) addPlugIn(runner->rack, path, "Heavy");
+        else if (c < 4)
+            addPlugIn(runner->rack, kHeavyPlugIns[c % 2], "Heavy");
+        else
+            addPlugIn(runner->rack, TrelvoGain_PATH, "Gain");
+    }
+    runner->start();
+    fillInputs(*runner);
+    for (int b = 0; b < 20; ++b) runner->block();
+    return runner;
+}
+
 /// Calls every plug-in of the rack directly, strip by strip, on the strip's own work pair
 /// (the previous plug-in's output is the next one's input), with the same floating-point
 /// mode the engine uses.

@@ -84,11 +84,12 @@ void HeavyRackOverDirect(benchmark::State& state) {
 BENCHMARK(HeavyRackOverDirect)->Arg(64)->Arg(256)->ArgName("block");
 
 /// "UseAllCPUs" against the single thread, interleaved the same way.
-void HeavyAllCpusSpeedUp(benchmark::State& state) {
+/// The engine with and without the work thread, block by block, on two copies of a rack.
+template <std::unique_ptr<EngineRunner> (*makeRack)(int)> void allCpusSpeedUp(benchmark::State& state) {
     quietLog();
     const int blockSize = static_cast<int>(state.range(0));
-    auto single = heavyRack(blockSize);
-    auto split = heavyRack(blockSize);
+    auto single = makeRack(blockSize);
+    auto split = makeRack(blockSize);
     split->engine.useAllCpus = true;
     for (int b = 0; b < 20; ++b) split->block();
     double singleNs = 0.0, splitNs = 0.0;
@@ -105,6 +106,15 @@ void HeavyAllCpusSpeedUp(benchmark::State& state) {
     state.counters["split_us"] = splitNs / 1000.0 / static_cast<double>(state.iterations());
     state.counters["speedup"] = singleNs / splitNs;
 }
+void HeavyAllCpusSpeedUp(benchmark::State& state) {
+    allCpusSpeedUp<heavyRack>(state);
+}
 BENCHMARK(HeavyAllCpusSpeedUp)->Arg(64)->Arg(256)->ArgName("block");
+
+/// Strips of unequal weight: the split must never lose against one core.
+void UnequalAllCpusSpeedUp(benchmark::State& state) {
+    allCpusSpeedUp<unequalRack>(state);
+}
+BENCHMARK(UnequalAllCpusSpeedUp)->Arg(64)->Arg(256)->ArgName("block");
 
 } // namespace

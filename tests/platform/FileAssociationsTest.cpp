@@ -13,41 +13,20 @@
 
 #include "TestPaths.h"
 #include "platform/TrelvoHome.h"
+#include "support/EnvironmentVariable.h"
 #include "support/RunProgram.h"
 #include "support/TempFolder.h"
 
 namespace trelvo::platform {
 namespace {
 
+using test::EnvironmentVariable;
+
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 constexpr Association kAvailable[] = {Association::Plugins, Association::Projects, Association::Profiles};
-
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const char* value) : name(name) {
-        if (const char* old = std::getenv(name)) saved = old, hadValue = true;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvironmentVariable() {
-        if (hadValue)
-            setenv(name, saved.c_str(), 1);
-        else
-            unsetenv(name);
-    }
-    EnvironmentVariable(const EnvironmentVariable&) = delete;
-    EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
-
-private:
-    const char* name;
-    std::string saved;
-    bool hadValue = false;
-};
 
 /// Every entry under root (root itself as ".") with its kind and contents, so that two
 /// snapshots are equal only when the folder is the same byte for byte.

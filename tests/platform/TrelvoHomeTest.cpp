@@ -5,32 +5,13 @@
 
 #include <cstdlib>
 
+#include "support/EnvironmentVariable.h"
 #include "support/TempFolder.h"
 
 namespace trelvo::platform {
 namespace {
 
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const char* value) : name(name) {
-        if (const char* old = std::getenv(name)) saved = old, hadValue = true;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvironmentVariable() {
-        if (hadValue)
-            setenv(name, saved.c_str(), 1);
-        else
-            unsetenv(name);
-    }
-
-private:
-    const char* name;
-    std::string saved;
-    bool hadValue = false;
-};
+using test::EnvironmentVariable;
 
 TEST(TrelvoHome, FollowsTrelvoHomeThenXdgConfigThenHome) {
     EnvironmentVariable home("HOME", "/home/musician");

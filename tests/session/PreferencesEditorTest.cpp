@@ -15,6 +15,7 @@
 #include "platform/FileAssociations.h"
 #include "platform/TrelvoHome.h"
 #include "session/RackController.h"
+#include "support/EnvironmentVariable.h"
 #include "support/FakeMidiBackend.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
@@ -33,26 +34,6 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
         files[entry.path().string()] = entry.is_regular_file() ? test::readFile(entry.path().string()) : "/";
     return files;
 }
-
-/// Sets an environment variable for the life of the object, then puts back what was there.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* variable, const std::string& value) : name(variable) {
-        if (const char* old = std::getenv(variable)) previous = old, hadValue = true;
-        setenv(variable, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (hadValue)
-            setenv(name, previous.c_str(), 1);
-        else
-            unsetenv(name);
-    }
-
-private:
-    const char* name;
-    std::string previous;
-    bool hadValue = false;
-};
 
 class PreferencesEditorTest : public ::testing::Test {
 protected:
@@ -82,8 +63,8 @@ protected:
 
     test::LogCapture log;
     test::TempFolder home, data;
-    ScopedEnvironment dataHome{"XDG_DATA_HOME", data.path()};
-    ScopedEnvironment trelvoHome{"TRELVO_HOME", home.path()};
+    test::EnvironmentVariable dataHome{"XDG_DATA_HOME", data.path().c_str()};
+    test::EnvironmentVariable trelvoHome{"TRELVO_HOME", home.path().c_str()};
     persist::AppSettings settings{home.path()};
     RackController controller{settings};
 };
@@ -234,7 +215,7 @@ TEST_F(PreferencesEditorTest, FoldersLevelsVolumesAndSwitchesFollowTheirFields) 
 }
 
 TEST_F(PreferencesEditorTest, AnAssociationClickedOnAndOffLeavesTheDesktopFolderAsItWas) {
-    ScopedEnvironment noTools("PATH", ""); // whatever cache tools this machine has
+    test::EnvironmentVariable noTools("PATH", ""); // whatever cache tools this machine has
     const auto desktop = snapshot(data.path());
     PreferencesEditor on(controller);
     on.clickAssociation(PreferencesEditor::kProjects, true);

@@ -46,9 +46,18 @@ bool JackDriver::init(void*) {
         outputPorts.push_back(jack_port_register(jackClient, ("out_" + std::to_string(i + 1)).c_str(),
                                                  JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0));
     // Trelvo's own JACK MIDI ports: the MIDI layer offers them as devices while we run.
-    midiIn = jack_port_register(jackClient, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    midiOut = jack_port_register(jackClient, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    midi::JackMidiBridge::instance().attach(midiIn, midiOut);
+    // A control surface gets a pair of its own, so that its protocol never reaches the
+    // instruments and the user connects it apart from the keyboards.
+    using Bridge = midi::JackMidiBridge;
+    const auto registerMidi = [this](const char* name, unsigned long flags) {
+        return jack_port_register(jackClient, name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
+    };
+    midiIn = registerMidi(Bridge::inputName(Bridge::kInstruments), JackPortIsInput);
+    midiOut = registerMidi(Bridge::outputName(Bridge::kInstruments), JackPortIsOutput);
+    surfaceIn = registerMidi(Bridge::inputName(Bridge::kSurface), JackPortIsInput);
+    surfaceOut = registerMidi(Bridge::outputName(Bridge::kSurface), JackPortIsOutput);
+    Bridge::instance().attach(Bridge::kInstruments, midiIn, midiOut);
+    Bridge::instance().attach(Bridge::kSurface, surfaceIn, surfaceOut);
     for (jack_port_t* port : inputPorts)
         if (port == nullptr) return false;
     for (jack_port_t* port : outputPorts)
@@ -68,8 +77,8 @@ bool JackDriver::init(void*) {
 std::vector<jack_port_t*> JackDriver::allPorts() const {
     std::vector<jack_port_t*> ports(inputPorts);
     ports.insert(ports.end(), outputPorts.begin(), outputPorts.end());
-    ports.push_back(midiIn);
-    ports.push_back(midiOut);
+    for (jack_port_t* port : {midiIn, midiOut, surfaceIn, surfaceOut})
+        if (port != nullptr) ports.push_back(port);
     return ports;
 }
 

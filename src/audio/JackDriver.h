@@ -73,6 +73,8 @@ private:
     std::vector<jack_port_t*> outputPorts;
     jack_port_t* midiIn = nullptr;
     jack_port_t* midiOut = nullptr;
+    jack_port_t* surfaceIn = nullptr;
+    jack_port_t* surfaceOut = nullptr;
     std::atomic<bool> active{false};
     std::atomic<bool> threadPrepared{false};
     std::atomic<bool> serverGone{false};

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <atomic>
 
 #include "midi/JackMidiBridge.h"
@@ -8,50 +9,70 @@ namespace trelvo::midi {
 
 namespace {
 
-/// One input device ("JACK: trelvo:midi_in") and one output device ("JACK: trelvo:midi_out").
+/// The input devices "JACK: trelvo:midi_in" and "JACK: trelvo:surface_in", the output
+/// devices "JACK: trelvo:midi_out" and "JACK: trelvo:surface_out": the driver's two pairs.
 class JackMidiBackend final : public MidiBackend {
 public:
-    ~JackMidiBackend() override { JackMidiBridge::instance().setInputSink(nullptr, nullptr); }
-    // The sink's context is this backend: removing the sink waits for JACK's thread to
-    // leave it, so the backend may go away afterwards.
+    // Each sink's context is its entry of this backend: removing the sinks waits for JACK's
+    // thread to leave them, so the backend may go away afterwards.
+    ~JackMidiBackend() override {
+        for (int pair = 0; pair < JackMidiBridge::kPairs; ++pair)
+            JackMidiBridge::instance().setInputSink(pair, nullptr, nullptr);
+    }
 
     std::string name() const override { return "JACK"; }
-    std::vector<std::string> inputNames() override { return {"JACK: trelvo:midi_in"}; }
-    std::vector<std::string> outputNames() override { return {"JACK: trelvo:midi_out"}; }
+    std::vector<std::string> inputNames() override {
+        std::vector<std::string> names;
+        for (int pair = 0; pair < JackMidiBridge::kPairs; ++pair)
+            names.push_back(std::string("JACK: trelvo:") + JackMidiBridge::inputName(pair));
+        return names;
+    }
+    std::vector<std::string> outputNames() override {
+        std::vector<std::string> names;
+        for (int pair = 0; pair < JackMidiBridge::kPairs; ++pair)
+            names.push_back(std::string("JACK: trelvo:") + JackMidiBridge::outputName(pair));
+        return names;
+    }
 
     bool openInput(int local, int device, MidiInputSink* inputSink) override {
-        if (local != 0) return false;
-        deviceIndex = device;
-        sink = inputSink;
-        JackMidiBridge::instance().setInputSink(&onInput, this);
+        if (local < 0 || local >= JackMidiBridge::kPairs) return false;
+        Input& input = inputs[static_cast<std::size_t>(local)];
+        input.deviceIndex = device;
+        input.sink = inputSink;
+        JackMidiBridge::instance().setInputSink(local, &onInput, &input);
         return true;
     }
     void closeInput(int local) override {
-        if (local == 0) JackMidiBridge::instance().setInputSink(nullptr, nullptr);
+        if (local >= 0 && local < JackMidiBridge::kPairs)
+            JackMidiBridge::instance().setInputSink(local, nullptr, nullptr);
     }
-    bool openOutput(int local) override { return local == 0; }
+    bool openOutput(int local) override { return local >= 0 && local < JackMidiBridge::kPairs; }
     void closeOutput(int) override {}
     bool send(int local, const std::uint8_t* bytes, std::size_t length, int frame) noexcept override {
-        return local == 0 && JackMidiBridge::instance().queueOutput(bytes, length, frame);
+        return JackMidiBridge::instance().queueOutput(local, bytes, length, frame);
     }
     bool sampleAccurate() const noexcept override { return true; }
 
 private:
+    struct Input {
+        int deviceIndex = -1;
+        MidiInputSink* sink = nullptr;
+    };
+
     static void onInput(void* context, const std::uint8_t* bytes, std::size_t length, int frame) {
-        auto* self = static_cast<JackMidiBackend*>(context);
+        auto* input = static_cast<Input*>(context);
         const MidiTime time{true, frame};
         if (bytes[0] == 0xF0) {
             forEachSysexPiece(bytes, length, [&](const std::uint8_t* piece, std::size_t size) {
-                self->sink->sysexPiece(self->deviceIndex, piece, size, time);
+                input->sink->sysexPiece(input->deviceIndex, piece, size, time);
             });
             return;
         }
-        self->sink->shortMessage(self->deviceIndex, bytes[0], length > 1 ? bytes[1] : 0, length > 2 ? bytes[2] : 0,
-                                 time);
+        input->sink->shortMessage(input->deviceIndex, bytes[0], length > 1 ? bytes[1] : 0, length > 2 ? bytes[2] : 0,
+                                  time);
     }
 
-    int deviceIndex = -1;
-    MidiInputSink* sink = nullptr;
+    std::array<Input, JackMidiBridge::kPairs> inputs{};
 };
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "midi/MidiRoute.h"
 #include "persist/IniFile.h"
 #include "rack/EngineHooks.h"
+#include "rack/SurfaceState.h"
 #include "vst/VstAbi.h"
 
 namespace trelvo::rack {
@@ -118,10 +119,12 @@ public:
     std::string portName(int position) const;
     /// The table position of the default port, -1 when none.
     int defaultPort() const noexcept { return defaultPosition; }
-    /// Control surfaces: an entry named "MCU", "LCU" or "BCRU" is set up when the ports are
-    /// read and handed to the surface once per block instead of being merged (audio thread).
-    std::function<void(int entry)> surfaceSetup;
-    std::function<void(int entry)> surfaceStep;
+    /// The control surface: an entry named "MCU", "LCU" or "BCRU" is taken by it when the
+    /// ports are read; what its routes carry is read by the surface at the end of each block
+    /// instead of being merged, and its output is flushed after the block to the entry's
+    /// output device and into the entry's own port (a simulated surface in a slot reads it
+    /// there).
+    rack::SurfaceState& surface() noexcept { return surfaceState; }
     MidiPortTable& ports() noexcept { return table; }
     const MidiPortTable& ports() const noexcept { return table; }
     const MidiOutPort& outputPort(int position) const { return outPorts[static_cast<std::size_t>(position)]; }
@@ -155,6 +158,10 @@ public:
     void deliverMidi(host::TVstPlugIn& slot) noexcept override;
     void panic() noexcept override;
     void endOfBlockMidi() noexcept override;
+    void surfaceOutputStep() noexcept override;
+    /// Flushes the surface's output between blocks, so that it goes out while audio is
+    /// stopped or held too. Thread: user interface.
+    void flushSurface() noexcept;
 
     /// cmdPanic: all notes off and sustain off on every channel of every open port.
     /// Thread: any.
@@ -181,6 +188,8 @@ private:
     /// endOfBlockMidi, else when that block ends. A buffer taken out of the table is freed
     /// only after this. Thread: user interface.
     void waitForBlockToLeavePorts() const;
+    void surfaceInputStep() noexcept;
+    static void sendToSurface(void* context, const std::uint8_t* bytes, std::size_t length);
 
     rack::Rack& rack;
     rack::AudioEngine& engine;
@@ -198,6 +207,7 @@ private:
 
     MidiPortTable table;
     std::array<VirtualPort, kVirtualPorts> vports;
+    rack::SurfaceState surfaceState;
     int defaultPosition = -1;
     bool inputSectionFound = true;
     std::array<MidiOutPort, 64> outPorts;

@@ -188,10 +188,8 @@ void MidiLayer::virtualPortStep() noexcept {
         const int own = table.numInputs + static_cast<int>(e);
         MidiEventBuffer* ownBuffer = table.ports[static_cast<std::size_t>(own)].buffer.get();
         if (entry.name.empty() || ownBuffer == nullptr) continue;
-        if (isSurfacePortName(entry.name)) {
-            if (surfaceStep) surfaceStep(static_cast<int>(e));
-            continue;
-        }
+        // A surface's routes are read at the end of the block (surfaceInputStep).
+        if (isSurfacePortName(entry.name)) continue;
         MidiHalf& merged = ownBuffer->halves[currentReadHalf];
         merged.clear();
         for (int r = 0; r < entry.routes.count && r < 4; ++r) {
@@ -297,11 +295,62 @@ void MidiLayer::panic() noexcept {
     }
 }
 
+void MidiLayer::surfaceInputStep() noexcept {
+    const int entryIndex = surfaceState.port();
+    if (entryIndex < 0 || entryIndex >= kVirtualPorts || !inputsOpen() || table.length == 0) return;
+    const VirtualPort& entry = vports[static_cast<std::size_t>(entryIndex)];
+    const int own = table.numInputs + entryIndex;
+    for (int r = 0; r < entry.routes.count && r < 4; ++r) {
+        const int position = entry.routes.routes[static_cast<std::size_t>(r)].portIndex;
+        if (position < 0 || position >= table.length || position == own) continue;
+        const MidiEventBuffer* source = table.ports[static_cast<std::size_t>(position)].buffer.get();
+        if (source == nullptr) continue;
+        const MidiHalf& half = source->halves[currentReadHalf];
+        for (int i = 0; i < half.count(); ++i) {
+            const MidiEvent& event = half.event(i);
+            surfaceState.interpret(event, event.isSysex() ? half.sysex(event) : nullptr);
+        }
+    }
+}
+
+void MidiLayer::sendToSurface(void* context, const std::uint8_t* bytes, std::size_t length) {
+    // Called under MidiLock from SurfaceState::flush.
+    auto* self = static_cast<MidiLayer*>(context);
+    const int entryIndex = self->surfaceState.port();
+    if (entryIndex < 0 || entryIndex >= kVirtualPorts) return;
+    const VirtualPort& entry = self->vports[static_cast<std::size_t>(entryIndex)];
+    if (self->outputs && entry.outDevice >= 0) self->sendToOutputPort(entry.outDevice, bytes, length, 0);
+    // Into the surface's own port for the next block: a slot that routes from it hears
+    // what the surface is sent.
+    const int own = self->table.numInputs + entryIndex;
+    if (!self->inputsOpen() || own >= self->table.length) return;
+    MidiEventBuffer* buffer = self->table.ports[static_cast<std::size_t>(own)].buffer.get();
+    if (buffer == nullptr) return;
+    MidiEvent event;
+    event.status = bytes[0];
+    if (bytes[0] == 0xF0) {
+        buffer->halves[self->currentWriteHalf].append(event, bytes, length);
+    } else {
+        event.data1 = length > 1 ? bytes[1] : 0;
+        event.data2 = length > 2 ? bytes[2] : 0;
+        buffer->halves[self->currentWriteHalf].append(event);
+    }
+}
+
+void MidiLayer::surfaceOutputStep() noexcept {
+    if (surfaceState.flush(&MidiLayer::sendToSurface, this)) wakeOutput();
+}
+
+void MidiLayer::flushSurface() noexcept {
+    if (surfaceState.flush(&MidiLayer::sendToSurface, this)) wakeOutput();
+}
+
 void MidiLayer::endOfBlockMidi() noexcept {
     {
         // Under the lock: a plug-in may add its output to a slot port's read half from any
         // thread, and with audio held this runs while the interface rebuilds the table.
         MidiLockGuard lock;
+        surfaceInputStep();
         for (int i = 0; i < table.length; ++i)
             if (MidiEventBuffer* buffer = table.ports[static_cast<std::size_t>(i)].buffer.get())
                 buffer->halves[currentReadHalf].clear();

@@ -56,10 +56,11 @@ void MidiLayer::readVirtualPorts(persist::IniHandle& handle) {
         VirtualPort& main = vports[0];
         main.name = "MAIN";
         if (!sectionFound) {
-            // A first start: the default port hears the first four inputs, everything on them.
+            // A first start: the default port hears the first four inputs, everything on them,
+            // but not a control surface's own input.
             for (int i = 0; i < table.numInputs && main.routes.count < 4; ++i) {
                 const MidiPort& input = table.ports[static_cast<std::size_t>(i)];
-                if (input.index < 0 || !input.buffer) continue;
+                if (input.index < 0 || !input.buffer || input.name.find(":surface_in") != std::string::npos) continue;
                 MidiRoute& route = main.routes.routes[static_cast<std::size_t>(main.routes.count++)];
                 route = MidiRoute{};
                 route.portName = input.name;
@@ -69,10 +70,17 @@ void MidiLayer::readVirtualPorts(persist::IniHandle& handle) {
         }
         filled = 1;
     }
+    bool surfaceFound = false;
     for (std::size_t e = 0; e < filled; ++e) {
         openPort(table.numInputs + static_cast<int>(e), vports[e].name);
-        if (isSurfacePortName(vports[e].name) && surfaceSetup) surfaceSetup(static_cast<int>(e));
+        // One surface at a time: the first entry that names one.
+        if (isSurfacePortName(vports[e].name) && !surfaceFound) {
+            surfaceFound = true;
+            surfaceState.setup(vports[e].name, static_cast<int>(e));
+            debugLine("surface \"" + vports[e].name + "\" on virtual port " + std::to_string(e));
+        }
     }
+    if (!surfaceFound) surfaceState.forget();
     for (int i = 0; i < table.length; ++i) {
         const MidiPort& port = table.ports[static_cast<std::size_t>(i)];
         if (port.index >= 0 && persist::sameName(port.name, defaultPortName)) {

@@ -1,6 +1,7 @@
 #include "rack/Transport.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "diag/DiagLog.h"
 
@@ -85,10 +86,27 @@ void Transport::updateSamplePos(std::int64_t position) noexcept {
 
     const auto request = static_cast<TransportRequest>(pending.exchange(static_cast<int>(TransportRequest::None)));
     apply(request, position);
+    if (const int beats = jogBeats.exchange(0); beats != 0) applyJog(beats);
     if (info.hasFlags(kVstTransportPlaying))
         info.set(TimeField::SamplePos, static_cast<double>(position - start.load()));
 
     if (traced) diag::hookedLog("  ASIOupdateSamplePos end.");
+}
+
+void Transport::applyJog(int beats) noexcept {
+    if (state() != TransportState::Paused) return;
+    const double tempo = info.get(TimeField::Tempo);
+    const double rate = info.get(TimeField::SampleRate);
+    if (tempo <= 0.0 || rate <= 0.0) return;
+    const double samplesPerBeat = rate * 60.0 / tempo;
+    const double beat = static_cast<double>(paused.load()) / samplesPerBeat;
+    double target = beats > 0 ? std::floor(beat + 1e-9) + beats : std::ceil(beat - 1e-9) + beats;
+    if (target < 0.0) target = 0.0;
+    const auto position = static_cast<std::int64_t>(std::llround(target * samplesPerBeat));
+    paused = position;
+    info.set(TimeField::SamplePos, static_cast<double>(position));
+    info.set(TimeField::PpqPos, target);
+    info.setFlags(kVstTransportChanged);
 }
 
 void Transport::resetForAudio() noexcept {

@@ -32,6 +32,9 @@ public:
     void setTempo(int beatsPerMinute);
     /// 1..32 like the time-signature boxes.
     void setTimeSignature(int numerator, int denominator);
+    /// The jog wheel: moves a paused position by whole beats (from between two beats to the
+    /// next or previous one), never below 0; the next block applies it.
+    void jog(int beats) noexcept { jogBeats.fetch_add(beats); }
     /// The tempo as the other parts read it.
     float tempo() const noexcept { return static_cast<float>(info.get(TimeField::Tempo)); }
 
@@ -58,6 +61,7 @@ public:
 
 private:
     void apply(TransportRequest request, std::int64_t position) noexcept;
+    void applyJog(int beats) noexcept;
 
     TVTI& info;
     std::atomic<int> pending{static_cast<int>(TransportRequest::None)};
@@ -65,6 +69,7 @@ private:
     // 64-bit positions: a 32-bit offset would wrap after about twelve hours at 48 kHz.
     std::atomic<std::int64_t> start{0};
     std::atomic<std::int64_t> paused{0};
+    std::atomic<int> jogBeats{0};
     int traceCounter = 6;
 };
 

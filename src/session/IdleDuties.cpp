@@ -62,6 +62,7 @@ void RackController::idleTick() {
     serveCommandResults();
     handleMessages();
     updateTransport();
+    surfaceControl->tick();
 
     const int period = std::max(1, idlePeriodMs());
     if (++slowCounter >= std::max(1, 333 / period)) {
@@ -192,6 +193,9 @@ void RackController::handleMessages() {
                                              static_cast<int>(message.wParam / 65536), 0,
                                              static_cast<int>(message.wParam & 0xFFFF));
             break;
+        case kMsgSurfaceStatus:
+        case kMsgSurfaceButtons:
+        case kMsgSurfaceEncoders: surfaceControl->handleMessage(message); break;
         case kMsgUpdateDisplay: {
             const auto slot = static_cast<int>(message.wParam / 65536);
             if (slot >= 0 && slot < racked.numSlots()) presetList->RefreshPresetDisplay(slot);

@@ -55,6 +55,12 @@ RackController::RackController(persist::AppSettings& appSettings) : settings(app
     };
     presetList = std::make_unique<presets::PresetList>(racked, *midiLayer, std::move(presetEnvironment));
 
+    surfaceControl = std::make_unique<SurfaceControl>(*this);
+    midiLayer->surface().setMessages(&messageQueue);
+    surfaceNotice = [this](int code, int value) { surfaceControl->notice(code, value); };
+    surfaceMeter = [this](int kindNo, int level, int clip) { surfaceControl->meter(kindNo, level, clip); };
+    racked.transport().onSurfaceNotice = [this](int code, int value) { surfaceNotice(code, value); };
+
     host::TVstPlugIn::DeveloperSwitch = settings.isDev;
     audioEngine.useAllCpus = settings.useAllCpus;
     audioEngine.outputVolume = settings.outputVolumeGain;
@@ -63,6 +69,7 @@ RackController::RackController(persist::AppSettings& appSettings) : settings(app
 }
 
 RackController::~RackController() {
+    surfaceControl->shutdown();
     engineControl.setAllowed(kAllowedStop);
     audioEngine.applicationStage = 0;
     for (int i = 0; i < racked.numSlots(); ++i)
@@ -321,6 +328,7 @@ void RackController::select(int index) {
     if (index < 0 || index >= racked.numSlots()) return;
     selected = index;
     presetList->RefreshPresetDisplay(index);
+    surfaceControl->mcuSelect(index);
 }
 
 void RackController::refreshList() {

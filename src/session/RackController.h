@@ -22,6 +22,7 @@
 #include "rack/Rack.h"
 #include "rack/SlotEvents.h"
 #include "session/PageTabs.h"
+#include "session/SurfaceControl.h"
 
 namespace trelvo::rack {
 
@@ -207,6 +208,7 @@ public:
     UiMessageQueue& messages() noexcept { return messageQueue; }
     presets::PresetList& presets() noexcept { return *presetList; }
     persist::AppSettings& appSettings() noexcept { return settings; }
+    SurfaceControl& surface() noexcept { return *surfaceControl; }
 
     // ---- Seams the later parts fill ----
     /// The slots' MIDI ports, released before a structural change and assigned again after
@@ -266,6 +268,7 @@ private:
     std::unique_ptr<midi::MidiLayer> midiLayer;
     SlotEventHandlers slotEvents{racked, messageQueue};
     std::unique_ptr<presets::PresetList> presetList;
+    std::unique_ptr<SurfaceControl> surfaceControl;
     audio::CpuMeter cpuMeter;
     std::array<MeterBallistics, kMaxSlots> meters{};
     MidiBackends midiBackends;

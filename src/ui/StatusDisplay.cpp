@@ -2,13 +2,17 @@
 // header and the two status windows.
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "diag/DiagLog.h"
 #include "persist/IniFile.h"
 #include "session/RackController.h"
 #include "ui/CommonDialogs.h"
+#include "ui/SlotListView.h"
 #include "ui/StatusWindows.h"
 #include "ui/TMainForm.h"
 #include "ui/TdlgPrefs.h"
@@ -107,6 +111,52 @@ void TMainForm::toggleSurfaceWindow() {
     surfaceWindow->follow();
     surfaceWindow->show();
     command("mnMcu")->setChecked(true);
+}
+
+void TMainForm::refreshSurfaceWindow() {
+    if (!surfaceWindow) return;
+    const rack::SurfaceState& surface = rack.midi().surface();
+    if (!surface.present()) {
+        surfaceWindow->setDisplay("no surface");
+        surfaceWindow->setAssignment("-.-");
+        return;
+    }
+    if (!surface.isActive()) {
+        surfaceWindow->setDisplay(qs("\"" + surface.name() + "\" not connected"));
+        return;
+    }
+    surfaceWindow->setDisplay(qs(surface.lcdLine(1) + "\n" + surface.lcdLine(2)));
+    surfaceWindow->setAssignment(qs(surface.assignmentText()));
+}
+
+void TMainForm::connectSurface() {
+    rack::SurfaceControl& surface = rack.surface();
+    surface.selectSlot = [this](int slot) {
+        selectSlot(slot);
+        lv->showSelected(slot);
+    };
+    // The dialog runs after the idle tick that carried the button, not inside it.
+    surface.saveProjectAs = [this] { QTimer::singleShot(0, this, [this] { command("mnSaveProjectAs")->trigger(); }); };
+    surface.statusChanged = [this] { refreshSurfaceWindow(); };
+    surface.toggleEditor = [this](int slot) {
+        if (editorOf(slot) != nullptr)
+            HideEditor(slot);
+        else
+            ShowEditor(slot);
+    };
+    surface.dialogKey = [this](bool confirm) {
+        // The dialogs the main window has open: Cancel closes every one, Enter confirms the
+        // first.
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QDialog*>(widget);
+            if (dialog == nullptr || !dialog->isVisible() || dialog->parentWidget() != this) continue;
+            if (confirm) {
+                dialog->accept();
+                return;
+            }
+            dialog->reject();
+        }
+    };
 }
 
 void TMainForm::restoreCompanions() {

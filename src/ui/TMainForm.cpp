@@ -191,6 +191,7 @@ void TMainForm::buildLayout() {
     });
     connect(lv, &SlotListView::transportKey, this, &TMainForm::transportKey);
     connect(lv, &SlotListView::programModeMenuRequested, this, &TMainForm::showProgramModeMenu);
+    connectSurface();
 }
 
 QWidget* TMainForm::buildTopBar() {
@@ -515,6 +516,7 @@ void TMainForm::idleTick() {
         statusLabel->setToolTip(qs(shownStateText));
     }
     refreshLoadDisplay();
+    refreshSurfaceWindow();
     if (!rack.slotLabel.empty()) slotLabel->setText(qs(rack.slotLabel));
     if (rack.caption != lastCaption) {
         lastCaption = rack.caption;

@@ -172,6 +172,10 @@ private:
     void showStatus(int layout);
     void hideStatus();
     void toggleSurfaceWindow();
+    /// The surface's window follows what the surface shows.
+    void refreshSurfaceWindow();
+    /// Lends the control surface the window's selection, save dialog and dialog keys.
+    void connectSurface();
     void buildStatusBar();
     void refreshLoadDisplay();
     void restoreCompanions();

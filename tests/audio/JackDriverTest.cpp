@@ -261,14 +261,15 @@ TEST_F(JackDriverTest, AfterTheJackServerRestartsAudioAndTheConnectionsComeBack)
     ASSERT_TRUE(bridge.present());
     std::atomic<int> notes{0};
     bridge.setInputSink(
+        midi::JackMidiBridge::kInstruments,
         [](void* context, const std::uint8_t* bytes, std::size_t length, int) {
             if (length == 3 && (bytes[0] & 0xF0) == 0x90) static_cast<std::atomic<int>*>(context)->fetch_add(1);
         },
         &notes);
     const std::uint8_t note[3] = {0x90, 60, 100};
-    EXPECT_TRUE(bridge.queueOutput(note, sizeof note, 0));
+    EXPECT_TRUE(bridge.queueOutput(midi::JackMidiBridge::kInstruments, note, sizeof note, 0));
     EXPECT_TRUE(pumpUntil([&] { return notes.load() > 0; }));
-    bridge.setInputSink(nullptr, nullptr);
+    bridge.setInputSink(midi::JackMidiBridge::kInstruments, nullptr, nullptr);
 
     hooks->played = false; // a new note, heard at the output
     Listener listener("trelvo:out_1");

@@ -144,7 +144,8 @@ TEST(JackMidi, NotesFromJackMidiseqAreTransposedToTheOutputAndPlayTheSynth) {
     events.assignToAll();
     engine.applicationStage = rack::kStageRunning;
     layer.setMIDI(iOpen);
-    ASSERT_EQ(layer.inputDeviceNames(), std::vector<std::string>{"JACK: trelvo:midi_in"});
+    // The instruments' pair and the control surface's pair.
+    ASSERT_EQ(layer.inputDeviceNames(), (std::vector<std::string>{"JACK: trelvo:midi_in", "JACK: trelvo:surface_in"}));
     for (int slot : {fx, synth}) {
         MidiRoute& route = rack.slot(slot).midi->routes.routes[0];
         route.portName = "Keys";

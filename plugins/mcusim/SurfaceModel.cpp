@@ -72,7 +72,7 @@ bool SurfaceModel::receiveShort(const std::uint8_t* bytes, std::size_t length) {
             ++current.counters.fadersReceivedWhileTouched;
             return true;
         }
-        current.faders[channel] = static_cast<std::uint16_t>(std::min(second * 8 + first, kFaderMax));
+        current.faders[channel] = static_cast<std::uint16_t>(std::min(second * 8 + (first >> 4), kFaderMax));
         return true;
     }
     if (channel != 0) return false;
@@ -220,7 +220,8 @@ void SurfaceModel::moveFader(int strip, int position) {
     if (!isFader(strip)) return;
     position = std::clamp(position, 0, kFaderMax);
     current.faders[strip] = static_cast<std::uint16_t>(position);
-    const std::uint8_t message[3] = {static_cast<std::uint8_t>(0xE0 + strip), static_cast<std::uint8_t>(position & 7),
+    const std::uint8_t message[3] = {static_cast<std::uint8_t>(0xE0 + strip),
+                                     static_cast<std::uint8_t>((position & 7) << 4),
                                      static_cast<std::uint8_t>(position >> 3)};
     send(message, sizeof message);
 }

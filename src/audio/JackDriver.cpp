@@ -21,7 +21,8 @@ JackDriver::JackDriver(const std::string& name, int numInputs, int numOutputs, s
 
 JackDriver::~JackDriver() {
     stop();
-    if (midiIn != nullptr || midiOut != nullptr) midi::JackMidiBridge::instance().detach();
+    if (midiIn != nullptr || midiOut != nullptr || surfaceIn != nullptr || surfaceOut != nullptr)
+        midi::JackMidiBridge::instance().detach();
     if (jackClient != nullptr) jack_client_close(jackClient);
 }
 

@@ -171,6 +171,9 @@ void MidiLayer::closeLayer(bool halt) {
     }
     if (outputs) {
         debugLine("  MidiOutputs.CloseAll");
+        // A surface flush holds MidiLock while it sends: once we had the lock, none is
+        // still sending, and the next one sees the layer closed.
+        { MidiLockGuard lock; }
         outputs.reset();
     }
     debugLine("  Clear MIDIbufs");

@@ -296,6 +296,8 @@ void MidiLayer::panic() noexcept {
 }
 
 void MidiLayer::surfaceInputStep() noexcept {
+    // Only in a processed block: with audio held the interface may be changing the routes.
+    if ((blockPass.load(std::memory_order_relaxed) & 1) == 0) return;
     const int entryIndex = surfaceState.port();
     if (entryIndex < 0 || entryIndex >= kVirtualPorts || !inputsOpen() || table.length == 0) return;
     const VirtualPort& entry = vports[static_cast<std::size_t>(entryIndex)];
@@ -316,6 +318,8 @@ void MidiLayer::surfaceInputStep() noexcept {
 void MidiLayer::sendToSurface(void* context, const std::uint8_t* bytes, std::size_t length) {
     // Called under MidiLock from SurfaceState::flush.
     auto* self = static_cast<MidiLayer*>(context);
+    // Closing the layer clears this under MidiLock before it frees the outputs.
+    if (!self->inputsOpen()) return;
     const int entryIndex = self->surfaceState.port();
     if (entryIndex < 0 || entryIndex >= kVirtualPorts) return;
     const VirtualPort& entry = self->vports[static_cast<std::size_t>(entryIndex)];
@@ -323,7 +327,7 @@ void MidiLayer::sendToSurface(void* context, const std::uint8_t* bytes, std::siz
     // Into the surface's own port for the next block: a slot that routes from it hears
     // what the surface is sent.
     const int own = self->table.numInputs + entryIndex;
-    if (!self->inputsOpen() || own >= self->table.length) return;
+    if (own >= self->table.length) return;
     MidiEventBuffer* buffer = self->table.ports[static_cast<std::size_t>(own)].buffer.get();
     if (buffer == nullptr) return;
     MidiEvent event;
@@ -338,11 +342,12 @@ void MidiLayer::sendToSurface(void* context, const std::uint8_t* bytes, std::siz
 }
 
 void MidiLayer::surfaceOutputStep() noexcept {
-    if (surfaceState.flush(&MidiLayer::sendToSurface, this)) wakeOutput();
+    // While the layer is closed the output waits for it to open again.
+    if (inputsOpen() && surfaceState.flush(&MidiLayer::sendToSurface, this)) wakeOutput();
 }
 
 void MidiLayer::flushSurface() noexcept {
-    if (surfaceState.flush(&MidiLayer::sendToSurface, this)) wakeOutput();
+    if (inputsOpen() && surfaceState.flush(&MidiLayer::sendToSurface, this)) wakeOutput();
 }
 
 void MidiLayer::endOfBlockMidi() noexcept {

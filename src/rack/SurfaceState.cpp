@@ -98,7 +98,15 @@ void SurfaceState::setup(const std::string& name, int entry) {
     id = persist::sameName(surfaceName, "LCU") ? 0x10 : 0x14;
     for (auto& state : buttonState) state.store(0, std::memory_order_relaxed);
     resetMirrors();
+    clearFolding();
     portSlot.store(entry, std::memory_order_release);
+    numSetups.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void SurfaceState::clearFolding() noexcept {
+    for (auto& flag : faderPosted) flag.store(false);
+    for (auto& flag : encoderPosted) flag.store(false);
+    for (auto& steps : encoderInput) steps.store(0);
 }
 
 void SurfaceState::forget() {
@@ -120,6 +128,12 @@ void SurfaceState::resetMirrors() noexcept {
     timecode.clear();
 }
 
+void SurfaceState::forgetSent() noexcept {
+    resetMirrors();
+    lcd.fill('\0'); // nothing matches it: the next line writes send whole lines
+    assignment.clear();
+}
+
 // ---- Handshake and lifecycle ----
 
 void SurfaceState::beginConnecting() noexcept {
@@ -136,7 +150,10 @@ bool SurfaceState::startIsDue() const noexcept {
 
 bool SurfaceState::markStarted() noexcept {
     const bool first = connectMs.exchange(kStarted) != kStarted;
-    resetMirrors();
+    // A surface that went away with a fader in the hand never sent its release.
+    for (auto& state : buttonState) state.store(0, std::memory_order_relaxed);
+    clearFolding();
+    forgetSent();
     active.store(true, std::memory_order_release);
     return first;
 }
@@ -148,7 +165,8 @@ void SurfaceState::markStopped() noexcept {
 
 // ---- Output ----
 
-void SurfaceState::queue(const std::uint8_t* bytes, std::size_t length, std::uint32_t delayMs) noexcept {
+void SurfaceState::queue(const std::uint8_t* bytes, std::size_t length, std::uint32_t delayMs,
+                         bool handshake) noexcept {
     if (length == 0) return;
     const std::uint32_t due = now() + delayMs;
     midi::MidiLockGuard lock;
@@ -156,9 +174,18 @@ void SurfaceState::queue(const std::uint8_t* bytes, std::size_t length, std::uin
         dropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }
+    if (length == 3 && bytes[0] != 0xF0) {
+        // A later value for the same LED, ring or fader replaces one still waiting: a
+        // stamped message must not arrive after it and leave the surface showing the old one.
+        for (int i = 0; i < numPending; ++i) {
+            Pending& entry = pending[static_cast<std::size_t>(i)];
+            const std::uint8_t* old = arena.data() + entry.offset;
+            if (entry.length == 3 && old[0] == bytes[0] && old[1] == bytes[1]) entry.length = 0;
+        }
+    }
     std::memcpy(arena.data() + arenaUsed, bytes, length);
     pending[static_cast<std::size_t>(numPending++)] =
-        Pending{due, static_cast<std::uint16_t>(arenaUsed), static_cast<std::uint16_t>(length)};
+        Pending{due, static_cast<std::uint16_t>(arenaUsed), static_cast<std::uint16_t>(length), handshake};
     arenaUsed += length;
 }
 
@@ -179,7 +206,9 @@ void SurfaceState::sendRaw(const std::uint8_t* bytes, std::size_t length, std::u
 }
 
 void SurfaceState::deviceQuery() {
-    queueSysex({0x00});
+    if (withoutDisplay) return;
+    const std::uint8_t message[7] = {0xF0, 0x00, 0x00, 0x66, id, 0x00, 0xF7};
+    queue(message, sizeof message, 0, true);
 }
 
 void SurfaceState::goOffline(std::uint32_t delayMs) {
@@ -230,7 +259,9 @@ void SurfaceState::setLed(int key, int value, std::uint32_t delayMs) {
 }
 
 void SurfaceState::setLedGroup(int key, int index, std::uint32_t delayMs) {
-    if (!isActive() || index < 0 || index > 7) return;
+    if (!isActive()) return;
+    const bool group = (key >= 24 && key <= 31) || (key >= 40 && key <= 45) || key == 91;
+    if (group && (index < 0 || index > 7)) return;
     if (key >= 24 && key <= 31) {
         for (int k = 0; k < 8; ++k) sendLed(24 + k, k == index ? 127 : 0, delayMs);
     } else if (key >= 40 && key <= 45) {
@@ -349,7 +380,8 @@ void SurfaceState::setTimecode(const std::string& text) {
     if (!isActive() || text == timecode) return;
     timecode = text;
     std::string codes = segmentCodes(text);
-    if (codes.size() > 15) codes.resize(15);
+    // The display has ten digits: the rightmost ones are kept.
+    if (codes.size() > 10) codes.erase(0, codes.size() - 10);
     if (withoutDisplay) return;
     std::uint8_t message[32];
     std::size_t length = 0;
@@ -368,14 +400,16 @@ bool SurfaceState::flush(Sender send, void* context) noexcept {
     if (!present()) return false;
     const std::uint32_t time = now();
     const std::uint32_t since = connectMs.load(std::memory_order_acquire);
-    if (since != kNotStarted && since != kStarted && time - since < kStartDelayMs) return false;
+    // During the start delay only the handshake goes out.
+    const bool holding = since != kNotStarted && since != kStarted && time - since < kStartDelayMs;
     midi::MidiLockGuard lock;
     bool sent = false;
     int kept = 0;
     std::size_t keptBytes = 0;
     for (int i = 0; i < numPending; ++i) {
         const Pending entry = pending[static_cast<std::size_t>(i)];
-        if (static_cast<std::int32_t>(time - entry.dueMs) >= 0) {
+        if (entry.length == 0) continue;
+        if ((!holding || entry.handshake) && static_cast<std::int32_t>(time - entry.dueMs) >= 0) {
             send(context, arena.data() + entry.offset, entry.length);
             sent = true;
             continue;
@@ -385,7 +419,7 @@ bool SurfaceState::flush(Sender send, void* context) noexcept {
         if (entry.offset != keptBytes)
             std::memmove(arena.data() + keptBytes, arena.data() + entry.offset, entry.length);
         pending[static_cast<std::size_t>(kept++)] =
-            Pending{entry.dueMs, static_cast<std::uint16_t>(keptBytes), entry.length};
+            Pending{entry.dueMs, static_cast<std::uint16_t>(keptBytes), entry.length, entry.handshake};
         keptBytes += entry.length;
     }
     numPending = kept;
@@ -395,8 +429,8 @@ bool SurfaceState::flush(Sender send, void* context) noexcept {
 
 // ---- Input ----
 
-void SurfaceState::post(std::uint32_t code, std::intptr_t wParam, std::intptr_t lParam) noexcept {
-    if (messages != nullptr) messages->post(code, wParam, lParam);
+bool SurfaceState::post(std::uint32_t code, std::intptr_t wParam, std::intptr_t lParam) noexcept {
+    return messages != nullptr && messages->post(code, wParam, lParam);
 }
 
 int SurfaceState::encoderSlot(int controller) const noexcept {
@@ -428,21 +462,26 @@ void SurfaceState::interpret(const midi::MidiEvent& event, const std::uint8_t* s
         if (data1 < 16) return;
         const int slot = encoderSlot(data1);
         if (slot < 0) {
-            post(kMsgSurfaceEncoders, data1, data2);
+            // No control of the surface sends it: nothing to carry out.
+            ignored.fetch_add(1, std::memory_order_relaxed);
             return;
         }
         const int steps = (data2 & 0x3F) * ((data2 & 0x40) != 0 ? -1 : 1);
         encoderInput[static_cast<std::size_t>(slot)].fetch_add(steps);
-        if (!encoderPosted[static_cast<std::size_t>(slot)].exchange(true)) post(kMsgSurfaceEncoders, data1, 0);
+        // A message lost to a full queue must not leave the encoder waiting for it.
+        if (!encoderPosted[static_cast<std::size_t>(slot)].exchange(true) && !post(kMsgSurfaceEncoders, data1, 0))
+            encoderPosted[static_cast<std::size_t>(slot)].store(false);
         return;
     }
     case 0xE0: {
         const int fader = event.status & 0x0F;
         if (fader > 8) return;
-        const int position = std::min(data2 * 8 + data1, 1023);
+        // Ten bits of the 14-bit value: seven in the upper byte, three at the top of the lower.
+        const int position = data2 * 8 + (data1 >> 4);
         faderInput[static_cast<std::size_t>(fader)].store(position);
-        if (!faderPosted[static_cast<std::size_t>(fader)].exchange(true))
-            post(kMsgSurfaceEncoders, kSurfaceFaderBase + fader, position);
+        if (!faderPosted[static_cast<std::size_t>(fader)].exchange(true) &&
+            !post(kMsgSurfaceEncoders, kSurfaceFaderBase + fader, position))
+            faderPosted[static_cast<std::size_t>(fader)].store(false);
         return;
     }
     default: return;
@@ -461,7 +500,9 @@ void SurfaceState::interpretSysex(const std::uint8_t* bytes, std::size_t length)
         // of them as the device expects back (never the query's end byte).
         const std::size_t wanted = id == 0x10 || id == 0x11 ? 11 : 12;
         const std::size_t available = length - 7;
-        if (available < 11) {
+        bool sevenBit = true;
+        for (std::size_t i = 6; i < length - 1; ++i) sevenBit = sevenBit && bytes[i] < 0x80;
+        if (available < 11 || !sevenBit) {
             ignored.fetch_add(1, std::memory_order_relaxed);
             return;
         }
@@ -469,14 +510,14 @@ void SurfaceState::interpretSysex(const std::uint8_t* bytes, std::size_t length)
         const std::size_t count = std::min(wanted, available);
         std::memcpy(reply + 6, bytes + 6, count);
         reply[6 + count] = 0xF7;
-        queue(reply, count + 7, 0);
+        queue(reply, count + 7, 0, true);
         versionReplied.store(false, std::memory_order_release);
         post(kMsgSurfaceStatus, kSurfaceReconnect, 0);
         return;
     }
     case 0x03: {
         const std::uint8_t request[7] = {0xF0, 0x00, 0x00, 0x66, id, 0x13, 0xF7};
-        queue(request, sizeof request, 350);
+        queue(request, sizeof request, 350, true);
         return;
     }
     case 0x14:

@@ -56,6 +56,8 @@ public:
     bool noDisplay() const noexcept { return withoutDisplay; }
     std::uint8_t deviceId() const noexcept { return id; }
     bool isActive() const noexcept { return active.load(std::memory_order_acquire); }
+    /// Counts the set-ups: a new one means the MIDI layer read its ports again.
+    int setups() const noexcept { return numSetups.load(std::memory_order_acquire); }
 
     // ---- Handshake and lifecycle. Thread: user interface ----
     /// The connection attempt begins now: output is held for kStartDelayMs.
@@ -68,6 +70,9 @@ public:
     bool markStarted() noexcept;
     /// Clears active and the connection time (after the shutdown messages went out).
     void markStopped() noexcept;
+    /// Forgets what was sent, so that every LED, ring, fader, meter and the whole display are
+    /// sent again at their next update.
+    void forgetSent() noexcept;
     /// True once a version reply arrived since the last connection query.
     bool answered() const noexcept { return versionReplied.load(std::memory_order_acquire); }
 
@@ -141,17 +146,19 @@ private:
     struct Pending {
         std::uint32_t dueMs;
         std::uint16_t offset;
-        std::uint16_t length;
+        std::uint16_t length; ///< 0: superseded by a later message for the same control
+        bool handshake;       ///< goes out during the start delay too
     };
     static constexpr int kPendingCapacity = 1024;
     static constexpr std::size_t kArenaSize = 32768;
 
-    void queue(const std::uint8_t* bytes, std::size_t length, std::uint32_t delayMs) noexcept;
+    void queue(const std::uint8_t* bytes, std::size_t length, std::uint32_t delayMs, bool handshake = false) noexcept;
     void queueSysex(std::initializer_list<std::uint8_t> body, std::uint32_t delayMs = 0);
     void sendLed(int key, int value, std::uint32_t delayMs);
     void sendDisplay(int from, int to, std::uint32_t delayMs);
     void interpretSysex(const std::uint8_t* bytes, std::size_t length) noexcept;
-    void post(std::uint32_t code, std::intptr_t wParam, std::intptr_t lParam) noexcept;
+    bool post(std::uint32_t code, std::intptr_t wParam, std::intptr_t lParam) noexcept;
+    void clearFolding() noexcept;
     int encoderSlot(int controller) const noexcept;
     void resetMirrors() noexcept;
 
@@ -159,6 +166,7 @@ private:
     bool withoutDisplay = false;
     std::uint8_t id = 0x14;
     std::atomic<int> portSlot{-1};
+    std::atomic<int> numSetups{0};
     std::atomic<bool> active{false};
     std::atomic<std::uint32_t> connectMs{kNotStarted};
     std::atomic<bool> versionReplied{false};

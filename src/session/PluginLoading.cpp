@@ -48,6 +48,9 @@ int RackController::loadPlugin(const std::string& path, int index) {
     holdAudio();
     loadLibrary(index, path, {});
     releaseAudio();
+    // A simulated surface goes straight onto the surface's port, if there is one.
+    if (withoutExtension(platform::fileNamePart(path)) == "MCUsim" && racked.slot(index).PlugLoaded.load())
+        surfaceControl->attachSimulator(index);
     selected = index;
     rebuildRows();
     presetList->RefreshPresetDisplay(index);

@@ -117,6 +117,8 @@ void Session::shutDown(bool writeSettings) {
     if (down) return;
     down = true;
     diag::hookedLog(" closing");
+    // The surface says goodbye while MIDI and audio still run.
+    controller->surface().shutdown();
     if (writeSettings) {
         settings.loadedDriver = [this]() -> std::optional<persist::LoadedDriver> {
             const audio::TASIOHost* host = controller->control().host();

@@ -60,12 +60,20 @@ std::string cell(const std::string& text) {
 } // namespace
 
 SurfaceControl::SurfaceControl(RackController& controller) : rack(controller) {
-    selectSlot = [this](int slot) { rack.select(slot); };
-    saveProjectAs = [this] { rack.saveProjectAs(); };
+    lendNothing();
 }
 
 SurfaceState& SurfaceControl::state() noexcept {
     return rack.midi().surface();
+}
+
+void SurfaceControl::lendNothing() {
+    selectSlot = [this](int slot) { rack.select(slot); };
+    saveProjectAs = [this] { rack.saveProjectAs(); };
+    dialogKey = [](bool) {};
+    started = [] {};
+    statusChanged = [] {};
+    toggleEditor = [](int) {};
 }
 
 SurfacePage& SurfaceControl::record(char letter) {
@@ -139,7 +147,9 @@ void SurfaceControl::start() {
 void SurfaceControl::shutdown() {
     SurfaceState& surface = state();
     if (!surface.present()) return;
-    if (surface.isActive()) {
+    setupsAtShutdown = surface.setups();
+    // Without MIDI nothing could reach the surface.
+    if (surface.isActive() && rack.midi().inputsOpen()) {
         surface.fadersToMinimum();
         surface.allLedsOff();
         if (surface.noDisplay())
@@ -161,12 +171,26 @@ void SurfaceControl::shutdown() {
     statusChanged();
 }
 
+void SurfaceControl::redraw() {
+    SurfaceState& surface = state();
+    if (!surface.isActive()) return;
+    surface.forgetSent();
+    surface.setAssignment(assignmentOf(pageRecord(currentPage).selected));
+    surface.setLedGroup(91, static_cast<int>(rack.rack().transport().state()));
+    mcuSelect(pageRecord(currentPage).selected);
+    refreshStrips();
+    refreshDisplay();
+}
+
 void SurfaceControl::tick() {
     SurfaceState& surface = state();
     if (!surface.present()) return;
     const std::uint32_t now = platform::tickCountMs();
-    // MIDI opened (again) with a surface on its ports: it is asked to connect.
-    if (surface.connectTime() == SurfaceState::kNotStarted && !surface.isActive()) midiOpened();
+    // MIDI opened (again) with a surface on its ports: it is asked to connect. A surface
+    // that was shut down waits for the ports to be read again.
+    if (surface.connectTime() == SurfaceState::kNotStarted && !surface.isActive() &&
+        surface.setups() != setupsAtShutdown)
+        midiOpened();
     if (surface.startIsDue()) start();
     // A surface that has not answered is asked again from time to time: it may be switched
     // on or plugged in later.
@@ -178,9 +202,25 @@ void SurfaceControl::tick() {
     if (surface.isActive()) {
         refreshStrips();
         refreshDisplay();
-        surface.setTimecode(rack.transportText);
+        surface.setTimecode(timecodeOf());
     }
     rack.midi().flushSurface();
+}
+
+std::string SurfaceControl::timecodeOf() const {
+    // Bars, beats and thousandths of a beat: "  12. 3.500".
+    const TVTI& time = const_cast<RackController&>(rack).rack().host().TimeInfo;
+    const double ppq = std::max(0.0, time.get(TimeField::PpqPos));
+    const int denominator = std::max(1, time.get(TimeIntField::TimeSigDenominator));
+    const int numerator = std::max(1, time.get(TimeIntField::TimeSigNumerator));
+    const double beats = ppq / (4.0 / denominator);
+    const auto whole = static_cast<long long>(std::floor(beats));
+    const long long bar = whole / numerator + 1;
+    const long long beat = whole % numerator + 1;
+    const auto fraction = static_cast<long long>(std::floor((beats - static_cast<double>(whole)) * 1000.0));
+    char text[48];
+    std::snprintf(text, sizeof text, "%4lld.%2lld.%03lld", bar % 10000, beat % 100, fraction % 1000);
+    return text;
 }
 
 void SurfaceControl::readSettings() {
@@ -210,6 +250,46 @@ void SurfaceControl::writeSettings() {
         persist::IniInt(handle, "sPage-" + key, page.paramBank);
     }
     persist::CloseIni(handle);
+}
+
+bool SurfaceControl::attachSimulator(int slotIndex) {
+    SurfaceState& surface = state();
+    if (!surface.present() || slotIndex < 0 || slotIndex >= rack.rack().numSlots()) return false;
+    host::TVstPlugIn& slot = rack.rack().slot(slotIndex);
+    if (!slot.isMidiVport) {
+        slot.isMidiVport = true;
+        rack.holdAudio(); // the slot ports are given out again
+        rack.releaseAudio();
+    }
+    midi::MidiLayer& layer = rack.midi();
+    midi::MidiLayer::VirtualPort& port = layer.virtualPorts()[static_cast<std::size_t>(surface.port())];
+    const std::string own = "SlotID-" + std::to_string(slot.SlotID);
+    midi::MidiRoute& heard = slot.midi->routes.routes[0];
+    heard.portName = port.name;
+    slot.midi->routes.count = std::max(slot.midi->routes.count, 1);
+    bool listed = false;
+    int unused = -1;
+    for (int r = 0; r < port.routes.count && r < 4; ++r) {
+        const std::string& name = port.routes.routes[static_cast<std::size_t>(r)].portName;
+        listed = listed || persist::sameName(name, own);
+        if (name.empty() && unused < 0) unused = r;
+    }
+    if (!listed && unused < 0 && port.routes.count >= 4) return false;
+    rack.control().setAllowed(audio::kAllowedPause);
+    if (!listed) {
+        if (unused < 0) unused = port.routes.count++;
+        midi::MidiRoute& route = port.routes.routes[static_cast<std::size_t>(unused)];
+        route = midi::MidiRoute{};
+        route.portName = own;
+    }
+    for (int r = 0; r < port.routes.count && r < 4; ++r) {
+        midi::MidiRoute& route = port.routes.routes[static_cast<std::size_t>(r)];
+        route.portIndex = layer.resolvePort(route.portName);
+    }
+    rack.control().setAllowed(audio::kAllowedResume);
+    rack.resolveSlotRoutes();
+    diag::hookedLog("surface \"" + port.name + "\": simulated by slot " + std::to_string(slotIndex));
+    return true;
 }
 
 // ---- Pages and strips ----
@@ -283,9 +363,21 @@ int SurfaceControl::ringOf(int slot, int mode) {
 void SurfaceControl::refreshStrips() {
     SurfaceState& surface = state();
     if (!surface.isActive()) return;
+    const std::uint32_t now = platform::tickCountMs();
     for (int strip = 0; strip < SurfaceState::kStrips; ++strip) {
         const int slot = stripSlot(strip);
-        surface.setFader(strip, slot >= 0 ? faderPosition(rack.rack().slot(slot).WetVol.getDb()) : 0);
+        const host::TVstPlugIn* shown = slot >= 0 ? &rack.rack().slot(slot) : nullptr;
+        const int decibels = shown != nullptr ? shown->WetVol.getDb() : kVolumeOff;
+        Commanded& sent = commanded[static_cast<std::size_t>(strip)];
+        if (sent.waiting && (decibels == sent.decibels || now - sent.sinceMs > 500)) sent.waiting = false;
+        if (!sent.waiting) surface.setFader(strip, shown != nullptr ? faderPosition(decibels) : 0);
+        // REC lights while the strip's slot is switched off, SOLO and MUTE while they are set.
+        const auto lit = [&](RunMode::Position position) {
+            return shown != nullptr && shown->runMode.isSet(position) ? 127 : 0;
+        };
+        surface.setLed(strip, lit(RunMode::Off));
+        surface.setLed(8 + strip, lit(RunMode::Solo));
+        surface.setLed(16 + strip, lit(RunMode::Mute));
         int target = -1;
         int mode = 0;
         surface.setRing(strip, vpotTarget(strip, target, mode) ? ringOf(target, mode) : 0);
@@ -377,6 +469,12 @@ bool SurfaceControl::adopt(int slot) {
     return true;
 }
 
+std::string SurfaceControl::assignmentOf(int slot) const {
+    const int number = slotStrip(slot) + 1;
+    if (number <= 0) return "-.-";
+    return std::string(1, currentPage) + (number < 10 ? std::to_string(number) : std::string("+"));
+}
+
 void SurfaceControl::mcuSelect(int slot) {
     SurfaceState& surface = state();
     if (!surface.isActive() || slot < 0 || slot >= rack.rack().numSlots()) return;
@@ -390,8 +488,7 @@ void SurfaceControl::mcuSelect(int slot) {
         for (int k = 0; k < 8; ++k) surface.setLed(24 + k, 0);
     }
     surface.setLedGroup(40, pageIndex(currentPage));
-    const int number = strip + 1;
-    surface.setAssignment(std::string(1, currentPage) + (number < 10 ? std::to_string(number) : std::string("+")));
+    surface.setAssignment(assignmentOf(slot));
     refreshStrips();
     if (strip < 8) refreshDisplay();
     statusChanged();
@@ -442,7 +539,10 @@ void SurfaceControl::fader(int number, int position) {
         return;
     }
     const int slot = stripSlot(number);
-    if (slot >= 0) rack.setVolume(SlotCommandCode::WetVol, slot, faderDecibels(position));
+    if (slot < 0 || number < 0 || number >= 8) return;
+    const int decibels = faderDecibels(position);
+    commanded[static_cast<std::size_t>(number)] = Commanded{decibels, platform::tickCountMs(), true};
+    rack.setVolume(SlotCommandCode::WetVol, slot, decibels);
 }
 
 void SurfaceControl::encoder(int controller, int steps) {

@@ -39,6 +39,8 @@ public:
     void start();
     /// Says goodbye on the surface and takes it offline; the pages are kept in the settings.
     void shutdown();
+    /// Sends the surface everything it shows again (its display may have been disturbed).
+    void redraw();
     /// One idle tick: the start delay, connection queries, the output while no block runs,
     /// and the faders, rings, display and timecode that follow the rack.
     void tick();
@@ -57,6 +59,10 @@ public:
     /// A channel's meter (its shown level and clip countdown).
     void meter(int kindNo, int level, int clipCountdown);
 
+    /// Wires a simulated surface in a slot to the surface's port: the slot hears the port
+    /// and the port hears the slot's own port. False when no port is a surface.
+    bool attachSimulator(int slot);
+
     // ---- What the window lends. Thread: user interface ----
     std::function<void(int slot)> selectSlot;
     std::function<void()> saveProjectAs;
@@ -67,6 +73,8 @@ public:
     std::function<void()> statusChanged = [] {};
     /// Opens or closes a plug-in's editor (the "edt" V-Pot).
     std::function<void(int slot)> toggleEditor = [](int) {};
+    /// Takes back what the window lent (the window is going).
+    void lendNothing();
 
     // ---- What it shows. Thread: user interface ----
     char page() const noexcept { return currentPage; }
@@ -87,6 +95,8 @@ private:
     /// Makes the slot the current page's selection; false for a slot no page shows.
     bool adopt(int slot);
     int slotStrip(int slot) const;
+    /// The assignment display for a selected slot: the page letter and its strip.
+    std::string assignmentOf(int slot) const;
     int ringOf(int slot, int mode);
     int parameterRing(int slot, int parameter);
     void stepValue(int slot, int mode, int steps);
@@ -110,6 +120,16 @@ private:
     int choosingPreset = -1;
     int choosingSlot = -1;
     std::uint32_t greetingUntil = 0;
+    int setupsAtShutdown = -1; ///< the set-up that was shut down: not connected again by itself
+    /// A fader's volume sent to the rack and not yet applied there: the fader is not moved
+    /// back to the old value meanwhile.
+    struct Commanded {
+        int decibels = 0;
+        std::uint32_t sinceMs = 0;
+        bool waiting = false;
+    };
+    std::array<Commanded, 8> commanded{};
+    std::string timecodeOf() const;
     std::uint32_t lastQuery = 0;
     bool queried = false;
 };

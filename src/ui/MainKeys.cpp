@@ -91,7 +91,8 @@ bool TMainForm::hookKey(QObject* watched, QKeyEvent* key) {
                 pluginHelp();
             else if (modifiers == Qt::NoModifier)
                 toggleFocus();
-            // Alt+Pause refreshes the control surfaces' display, once there are surfaces.
+            else if (modifiers == Qt::AltModifier)
+                rack.surface().redraw();
         }
         return true;
     case Qt::Key_W:

@@ -261,6 +261,7 @@ TFrmMcuSts::TFrmMcuSts(QWidget* mainWindow, const std::string& file)
     text->setReadOnly(true);
     text->setLineWrapMode(QPlainTextEdit::NoWrap);
     text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     text->setStyleSheet("QPlainTextEdit { background: #000050; color: #E0E0E0; }");
     layout->addWidget(text, 1);
     QFont big = mono;
@@ -276,7 +277,10 @@ TFrmMcuSts::TFrmMcuSts(QWidget* mainWindow, const std::string& file)
     layout->addWidget(close, 0, Qt::AlignTop);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     setMinimumSize(kMinimumWidth, minimumHeightFor());
-    readPlace(1, {Layout{250, 0, kMinimumWidth, minimumHeightFor()}, Layout{}});
+    // By default wide enough for the surface's 56 characters a line.
+    const int lineWidth = QFontMetrics(mono).horizontalAdvance(QString(56, 'M')) + 2 * text->frameWidth() + 12;
+    const int fullWidth = lineWidth + assignment->sizeHint().width() + close->sizeHint().width() + 10 + 4 * kEdge;
+    readPlace(1, {Layout{250, 0, std::max(kMinimumWidth, fullWidth), minimumHeightFor()}, Layout{}});
     useLayout(1);
     setDisplay("no surface");
 }

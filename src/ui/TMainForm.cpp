@@ -120,6 +120,7 @@ TMainForm::~TMainForm() {
     rack.askSavePath = nullptr;
     rack.refreshParameter = nullptr;
     rack.showMessage = [](const std::string& text) { diag::hookedLogError(text); };
+    rack.surface().lendNothing();
 }
 
 // ---- Layout ----

@@ -79,9 +79,10 @@ Bytes query(std::uint8_t id, int dataBytes) {
 TEST_F(SurfaceStateTest, TheHandshakeAnswersTheQueryAndAsksForTheVersionLater) {
     surface.setup("LCU", 1);
     surface.beginConnecting();
+    const Bytes note{0x90, 5, 127};
+    surface.sendRaw(note.data(), note.size());
     receive(query(0x10, 12));
-    EXPECT_TRUE(flush().empty()) << "output waits for the start delay";
-    fakeNow += SurfaceState::kStartDelayMs;
+    // During the start delay only the handshake goes out.
     const std::vector<Bytes> reply = flush();
     ASSERT_EQ(reply.size(), 1u);
     // An LCU answers with eleven of the query's bytes, under its own id.
@@ -89,6 +90,8 @@ TEST_F(SurfaceStateTest, TheHandshakeAnswersTheQueryAndAsksForTheVersionLater) {
     for (int i = 0; i < 11; ++i) expected.push_back(static_cast<std::uint8_t>(0x10 + i));
     expected.push_back(0xF7);
     EXPECT_EQ(reply[0], expected);
+    fakeNow += SurfaceState::kStartDelayMs;
+    EXPECT_EQ(flush(), (std::vector<Bytes>{note})) << "the rest waits for the end of the delay";
 
     receive({0xF0, 0x00, 0x00, 0x66, 0x10, 0x03, 0x10, 0xF7});
     EXPECT_TRUE(flush().empty()) << "the version request is stamped 350 ms ahead";
@@ -130,8 +133,13 @@ TEST_F(SurfaceStateTest, BadSysexIsIgnoredAndCounted) {
     receive({0xF0, 0x00, 0x20, 0x32, 0x14, 0x01, 0xF7});       // another manufacturer
     receive(query(0x10, 11));                                  // another device's id
     receive({0xF0, 0xF7});
+    Bytes eightBit = query(0x14, 11);
+    eightBit[8] = 0xF7; // an end byte inside: the reply would be two messages
+    receive(eightBit);
+    receive({0xB0, 7, 100});  // a controller below 16
+    receive({0xB0, 64, 127}); // a controller no surface control sends
     EXPECT_TRUE(flush().empty());
-    EXPECT_EQ(surface.ignoredMessages(), 5u);
+    EXPECT_EQ(surface.ignoredMessages(), 7u);
     EXPECT_TRUE(posted().empty());
 }
 
@@ -152,11 +160,12 @@ TEST_F(SurfaceStateTest, ATouchedFaderGetsNoPositionUntilItIsReleased) {
 TEST_F(SurfaceStateTest, TheDisplaySendsOnlyWhatChanged) {
     begin("MCU");
     flush();
+    // After the start the whole line goes out: what the surface showed before is unknown.
     surface.writeDisplay("c1_Piano", 0, SurfaceState::kWriteLine);
     std::vector<Bytes> sent = flush();
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0][6], 0) << "from the first changed character";
-    EXPECT_EQ(sent[0].size(), 7u + 8u + 1u);
+    EXPECT_EQ(sent[0][6], 0);
+    EXPECT_EQ(sent[0].size(), 7u + 56u + 1u);
     surface.writeDisplay("c1_Piano", 0, SurfaceState::kWriteLine);
     EXPECT_TRUE(flush().empty()) << "the same text twice is one message";
     surface.writeDisplay("c1_Organ", 0, SurfaceState::kWriteLine);
@@ -210,6 +219,8 @@ TEST_F(SurfaceStateTest, LedGroupsRingsAndSevenSegmentText) {
     EXPECT_EQ(surface.ledValue(94), 1) << "paused: play blinks";
     surface.setLedGroup(24, 8);
     EXPECT_EQ(surface.ledValue(26), 127) << "an index above 7 changes nothing";
+    surface.setLedGroup(115, 15);
+    EXPECT_EQ(surface.ledValue(115), 127) << "a key outside the groups takes any value";
 
     surface.setRing(0, 0x1F);
     EXPECT_EQ(surface.ringValue(0), 0x1B) << "positions above 11 are sent as 11";
@@ -230,6 +241,12 @@ TEST_F(SurfaceStateTest, LedGroupsRingsAndSevenSegmentText) {
     sent = flush();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0], (Bytes{0xF0, 0x00, 0x00, 0x66, 0x14, 0x10, '3', '2' | 0x40, '1', 0xF7})) << "reversed, dot on 2";
+    surface.setTimecode("123456789012");
+    sent = flush();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].size(), 6u + 10u + 1u) << "ten digits, the rightmost";
+    EXPECT_EQ(sent[0][6], '2');
+    EXPECT_EQ(sent[0][15], '3');
 }
 
 TEST_F(SurfaceStateTest, EncodersAndFadersAreFoldedIntoOneMessageEach) {
@@ -239,15 +256,32 @@ TEST_F(SurfaceStateTest, EncodersAndFadersAreFoldedIntoOneMessageEach) {
     receive({0xB0, 16, 0x41});
     receive({0xB0, 17, 0x03});
     for (int i = 0; i < 5000; ++i)
-        receive({0xE2, static_cast<std::uint8_t>(i & 7), static_cast<std::uint8_t>(i % 128)});
+        receive({0xE2, static_cast<std::uint8_t>((i & 7) << 4), static_cast<std::uint8_t>(i % 128)});
     const std::vector<UiMessage> notes = posted();
     ASSERT_EQ(notes.size(), 3u) << "one per control, however many messages came";
     EXPECT_EQ(surface.takeEncoderSteps(16), -1) << "0x41 is one step down, 0x01 one step up";
     EXPECT_EQ(surface.takeEncoderSteps(17), 3);
     EXPECT_EQ(surface.takeFaderPosition(2), (4999 % 128) * 8 + (4999 & 7)) << "the newest position wins";
+    // A 14-bit value: the upper byte and the top three bits of the lower one.
+    receive({0xE3, 0x7F, 0x7F});
+    receive({0xE4, 0x70, 10});
+    posted();
+    EXPECT_EQ(surface.takeFaderPosition(3), 1023);
+    EXPECT_EQ(surface.takeFaderPosition(4), 87);
     EXPECT_EQ(surface.takeFaderPosition(2), -1);
     receive({0xE2, 0, 10});
     EXPECT_EQ(posted().size(), 1u) << "taken positions post again";
+
+    // A window message lost to a full queue does not leave the fader waiting for it.
+    while (messages.post(kMsgAutomate, 0, 0)) {
+    }
+    receive({0xE5, 0, 20});
+    posted();
+    receive({0xE5, 0, 21});
+    const std::vector<UiMessage> after = posted();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].wParam, kSurfaceFaderBase + 5);
+    EXPECT_EQ(surface.takeFaderPosition(5), 21 * 8);
 
     receive({0x90, 40, 127});
     receive({0x90, 40, 0});
@@ -267,8 +301,15 @@ TEST_F(SurfaceStateTest, StampedMessagesWaitAndAFullBufferDropsAndCounts) {
     EXPECT_EQ(sent, (std::vector<Bytes>{{0x90, 6, 127}}));
     fakeNow += 200;
     EXPECT_EQ(flush(), (std::vector<Bytes>{{0x90, 5, 127}}));
+    // A later value for the same LED replaces a stamped one still waiting.
+    surface.setLed(7, 127, 50);
+    surface.setLed(7, 0);
+    EXPECT_EQ(flush(), (std::vector<Bytes>{{0x90, 7, 0}}));
+    fakeNow += 50;
+    EXPECT_TRUE(flush().empty());
 
-    for (int i = 0; i < 2000; ++i) surface.sendRaw(Bytes{0x90, 1, static_cast<std::uint8_t>(i & 1)}.data(), 3);
+    // Two-byte messages: nothing replaces them, so the buffer fills.
+    for (int i = 0; i < 2000; ++i) surface.sendRaw(Bytes{0xD0, static_cast<std::uint8_t>(i & 0x7F)}.data(), 2);
     EXPECT_GT(surface.droppedOutput(), 0u);
     EXPECT_EQ(flush().size(), 1024u);
     EXPECT_TRUE(flush().empty());

@@ -240,22 +240,13 @@ protected:
         if (!jack) {
             const int sim = controller->loadPlugin(MCUsim_PATH);
             ASSERT_GE(sim, 0);
-            controller->rack().slot(sim).isMidiVport = true;
-            controller->holdAudio();
-            controller->releaseAudio();
-            midi::MidiLayer& layer = controller->midi();
-            midi::MidiRoute& heard = controller->rack().slot(sim).midi->routes.routes[0];
-            heard.portName = "MCU";
-            midi::MidiLayer::VirtualPort& port = layer.virtualPorts()[1];
-            port.routes.count = 1;
-            port.routes.routes[0] = midi::MidiRoute{};
-            port.routes.routes[0].portName = "SlotID-" + std::to_string(controller->rack().slot(sim).SlotID);
-            controller->control().setAllowed(audio::kAllowedPause);
-            port.routes.routes[0].portIndex = layer.resolvePort(port.routes.routes[0].portName);
-            controller->control().setAllowed(audio::kAllowedResume);
-            controller->resolveSlotRoutes();
-            ASSERT_GE(port.routes.routes[0].portIndex, 0);
-            ASSERT_GE(heard.portIndex, 0);
+            // Loading it wired it to the surface's port.
+            EXPECT_TRUE(controller->rack().slot(sim).isMidiVport);
+            const midi::MidiLayer::VirtualPort& port = controller->midi().virtualPorts()[1];
+            ASSERT_EQ(port.routes.count, 1);
+            EXPECT_GE(port.routes.routes[0].portIndex, 0);
+            EXPECT_EQ(port.routes.routes[0].portName, "SlotID-" + std::to_string(controller->rack().slot(sim).SlotID));
+            EXPECT_GE(controller->rack().slot(sim).midi->routes.routes[0].portIndex, 0);
             surface = std::make_unique<SimulatedSurface>(*controller, sim);
         } else {
             auto client = std::make_unique<JackSurface>();
@@ -395,7 +386,9 @@ TEST_P(JackSurfaceTest, SelectAndTransportButtonsActOnTheRackAndLightTheirLeds) 
     ASSERT_TRUE(pump([&] { return controller->selected == piano; }));
 
     surface->click(17);
-    EXPECT_TRUE(pump([&] { return controller->rack().slot(strings).runMode.isSet(RunMode::Mute); })) << "mute 2";
+    EXPECT_TRUE(pump([&] {
+        return controller->rack().slot(strings).runMode.isSet(RunMode::Mute) && surface->view().leds[17] == 127;
+    })) << "mute 2, and its LED";
     Transport& transport = controller->rack().transport();
     surface->click(94);
     ASSERT_TRUE(pump([&] {

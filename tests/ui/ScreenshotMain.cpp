@@ -60,7 +60,10 @@ int main(int argc, char** argv) {
     trelvo::test::TempFolder home;
     setenv("TRELVO_HOME", home.path().c_str(), 1);
     setenv("VST_PATH", (folderOf(TrelvoSynth_PATH) + ":" + folderOf(TrelvoGain_PATH)).c_str(), 1);
-    trelvo::test::writeFile(home.file("Trelvo.ini"), "[ASIO]\r\nDriver=Dummy\r\n");
+    trelvo::test::writeFile(home.file("Trelvo.ini"),
+                            page == "surface"
+                                ? "[ASIO]\r\nDriver=Dummy\r\n[vMIDIports]\r\n01_Name=MAIN\r\n02_Name=MCU\r\n"
+                                : "[ASIO]\r\nDriver=Dummy\r\n");
 
     QApplication application(argc, argv);
     QApplication::setApplicationName("Trelvo");
@@ -105,6 +108,28 @@ int main(int argc, char** argv) {
             QTest::qWait(500);
             status = grab(window);
             window.close();
+            form.close();
+            return status;
+        }
+        if (page == "surface") {
+            // The simulated surface in the rack, its editor open, and the surface window.
+            form.resize(1080, 560);
+            const int sim = session.controller->loadPlugin(MCUsim_PATH);
+            form.ShowEditor(sim);
+            if (trelvo::ui::TVstEdt* editor = form.editorOf(sim)) editor->move(4, 4);
+            form.command("mnMcu")->trigger();
+            if (auto* surface = form.findChild<trelvo::ui::TFrmMcuSts*>())
+                surface->move(form.x() + 260, form.y() + form.frameGeometry().height() + 4);
+            if (!QTest::qWaitFor([&] { return session.controller->surface().state().isActive(); }, 5000))
+                std::fprintf(stderr, "trelvo_screenshot: the surface did not start\n");
+            session.controller->rack().transport().pressStartPause();
+            QTest::qWait(2500);
+            form.idleTick();
+            QTest::qWait(300);
+            const QRect frame = form.frameGeometry().adjusted(0, 0, 0, 110);
+            const QPixmap picture = form.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+            status = picture.save(QString::fromStdString(output)) ? 0 : 1;
+            form.command("mnMcu")->trigger();
             form.close();
             return status;
         }

@@ -376,7 +376,7 @@ TEST_P(JackSurfaceTest, VPotsChangeValuesAndPagesSwitchWithMinimalDisplayUpdates
     EXPECT_LE(after.displayBytes - before.displayBytes, 8u) << "\"c1_Piano\" becomes \"g1_Bus\"";
 }
 
-TEST_P(JackSurfaceTest, SelectAndTransportButtonsActOnTheRackAndLightTheirLeds) {
+TEST_P(JackSurfaceTest, SelectMuteAndPlayButtonsActOnTheRackAndLightTheirLeds) {
     ASSERT_TRUE(started());
     surface->click(25);
     ASSERT_TRUE(pump([&] { return controller->selected == strings && surface->view().leds[25] == 127; }));
@@ -418,7 +418,9 @@ TEST_P(JackSurfaceTest, ShutdownSaysGoodbyeGoesOfflineAndKeepsThePages) {
 INSTANTIATE_TEST_SUITE_P(BothSurfaces, JackSurfaceTest, ::testing::Values(Kind::Jack, Kind::Simulated),
                          [](const auto& suite) { return suite.param == Kind::Jack ? "JackClient" : "MCUsim"; });
 
-// Every test starts its own JACK server, so every suite's name says "Jack".
+// Every test starts its own JACK server, so every suite's name says "Jack". None runs under
+// the thread sanitizer: the JACK server's hand-over between the clients' process threads
+// is invisible to it.
 
 // ---- What only a surface on a cable can do: misbehave, vanish and come back ----
 

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "common/X11Editor.h"
 
 namespace trelvo::plugins {
 
@@ -92,9 +91,7 @@ enum class Colour {
     Count
 };
 
-struct Rgb {
-    unsigned short red, green, blue;
-};
+using x11::Rgb;
 
 constexpr Rgb kPalette[] = {
     {0x17, 0x19, 0x1e}, // Background
@@ -147,10 +144,6 @@ int positionAt(int y) {
     return std::clamp((kFaderBottom - y) * kFaderMax / (kFaderBottom - kFaderTop), 0, kFaderMax);
 }
 
-bool isInside(int x, int y, int left, int top, int width, int height) {
-    return x >= left && x < left + width && y >= top && y < top + height;
-}
-
 std::vector<Button> makeButtons() {
     std::vector<Button> buttons;
     const char* stripLabels[4] = {"REC", "SOLO", "MUTE", "SEL"};
@@ -193,45 +186,6 @@ long long nowMilliseconds() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
-
-// Xlib's default error handler ends the process, and a plug-in must never do that to its
-// host. While the editor talks to the server, errors on its own connection are recorded;
-// errors on any other connection go to whatever handler was there before.
-class ErrorTrap {
-public:
-    explicit ErrorTrap(Display* display) : display(display) {
-        XSync(display, False);
-        trapped = display;
-        errorCode = 0;
-        previous = XSetErrorHandler(&handle);
-    }
-    ~ErrorTrap() {
-        XSync(display, False);
-        XSetErrorHandler(previous);
-        trapped = nullptr;
-    }
-    ErrorTrap(const ErrorTrap&) = delete;
-    ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-    bool failed() {
-        XSync(display, False);
-        return errorCode != 0;
-    }
-
-private:
-    static int handle(Display* display, XErrorEvent* error) {
-        if (display == trapped) {
-            errorCode = error->error_code;
-            return 0;
-        }
-        return previous != nullptr ? previous(display, error) : 0;
-    }
-
-    static inline Display* trapped = nullptr;
-    static inline int errorCode = 0;
-    static inline XErrorHandler previous = nullptr;
-    Display* display;
-};
 
 XFontStruct* loadFont(Display* display, std::initializer_list<const char*> names) {
     for (const char* name : names)
@@ -381,43 +335,18 @@ bool SurfaceEditor::isOpen() const noexcept {
 bool SurfaceEditor::open(unsigned long parentWindow) {
     close();
     if (parentWindow == 0) return false;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        const char* name = std::getenv("DISPLAY");
-        std::fprintf(stderr, "MCUsim: no editor, the X display \"%s\" does not open\n", name != nullptr ? name : "");
-        return false;
-    }
+    Display* display = x11::openDisplay("MCUsim");
+    if (display == nullptr) return false;
     auto created = std::make_unique<Native>();
     created->display = display;
     bool isCreated = false;
     {
-        ErrorTrap trap(display);
-        XWindowAttributes parentAttributes;
-        if (XGetWindowAttributes(display, parentWindow, &parentAttributes) != 0 && !trap.failed()) {
+        x11::ErrorTrap trap(display);
+        if (x11::isWindow(display, parentWindow, trap)) {
             const int screen = DefaultScreen(display);
-            const Colormap colormap = DefaultColormap(display, screen);
-            for (int i = 0; i < static_cast<int>(Colour::Count); ++i) {
-                XColor colour{};
-                colour.red = static_cast<unsigned short>(kPalette[i].red * 257);
-                colour.green = static_cast<unsigned short>(kPalette[i].green * 257);
-                colour.blue = static_cast<unsigned short>(kPalette[i].blue * 257);
-                colour.flags = DoRed | DoGreen | DoBlue;
-                const bool isDark = kPalette[i].red + kPalette[i].green + kPalette[i].blue < 3 * 0x80;
-                created->colours[i] = XAllocColor(display, colormap, &colour) != 0 ? colour.pixel
-                                      : isDark                                     ? BlackPixel(display, screen)
-                                                                                   : WhitePixel(display, screen);
-            }
-            // The default visual, stated in full, so that a parent of another depth does not
-            // make the creation fail.
-            XSetWindowAttributes attributes{};
-            attributes.background_pixel = created->colour(Colour::Background);
-            attributes.border_pixel = 0;
-            attributes.colormap = colormap;
-            attributes.event_mask =
-                ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask;
-            created->window = XCreateWindow(display, parentWindow, 0, 0, kWidth, kHeight, 0,
-                                            DefaultDepth(display, screen), InputOutput, DefaultVisual(display, screen),
-                                            CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
+            x11::allocateColours(display, kPalette, static_cast<int>(Colour::Count), created->colours);
+            created->window =
+                x11::createChild(display, parentWindow, kWidth, kHeight, created->colour(Colour::Background));
             created->gc = XCreateGC(display, created->window, 0, nullptr);
             created->labelFont =
                 loadFont(display, {"-misc-fixed-medium-r-semicondensed--13-*-*-*-*-*-iso8859-1", "6x13", "fixed"});
@@ -444,7 +373,7 @@ void SurfaceEditor::close() {
     if (!native) return;
     Display* display = native->display;
     {
-        ErrorTrap trap(display);
+        x11::ErrorTrap trap(display);
         if (native->window != 0) XDestroyWindow(display, native->window);
         if (native->buffer != 0) XFreePixmap(display, native->buffer);
         for (XFontStruct* font : {native->labelFont, native->displayFont, native->segmentFont})
@@ -457,7 +386,7 @@ void SurfaceEditor::close() {
 
 void SurfaceEditor::idle() {
     if (!native) return;
-    ErrorTrap trap(native->display);
+    x11::ErrorTrap trap(native->display);
     controller.readSurface(native->state);
     handleEvents();
     if (native->window != 0 && needsPaint()) paint();
@@ -505,7 +434,7 @@ void SurfaceEditor::handleEvents() {
 void SurfaceEditor::press(int x, int y) {
     Native& n = *native;
     for (const Button& button : n.buttons) {
-        if (isInside(x, y, button.x, button.y, button.width, button.height)) {
+        if (x11::isInside(x, y, button.x, button.y, button.width, button.height)) {
             n.pressedKey = button.key;
             action(mcusim::kMcuSimPress, button.key);
             n.isDirty = true;

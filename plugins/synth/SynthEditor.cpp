@@ -7,8 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "common/X11Editor.h"
 
 namespace trelvo::plugins {
 
@@ -30,9 +29,7 @@ constexpr double kArcSweepDegrees = 270.0;
 
 enum class Colour { Background, Header, KnobBody, Track, Accent, Text, DimText, Count };
 
-struct Rgb {
-    unsigned short red, green, blue;
-};
+using x11::Rgb;
 
 constexpr Rgb kPalette[] = {
     {0x1c, 0x1e, 0x24}, // Background
@@ -44,51 +41,6 @@ constexpr Rgb kPalette[] = {
     {0x95, 0x9c, 0xa8}, // DimText
 };
 static_assert(std::size(kPalette) == static_cast<std::size_t>(Colour::Count));
-
-// Xlib's default error handler ends the process, and a plug-in must never do that to its
-// host. While the editor talks to the server, errors on its own connection are recorded;
-// errors on any other connection go to whatever handler was there before. The constructor
-// and destructor wait for the server, so every error of the requests in between is caught.
-class ErrorTrap {
-public:
-    explicit ErrorTrap(Display* display) : display(display) {
-        XSync(display, False);
-        trapped = display;
-        errorCode = 0;
-        previous = XSetErrorHandler(&handle);
-    }
-    ~ErrorTrap() {
-        XSync(display, False);
-        XSetErrorHandler(previous);
-        trapped = nullptr;
-    }
-    ErrorTrap(const ErrorTrap&) = delete;
-    ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-    /// Waits for the server; true when a request since the trap was set failed.
-    bool failed() {
-        XSync(display, False);
-        return errorCode != 0;
-    }
-
-private:
-    static int handle(Display* display, XErrorEvent* error) {
-        if (display == trapped) {
-            errorCode = error->error_code;
-            return 0;
-        }
-        return previous != nullptr ? previous(display, error) : 0;
-    }
-
-    static inline Display* trapped = nullptr;
-    static inline int errorCode = 0;
-    static inline XErrorHandler previous = nullptr;
-    Display* display;
-};
-
-bool isInside(int x, int y, int left, int top, int width, int height) {
-    return x >= left && x < left + width && y >= top && y < top + height;
-}
 
 int knobCentreX(int index) {
     return kKnobFirstX + kKnobStepX * index;
@@ -148,44 +100,17 @@ bool SynthEditor::isOpen() const noexcept {
 bool SynthEditor::open(unsigned long parentWindow) {
     close();
     if (parentWindow == 0) return false;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        const char* name = std::getenv("DISPLAY");
-        std::fprintf(stderr, "TrelvoSynth: no editor, the X display \"%s\" does not open\n",
-                     name != nullptr ? name : "");
-        return false;
-    }
+    Display* display = x11::openDisplay("TrelvoSynth");
+    if (display == nullptr) return false;
     auto created = std::make_unique<Native>();
     created->display = display;
     bool isCreated = false;
     {
-        ErrorTrap trap(display);
-        XWindowAttributes parentAttributes;
-        if (XGetWindowAttributes(display, parentWindow, &parentAttributes) != 0 && !trap.failed()) {
-            const int screen = DefaultScreen(display);
-            const Colormap colormap = DefaultColormap(display, screen);
-            for (int i = 0; i < static_cast<int>(Colour::Count); ++i) {
-                XColor colour{};
-                colour.red = static_cast<unsigned short>(kPalette[i].red * 257);
-                colour.green = static_cast<unsigned short>(kPalette[i].green * 257);
-                colour.blue = static_cast<unsigned short>(kPalette[i].blue * 257);
-                colour.flags = DoRed | DoGreen | DoBlue;
-                const bool isDark = kPalette[i].red + kPalette[i].green + kPalette[i].blue < 3 * 0x80;
-                created->colours[i] = XAllocColor(display, colormap, &colour) != 0 ? colour.pixel
-                                      : isDark                                     ? BlackPixel(display, screen)
-                                                                                   : WhitePixel(display, screen);
-            }
-            // The default visual, stated in full, so that a parent of another depth (an ARGB
-            // window, say) does not make the creation fail.
-            XSetWindowAttributes attributes{};
-            attributes.background_pixel = created->colour(Colour::Background);
-            attributes.border_pixel = 0;
-            attributes.colormap = colormap;
-            attributes.event_mask =
-                ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask;
-            created->window = XCreateWindow(display, parentWindow, 0, 0, kSmallWidth, kSmallHeight, 0,
-                                            DefaultDepth(display, screen), InputOutput, DefaultVisual(display, screen),
-                                            CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
+        x11::ErrorTrap trap(display);
+        if (x11::isWindow(display, parentWindow, trap)) {
+            x11::allocateColours(display, kPalette, static_cast<int>(Colour::Count), created->colours);
+            created->window =
+                x11::createChild(display, parentWindow, kSmallWidth, kSmallHeight, created->colour(Colour::Background));
             created->gc = XCreateGC(display, created->window, 0, nullptr);
             created->font = XLoadQueryFont(display, "-*-helvetica-medium-r-normal--12-*-*-*-*-*-iso8859-1");
             if (created->font == nullptr) created->font = XLoadQueryFont(display, "fixed");
@@ -208,7 +133,7 @@ void SynthEditor::close() {
     if (!native) return;
     Display* display = native->display;
     {
-        ErrorTrap trap(display);
+        x11::ErrorTrap trap(display);
         if (native->window != 0) XDestroyWindow(display, native->window);
         if (native->buffer != 0) XFreePixmap(display, native->buffer);
         if (native->font != nullptr) XFreeFont(display, native->font);
@@ -220,7 +145,7 @@ void SynthEditor::close() {
 
 void SynthEditor::idle() {
     if (!native) return;
-    ErrorTrap trap(native->display);
+    x11::ErrorTrap trap(native->display);
     handleEvents();
     if (native->window != 0 && needsPaint()) paint();
 }
@@ -261,7 +186,7 @@ void SynthEditor::handleEvents() {
 }
 
 void SynthEditor::press(int x, int y) {
-    if (isInside(x, y, kSizeButtonX, kSizeButtonY, kSizeButtonWidth, kSizeButtonHeight)) {
+    if (x11::isInside(x, y, kSizeButtonX, kSizeButtonY, kSizeButtonWidth, kSizeButtonHeight)) {
         toggleSize();
         return;
     }

@@ -24,6 +24,7 @@ LAYERS = [
     "presets",   # preset list and program modes
     "project",   # plug-in profiles and project slot keys
     "session",   # the rack controller, its idle duties, projects
+    "remote",    # OSC remote control and the session manager's client
     "ui",        # the window (Qt)
     "app",       # the program: command line, headless, render, the window's start
 ]

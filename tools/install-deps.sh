@@ -14,6 +14,8 @@ packages=(
   libsndfile1-dev
   # the window: Qt 6 Widgets, a font with the metrics of Arial, and Xvfb for its tests
   qt6-base-dev libgl-dev fonts-liberation2 xvfb xauth
+  # remote control and session managers: OSC
+  liblo-dev
   # TrelvoSynth's editor, a plain Xlib window
   libx11-dev
   # OpenGL under Xvfb, for the plug-in editors that draw with it (the third-party ones do)

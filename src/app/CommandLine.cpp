@@ -81,6 +81,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             result.verbose = true;
         } else if (argument == "--play") {
             result.play = true;
+        } else if (argument == "--osc-port") {
+            if (!valueOf(i, value) || !wholeNumber(value, 0, 65535, result.oscPort))
+                return usageError("--osc-port needs a UDP port from 1 to 65535 (0: off)");
         } else if (argument == "--seconds") {
             if (!valueOf(i, value) || !positiveNumber(value, result.seconds))
                 return usageError("--seconds needs a positive number");
@@ -114,6 +117,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (headless && render) return usageError("--headless and --render exclude each other");
     if (render) {
+        if (result.oscPort >= 0) return usageError("--osc-port belongs to running the rack, not to --render");
         if (!result.driver.empty())
             return usageError("--driver belongs to running the rack; --render runs on the Offline driver");
         if (result.out.empty()) return usageError("--render needs --out");
@@ -123,14 +127,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (!renderOnly.empty()) return usageError(renderOnly.front() + " belongs to --render");
     if (headless && result.mode == CommandLine::Mode::Run) result.mode = CommandLine::Mode::Headless;
     if (result.mode != CommandLine::Mode::Run && result.mode != CommandLine::Mode::Headless &&
-        (!result.driver.empty() || result.seconds > 0 || result.play))
-        return usageError("--driver, --seconds and --play belong to running the rack");
+        (!result.driver.empty() || result.seconds > 0 || result.play || result.oscPort >= 0))
+        return usageError("--driver, --seconds, --play and --osc-port belong to running the rack");
     return result;
 }
 
 std::string usageText() {
-    return "usage: trelvo [FILE]\n"
-           "       trelvo --headless [FILE] [--driver NAME] [--seconds N] [--play]\n"
+    return "usage: trelvo [FILE] [--osc-port PORT]\n"
+           "       trelvo --headless [FILE] [--driver NAME] [--seconds N] [--play] [--osc-port PORT]\n"
            "       trelvo --render FILE --out OUT.wav [--midi IN.mid] [--in IN.wav] [--seconds N]\n"
            "              [--rate R] [--block B] [--fxp P] [--fxb B] [--play]\n"
            "              [--save-fxp P] [--save-fxb B] [--save-project P]\n"
@@ -147,6 +151,9 @@ std::string usageText() {
            "processing (the file is still written, with that plug-in passed by from the fault on).\n"
            "--play starts the transport at the beginning, so that tempo-synced plug-ins see a\n"
            "running song position.\n"
+           "--osc-port listens for OSC remote control on that UDP port of 127.0.0.1 (the\n"
+           "address and a lasting port are settings: [Remote] OscAddress, OscPort).\n"
+           "Started by a session manager (NSM_URL), Trelvo keeps its project in the session.\n"
            "--verbose (or TRELVO_DEBUG=1) also prints the debugger output, the lines the log\n"
            "file keeps, on standard error.\n";
 }

@@ -30,6 +30,7 @@ struct CommandLine {
     double seconds = -1;  ///< --seconds: how long to run or render; negative: the default
     bool play = false;    ///< --play: the transport plays from the start
     bool verbose = false; ///< --verbose: the debugger output goes to standard error
+    int oscPort = -1;     ///< --osc-port: the OSC remote control's port; -1: the settings' one
 
     // ---- Rendering ----
     std::string out, midi, in;

@@ -1,6 +1,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/RemoteServices.h"
 #include "app/RunModes.h"
 #include "audio/DriverList.h"
 #include "diag/DiagLog.h"
@@ -30,9 +31,17 @@ int runHeadless(const CommandLine& command) {
     rack::RackController& controller = *session.controller;
     const std::string driver = session.startAudio(command.driver);
     controller.startMidi();
-    const bool opened = session.openStartFile(command.file);
-    if (!opened) std::fprintf(stderr, "trelvo: cannot open %s; running a new rack\n", command.file.c_str());
+    // Under a session manager the manager names the project; until it does, a new rack.
+    const bool managed = RemoteServices::managed();
+    if (managed) {
+        if (!command.file.empty())
+            std::fprintf(stderr, "trelvo: started by a session manager; %s is not opened\n", command.file.c_str());
+        controller.newProject();
+    } else if (!session.openStartFile(command.file)) {
+        std::fprintf(stderr, "trelvo: cannot open %s; running a new rack\n", command.file.c_str());
+    }
     controller.setRunning();
+    RemoteServices remote = startRemote(session, command, false);
     if (command.play) controller.rack().transport().request(rack::TransportRequest::Play);
     std::fprintf(stderr, "trelvo: running headless on %s with %d slots (%s); stop with Ctrl+C\n", driver.c_str(),
                  controller.rack().numSlots(), controller.projectName.c_str());
@@ -61,6 +70,7 @@ int runHeadless(const CommandLine& command) {
         }
     }
     std::fprintf(stderr, "trelvo: stopping\n");
+    remote = RemoteServices{};
     session.shutDown(true);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Version.h"
+#include "app/RemoteServices.h"
 #include "app/RunModes.h"
 #include "diag/DiagLog.h"
 #include "platform/SingleInstance.h"
@@ -38,6 +39,29 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
     int status = 0;
     {
         ui::TMainForm form(session, command.file, command.driver);
+        form.managedSession = RemoteServices::managed();
+        // Remote commands open and save through the window, whose editors and tabs follow.
+        RemoteServices remote = startRemote(session, command, true);
+        // A dialog of the user's (properties, a file dialog) is finished before the rack is
+        // replaced under it.
+        const auto rackInUse = [] { return QApplication::activeModalWidget() != nullptr; };
+        if (remote.osc) {
+            remote.osc->rackInUse = rackInUse;
+            remote.osc->openProject = [&form](const std::string& path) { return form.openProjectFile(path); };
+            remote.osc->saveProjectTo = [&form](const std::string& path) { return form.saveProjectFile(path); };
+        }
+        if (remote.nsm) {
+            remote.nsm->rackInUse = rackInUse;
+            remote.nsm->openProject = [&form](const std::string& path) { return form.openProjectFile(path); };
+            remote.nsm->newProject = [&form] { form.startNewProject(); };
+            remote.nsm->saveProjectTo = [&form](const std::string& path) { return form.saveProjectFile(path); };
+            remote.nsm->showWindow = [&form](bool show) {
+                if (show)
+                    form.bringToFront();
+                else
+                    form.hide();
+            };
+        }
         // Ctrl+C in the terminal, or a system shutting down, closes the window as the user would.
         watchStopSignals();
         QTimer stopWatch;

@@ -321,6 +321,14 @@ void AppSettings::exchangeGroup1(IniHandle& handle, int direction) {
     noiseFloorValue = IniInt(handle, "NoiseFloor", noiseFloorValue);
     knobMode = IniStr(handle, "KnobMode", knobMode);
     addShowEditor = IniBool(handle, "AddShowEditor", addShowEditor);
+
+    OpenIni(handle, iniFileName, "Remote", mode);
+    oscPort = IniInt(handle, "OscPort", oscPort);
+    oscAddress = IniStr(handle, "OscAddress", oscAddress);
+    if (reading) {
+        if (oscPort < 0 || oscPort > 65535) oscPort = 0;
+        if (oscAddress.empty()) oscAddress = "127.0.0.1";
+    }
 }
 
 } // namespace trelvo::persist

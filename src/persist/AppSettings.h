@@ -118,6 +118,12 @@ public:
     std::string knobMode = "Linear";
     bool addShowEditor = true;
 
+    // ---- "Remote" ----
+    /// "OscPort": the UDP port of the OSC remote control; 0 leaves it off.
+    int oscPort = 0;
+    /// "OscAddress": where it listens; only this computer unless the user names another.
+    std::string oscAddress = "127.0.0.1";
+
 private:
     void exchangeGroup0(IniHandle& handle, int direction);
     void exchangeGroup1(IniHandle& handle, int direction);

@@ -70,6 +70,21 @@ void RackController::idleTick() {
         slowDuties();
     }
     inTick = false;
+    // A duty may open a project or remove duties: it runs on a copy, outside the tick.
+    const auto duties = idleDuties;
+    for (const auto& [id, duty] : duties)
+        if (idleEnabled) duty();
+}
+
+int RackController::addIdleDuty(std::function<void()> duty) {
+    idleDuties.emplace_back(nextDutyId, std::move(duty));
+    return nextDutyId++;
+}
+
+void RackController::removeIdleDuty(int id) {
+    idleDuties.erase(
+        std::remove_if(idleDuties.begin(), idleDuties.end(), [id](const auto& entry) { return entry.first == id; }),
+        idleDuties.end());
 }
 
 void RackController::updateMeters() {

@@ -18,12 +18,14 @@ void RackController::newProject() {
     libraryReplacedTemplate = false;
     projectName = "untitled";
     caption = projectName;
+    markSaved();
 }
 
 bool RackController::openProject(const std::string& path) {
     if (!project::loadProject(*this, path)) return false;
     settings.lastProject = path;
     projectName = platform::fileNamePart(path);
+    markSaved();
     return true;
 }
 
@@ -31,6 +33,7 @@ bool RackController::saveProjectTo(const std::string& path) {
     if (!project::saveProject(*this, path)) return false;
     settings.lastProject = path;
     projectName = platform::fileNamePart(path);
+    markSaved();
     return true;
 }
 
@@ -50,6 +53,47 @@ bool RackController::saveProjectAs() {
     const std::string proposed = named ? settings.lastProject : folderOf(settings.lastProject) + "new project";
     const std::string path = askSavePath("Save project as", proposed);
     return !path.empty() && saveProjectTo(path);
+}
+
+namespace {
+
+/// FNV-1a, 64 bits: enough to tell one rack from another, cheap enough for every second.
+class Digest {
+public:
+    void add(const std::string& text) {
+        for (const char c : text) byte(static_cast<unsigned char>(c));
+        byte(0);
+    }
+    void add(std::int64_t number) {
+        for (int k = 0; k < 8; ++k) byte(static_cast<unsigned char>(static_cast<std::uint64_t>(number) >> (8 * k)));
+    }
+    std::uint64_t value() const noexcept { return hash; }
+
+private:
+    void byte(unsigned char c) noexcept { hash = (hash ^ c) * 0x100000001b3ULL; }
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+};
+
+} // namespace
+
+std::uint64_t RackController::stateDigest() const {
+    Digest digest;
+    const Rack& rack = racked;
+    digest.add(rack.numSlots());
+    for (int i = 0; i < rack.numSlots(); ++i) {
+        const host::TVstPlugIn& slot = rack.slot(i);
+        digest.add(static_cast<std::int64_t>(slot.kind()));
+        digest.add(slot.SlotName);
+        digest.add(slot.runMode.text());
+        digest.add(slot.InpVol.getDb());
+        digest.add(slot.DryVol.getDb());
+        digest.add(slot.WetVol.getDb());
+        digest.add(slot.pan.getStep());
+        digest.add(slot.DllPath);
+        digest.add(slot.PlugLoaded.load() ? slot.CurProgram : -1);
+        digest.add(slot.presetMode);
+    }
+    return digest.value();
 }
 
 } // namespace trelvo::rack

@@ -1,6 +1,7 @@
 #include "session/RackController.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "audio/DriverSettings.h"
 #include "diag/DiagLog.h"
@@ -305,6 +306,23 @@ void RackController::switchOn(int index) {
         slot.runMode.set(RunMode::Off, true);
     }
     if (index < static_cast<int>(rows.size())) rows[static_cast<std::size_t>(index)] = rowOf(index);
+}
+
+void RackController::setSwitch(SlotCommandCode code, int index, bool on) {
+    if (index < 0 || index >= racked.numSlots()) return;
+    if (code == SlotCommandCode::Off) {
+        if (racked.slot(index).runMode.isSet(RunMode::Off) != on) switchOn(index);
+        return;
+    }
+    racked.enqueue(code, index, on ? 1 : 0);
+}
+
+void RackController::setMasterVolume(int decibels) {
+    settings.outputVolumeDb = std::clamp(decibels, kVolumeOff, 0);
+    settings.outputVolumeGain = settings.outputVolumeDb <= kVolumeOff
+                                    ? 0.0f
+                                    : static_cast<float>(std::pow(10.0, settings.outputVolumeDb / 20.0));
+    audioEngine.outputVolume.store(settings.outputVolumeGain);
 }
 
 void RackController::toggle(SlotCommandCode code, int index) {

@@ -86,6 +86,11 @@ public:
     /// The same by kind and KindNo (control surfaces, keys); false when there is no such slot.
     bool toggle(SlotCommandCode code, SlotKind kind, int kindNo);
     void setVolume(SlotCommandCode code, int index, int value) { racked.enqueue(code, index, value); }
+    /// Sets a switch (Bypass, Mute, Solo, Off) to on or off, whatever it is now: remote
+    /// commands that say what they want, so that a repeated one changes nothing.
+    void setSwitch(SlotCommandCode code, int index, bool on);
+    /// The master output volume in dB (kVolumeOff .. 0), kept in the settings.
+    void setMasterVolume(int decibels);
     /// Selects a slot's row; the preset list follows it.
     void select(int index);
     /// Rebuilds the list, resets the block-time peaks and logs the strips' costs.
@@ -168,7 +173,19 @@ public:
     std::string pendingProfile; ///< DLL template mode started from a profile: that profile
     bool libraryReplacedTemplate = false;
 
+    /// A digest of what a project keeps of the rack (slots, names, switches, volumes,
+    /// libraries, programs): it differs from the one taken at the last open or save when
+    /// there is something to save. Plug-in parameters are not in it.
+    std::uint64_t stateDigest() const;
+    bool isDirty() const { return stateDigest() != savedDigest; }
+    /// The rack as it is now counts as saved.
+    void markSaved() { savedDigest = stateDigest(); }
+
     // ---- Idle duties. Thread: user interface, every "IdleTime" ms ----
+    /// Duties of the layers above (remote control, session managers) run after every idle
+    /// tick while audio is allowed. The id removes one again.
+    int addIdleDuty(std::function<void()> duty);
+    void removeIdleDuty(int id);
     /// One tick of the idle timer. While audio is held the duties pause (the meters
     /// freeze) and only the posted messages are handled.
     void idleTick();
@@ -279,6 +296,9 @@ private:
     int nextIdleSlot = 0; ///< where the plug-ins' idle calls start on the next tick
     long long lastBeat = -1;
     std::uint32_t beatHiddenAt = 0;
+    std::uint64_t savedDigest = 0;
+    std::vector<std::pair<int, std::function<void()>>> idleDuties;
+    int nextDutyId = 1;
 };
 
 } // namespace trelvo::rack

@@ -117,6 +117,7 @@ void Session::shutDown(bool writeSettings) {
     if (down) return;
     down = true;
     diag::hookedLog(" closing");
+    for (const auto& duty : beforeShutDown) duty();
     // The surface says goodbye while MIDI and audio still run.
     controller->surface().shutdown();
     if (writeSettings) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,8 @@ public:
 
     persist::AppSettings settings;
     std::unique_ptr<rack::RackController> controller;
+    /// Run first in the shut-down, before anything closes or the settings are written.
+    std::vector<std::function<void()>> beforeShutDown;
 
 private:
     bool interactive;

@@ -530,12 +530,7 @@ void SurfaceControl::fader(int number, int position) {
     SurfaceState& surface = state();
     surface.heardFader(number, position);
     if (number == 8) {
-        persist::AppSettings& settings = rack.appSettings();
-        settings.outputVolumeDb = std::clamp(masterDecibels(position), kVolumeOff, 0);
-        settings.outputVolumeGain = settings.outputVolumeDb <= kVolumeOff
-                                        ? 0.0f
-                                        : static_cast<float>(std::pow(10.0, settings.outputVolumeDb / 20.0));
-        rack.engine().outputVolume.store(settings.outputVolumeGain);
+        rack.setMasterVolume(masterDecibels(position));
         return;
     }
     const int slot = stripSlot(number);

@@ -492,14 +492,25 @@ void TMainForm::newProject() {
 void TMainForm::openProject() {
     QString path = qs(rack.appSettings().lastProject);
     if (!fileDialog(this, path, "Open Project", 16, kProjectFilter, ".vprj")) return;
-    const bool opened = rack.openProject(path.toStdString());
+    openProjectFile(path.toStdString());
+}
+
+bool TMainForm::openProjectFile(const std::string& path) {
+    const bool opened = rack.openProject(path);
     // The editors of plug-ins that closed go, whatever came of the new project.
     reconcileEditors();
-    if (!opened) return;
+    if (!opened) return false;
     applyWindowPlacement(true);
+    refreshTabs();
     refreshSlotList();
     refreshPresets();
     changePage(rack.pages.current);
+    return true;
+}
+
+bool TMainForm::saveProjectFile(const std::string& path) {
+    keepWindowPlacement();
+    return rack.saveProjectTo(path);
 }
 
 void TMainForm::bringToFront() {

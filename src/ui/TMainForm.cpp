@@ -394,8 +394,12 @@ void TMainForm::firstPaint() {
     app::Session& s = session;
     const std::string driver = s.startAudio(driverName);
     rack.startMidi();
-    const bool opened = s.openStartFile(startFile);
-    if (!opened && !startFile.empty()) {
+    bool opened = false;
+    if (managedSession)
+        rack.newProject();
+    else
+        opened = s.openStartFile(startFile);
+    if (!opened && !startFile.empty() && !managedSession) {
         const std::string why =
             platform::isRegularFile(startFile) ? "it is not a file Trelvo can open" : "the file does not exist";
         const std::string line = "cannot open " + startFile + " (" + why + "); starting with " +

@@ -63,6 +63,16 @@ public:
     ~TMainForm() override;
 
     Stage stage() const noexcept { return lifeStage; }
+    /// Opens a project as "Open Project" does, without asking for it (remote control,
+    /// session managers); the editors, tabs and placement follow.
+    bool openProjectFile(const std::string& path);
+    /// Saves to path with the window's placement, as "Save Project As" does, unasked.
+    bool saveProjectFile(const std::string& path);
+    /// A session manager names the project: the start opens a new rack, not the
+    /// command line's file or "Last Project".
+    bool managedSession = false;
+    /// "New Project": a new rack with the editors and tabs following.
+    void startNewProject() { newProject(); }
     Zone zone() const noexcept { return focusZone; }
     /// The text of the focus-zone menu item ("-1-LV").
     QString zoneText() const;

@@ -27,6 +27,9 @@ TEST(CommandLine, HeadlessAndRenderTakeTheirOwnOptions) {
     EXPECT_EQ(headless.file, "live.vprj");
     EXPECT_EQ(headless.driver, "JACK");
     EXPECT_EQ(headless.seconds, 2.5);
+    EXPECT_EQ(headless.oscPort, -1); // the settings decide
+    EXPECT_EQ(parseCommandLine({"--headless", "--osc-port", "9000"}).oscPort, 9000);
+    EXPECT_EQ(parseCommandLine({"live.vprj", "--osc-port", "0"}).oscPort, 0);
 
     const CommandLine render = parseCommandLine({"--render", "synth.so", "--out", "o.wav", "--midi", "m.mid", "--rate",
                                                  "44100", "--block", "64", "--save-fxb", "b.fxb"});
@@ -46,6 +49,9 @@ TEST(CommandLine, HeadlessAndRenderTakeTheirOwnOptions) {
              {"--headless", "--out", "o.wav"}, // a render option
              {"--headless", "--render", "x.vprj", "--out", "o"},
              {"--version", "--driver", "JACK"},
+             {"--headless", "--osc-port", "65536"},
+             {"--osc-port", "nine"},
+             {"--render", "x.vprj", "--out", "o.wav", "--osc-port", "9000"},
              {"--render", "x.vprj", "--out", "o.wav", "--driver", "JACK"}}) { // a render runs on the Offline driver
         const CommandLine result = parseCommandLine(bad);
         EXPECT_EQ(result.mode, CommandLine::Mode::UsageError) << ::testing::PrintToString(bad);

@@ -40,6 +40,15 @@ int SlotCommandQueue::claim() noexcept {
     }
 }
 
+void SlotCommandQueue::copyFields(const SlotCommand& from, SlotCommand& to) noexcept {
+    to.command = from.command;
+    to.slot = from.slot;
+    to.argument = from.argument;
+    to.wholeValue = from.wholeValue;
+    to.floatValue = from.floatValue;
+    std::memcpy(to.text, from.text, sizeof to.text);
+}
+
 void SlotCommandQueue::publish(int index, std::uint32_t state) noexcept {
     entries[static_cast<std::size_t>(index)].state.store(state, std::memory_order_release);
 }

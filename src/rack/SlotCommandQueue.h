@@ -82,21 +82,26 @@ public:
     const SlotCommand& entry(int index) const noexcept { return entries[static_cast<std::size_t>(index)]; }
 
     /// The audio thread's step: for every entry waiting for it, clears bit 0 and sets bit 3,
-    /// then calls apply(entry). Thread: audio, wait-free apart from compare-and-swap retries.
+    /// then calls apply with a copy of the entry. Thread: audio, wait-free apart from
+    /// compare-and-swap retries.
     template <class Apply> void applyPending(Apply&& apply) noexcept {
         const int n = count();
+        SlotCommand copy;
         for (int i = 0; i < n; ++i) {
             SlotCommand& command = entries[static_cast<std::size_t>(i)];
             std::uint32_t state = command.state.load(std::memory_order_acquire);
             bool taken = false;
             while ((state & kWaitingForAudio) != 0 && (state & kBeingFilled) == 0) {
+                // Copied while the entry still waits for us: once bit 3 is set the interface
+                // may free the entry and a writer fill it again under our feet.
+                copyFields(command, copy);
                 if (command.state.compare_exchange_weak(state, (state & ~kWaitingForAudio) | kAppliedByAudio,
                                                         std::memory_order_acq_rel)) {
                     taken = true;
                     break;
                 }
             }
-            if (taken) apply(command);
+            if (taken) apply(copy);
         }
     }
 
@@ -112,6 +117,7 @@ public:
     std::uint64_t dropCount() const noexcept { return drops.load(std::memory_order_relaxed); }
 
 private:
+    static void copyFields(const SlotCommand& from, SlotCommand& to) noexcept;
     /// Claims an entry (state 0 to kBeingFilled); -1 when the queue is full.
     int claim() noexcept;
     void publish(int index, std::uint32_t state) noexcept;

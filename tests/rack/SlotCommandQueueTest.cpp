@@ -93,16 +93,23 @@ TEST(SlotCommandQueue, TwoWritersAndAnApplierLoseAndTearNothing) {
     std::vector<int> seen(2 * kPerWriter, 0);
     std::atomic<int> torn{0};
 
-    // The applier plays the audio thread; the freeing plays the idle timer.
+    // The applier plays the audio thread; the freeing, on a thread of its own, the idle
+    // timer: it may free an entry the moment the applier has taken it, so the applier must
+    // not read the entry after that (a fault the flood of an OSC client once showed).
+    std::atomic<bool> applierDone{false};
     std::thread audio([&] {
         while (!writersDone.load() || queue->count() > 0) {
             queue->applyPending([&](SlotCommand& command) {
                 const int id = command.argument;
+                for (int spin = 0; spin < 20; ++spin) std::atomic_signal_fence(std::memory_order_seq_cst);
                 if (command.wholeValue != id * 3 || command.slot != id % 32) ++torn;
                 if (id >= 0 && id < 2 * kPerWriter) ++seen[static_cast<std::size_t>(id)];
             });
-            queue->freeApplied();
         }
+        applierDone = true;
+    });
+    std::thread idle([&] {
+        while (!applierDone.load()) queue->freeApplied();
     });
     auto writer = [&](int first, bool plain) {
         for (int i = first; i < first + kPerWriter; ++i) {
@@ -121,6 +128,7 @@ TEST(SlotCommandQueue, TwoWritersAndAnApplierLoseAndTearNothing) {
     midiThread.join();
     writersDone = true;
     audio.join();
+    idle.join();
 
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(queue->dropCount(), 0u);

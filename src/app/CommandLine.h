@@ -24,6 +24,7 @@ struct CommandLine {
     std::string file;    ///< the one file of the command line (project, plug-in or profile)
     std::string picture; ///< --scan-worker: where the editor's picture goes
     std::string error;
+    std::string programName; ///< what the program was started as (argv[0])
 
     // ---- Running without a window ----
     std::string driver;   ///< --driver: a driver by name instead of the settings' one

@@ -32,8 +32,8 @@ int runHeadless(const CommandLine& command) {
     const std::string driver = session.startAudio(command.driver);
     controller.startMidi();
     // Under a session manager the manager names the project; until it does, a new rack.
-    const bool managed = RemoteServices::managed();
-    if (managed) {
+    RemoteServices services = startRemote(session, command, false, remote::NsmClient::managerUrl());
+    if (services.nsm) {
         if (!command.file.empty())
             std::fprintf(stderr, "trelvo: started by a session manager; %s is not opened\n", command.file.c_str());
         controller.newProject();
@@ -41,7 +41,6 @@ int runHeadless(const CommandLine& command) {
         std::fprintf(stderr, "trelvo: cannot open %s; running a new rack\n", command.file.c_str());
     }
     controller.setRunning();
-    RemoteServices remote = startRemote(session, command, false);
     if (command.play) controller.rack().transport().request(rack::TransportRequest::Play);
     std::fprintf(stderr, "trelvo: running headless on %s with %d slots (%s); stop with Ctrl+C\n", driver.c_str(),
                  controller.rack().numSlots(), controller.projectName.c_str());
@@ -70,7 +69,7 @@ int runHeadless(const CommandLine& command) {
         }
     }
     std::fprintf(stderr, "trelvo: stopping\n");
-    remote = RemoteServices{};
+    services = RemoteServices{};
     session.shutDown(true);
     return 0;
 }

@@ -25,8 +25,10 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "xcb", 1);
 
     // One copy runs: a second start hands its file to the running copy and ends.
+    // A session manager's copy runs on its own, beside the user's.
+    const bool managed = !remote::NsmClient::managerUrl().empty();
     const std::string socket = platform::SingleInstance::socketPath();
-    if (handToRunningCopy(command.file, persist::AppSettings().fileName(), socket)) {
+    if (!managed && handToRunningCopy(command.file, persist::AppSettings().fileName(), socket)) {
         std::printf("trelvo: handed %s to the running copy\n", command.file.empty() ? "nothing" : command.file.c_str());
         return 0;
     }
@@ -39,23 +41,23 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
     int status = 0;
     {
         ui::TMainForm form(session, command.file, command.driver);
-        form.managedSession = RemoteServices::managed();
         // Remote commands open and save through the window, whose editors and tabs follow.
-        RemoteServices remote = startRemote(session, command, true);
+        RemoteServices services = startRemote(session, command, true, remote::NsmClient::managerUrl());
+        form.managedSession = services.nsm != nullptr;
         // A dialog of the user's (properties, a file dialog) is finished before the rack is
         // replaced under it.
         const auto rackInUse = [] { return QApplication::activeModalWidget() != nullptr; };
-        if (remote.osc) {
-            remote.osc->rackInUse = rackInUse;
-            remote.osc->openProject = [&form](const std::string& path) { return form.openProjectFile(path); };
-            remote.osc->saveProjectTo = [&form](const std::string& path) { return form.saveProjectFile(path); };
+        if (services.osc) {
+            services.osc->rackInUse = rackInUse;
+            services.osc->openProject = [&form](const std::string& path) { return form.openProjectFile(path); };
+            services.osc->saveProjectTo = [&form](const std::string& path) { return form.saveProjectFile(path); };
         }
-        if (remote.nsm) {
-            remote.nsm->rackInUse = rackInUse;
-            remote.nsm->openProject = [&form](const std::string& path) { return form.openProjectFile(path); };
-            remote.nsm->newProject = [&form] { form.startNewProject(); };
-            remote.nsm->saveProjectTo = [&form](const std::string& path) { return form.saveProjectFile(path); };
-            remote.nsm->showWindow = [&form](bool show) {
+        if (services.nsm) {
+            services.nsm->rackInUse = rackInUse;
+            services.nsm->openProject = [&form](const std::string& path) { return form.openProjectFile(path); };
+            services.nsm->newProject = [&form] { form.startNewProject(); };
+            services.nsm->saveProjectTo = [&form](const std::string& path) { return form.saveProjectFile(path); };
+            services.nsm->showWindow = [&form](bool show) {
                 if (show)
                     form.bringToFront();
                 else
@@ -71,7 +73,7 @@ int runWindow(const CommandLine& command, int& argc, char** argv) {
         stopWatch.start(100);
         platform::SingleInstance instance;
         std::string why;
-        if (!instance.listen(socket, why)) diag::hookedLog("single instance: " + why);
+        if (!managed && !instance.listen(socket, why)) diag::hookedLog("single instance: " + why);
         QTimer handOffWatch;
         std::vector<std::string> handed;
         QObject::connect(&handOffWatch, &QTimer::timeout, &form, [&form, &instance, &session, &handed] {

@@ -31,7 +31,8 @@ bool hasDisplay() {
 
 int main(int argc, char** argv) {
     using trelvo::app::CommandLine;
-    const CommandLine command = trelvo::app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    CommandLine command = trelvo::app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (argc > 0) command.programName = argv[0];
     if (command.verbose) trelvo::diag::setDebuggerToStandardError(true);
 
     switch (command.mode) {

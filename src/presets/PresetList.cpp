@@ -137,6 +137,16 @@ void PresetList::SelectPreset(int slot, int request, bool holdAudio) {
     LoadPresetByName(slot, name, holdAudio);
 }
 
+int PresetList::numSelectable(int slot) {
+    TVstPlugIn* entry = loadedSlot(slot);
+    if (entry == nullptr) return 0;
+    const char mode = entry->ProgramMode();
+    if (mode == 'm' && entry->MidiBankStyle() != ' ') return -1;
+    if ((mode == 's' || mode == 'x') && PresetView == 0) return std::max(entry->NumPrograms, 0);
+    if (mode != 's' && mode != 'x' && mode != 'p') return 0;
+    return static_cast<int>(slot == listSlot ? items.size() : itemsFor(*entry, PresetView).size());
+}
+
 std::string PresetList::findPresetFile(TVstPlugIn& slot, const std::string& name, const std::string& folder) {
     // A name with a folder is taken as it is; a bare name is never looked up in the
     // program's working folder.
@@ -150,18 +160,18 @@ std::string PresetList::findPresetFile(TVstPlugIn& slot, const std::string& name
     return {};
 }
 
-void PresetList::LoadPresetByName(int slot, const std::string& name, bool holdAudio) {
+bool PresetList::LoadPresetByName(int slot, const std::string& name, bool holdAudio, bool firstWhenUnknown) {
     TVstPlugIn* entry = loadedSlot(slot);
-    if (entry == nullptr) return;
+    if (entry == nullptr) return false;
     const bool absolute = !name.empty() && name[0] == '/';
     const std::string extension = extensionOf(name);
     int target = 0;
+    bool found = false;
+    bool switched = false;
+    const int current = entry->CurProgram;
     if (extension == ".fxp") {
         const std::string file = findPresetFile(*entry, name, currentFxpFolder(*entry));
-        if (!file.empty()) {
-            LoadFxp(slot, file, holdAudio);
-            return;
-        }
+        if (!file.empty()) return LoadFxp(slot, file, holdAudio);
     } else if (extension == ".fxb") {
         const std::string file = findPresetFile(*entry, name, entry->FXBfolder);
         if (!file.empty()) {
@@ -170,18 +180,25 @@ void PresetList::LoadPresetByName(int slot, const std::string& name, bool holdAu
             if (holdAudio) env.holdAudio(false);
             entry->FXBfile = name;
             displayChanged = true;
+            found = true;
         }
     } else if (entry->NumPrograms >= 1 && (entry->UseFxpFxb & 1) != 0) {
-        bool switched = false;
         for (int p = 0; p < entry->NumPrograms; ++p) {
             if (persist::sameName(persist::trimmed(programName(*entry, p, switched)), persist::trimmed(name))) {
                 target = p;
+                found = true;
                 break;
             }
         }
     }
+    if (!found && !firstWhenUnknown) {
+        // Names may have been looked up by switching programs: the one that played plays again.
+        if (switched) entry->SetProgram(current);
+        return false;
+    }
     entry->SetProgram(target);
     if (!absolute) env.requestDisplayRefresh(slot);
+    return found;
 }
 
 bool PresetList::LoadFxp(int slot, const std::string& file, bool holdAudio) {

@@ -79,8 +79,13 @@ public:
 
     /// The single entry for every preset change of a slot.
     void SelectPreset(int slot, int request, bool holdAudio);
-    /// Finds a preset by name or file name (".fxp", ".fxb", or a program name) and loads it.
-    void LoadPresetByName(int slot, const std::string& name, bool holdAudio);
+    /// How many presets a number given to SelectPreset may choose from (the programs, or
+    /// the list's files); -1 when the slot selects by MIDI bank and program instead.
+    int numSelectable(int slot);
+    /// Finds a preset by name or file name (".fxp", ".fxb", or a program name) and loads it;
+    /// false when nothing has that name. Then the first program is selected, unless
+    /// firstWhenUnknown is false: then nothing changes.
+    bool LoadPresetByName(int slot, const std::string& name, bool holdAudio, bool firstWhenUnknown = true);
     /// Loads an FXP file into the slot's current program.
     bool LoadFxp(int slot, const std::string& file, bool holdAudio);
     /// Re-reads the current program and refreshes the slot's line, list and menu state.

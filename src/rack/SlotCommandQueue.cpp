@@ -81,6 +81,10 @@ bool SlotCommandQueue::Enqueue(SlotCommandCode code, int slot, int argument, std
 
 bool SlotCommandQueue::post(SlotCommandCode code, int slot, int argument, int value, float floatValue,
                             std::string_view text, std::uint32_t state) noexcept {
+    // Preset selections and parameter refreshes are the idle timer's alone: the audio thread
+    // never takes them, so it never reads an entry the idle timer may free at any moment, and
+    // a selection cannot be marked done by the audio thread before the timer has seen it.
+    if (code == SlotCommandCode::SelectPreset || code == SlotCommandCode::RefreshParameter) state = kWaitingForListView;
     const int index = claim();
     if (index < 0) {
         drops.fetch_add(1, std::memory_order_relaxed);

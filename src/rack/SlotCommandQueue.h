@@ -17,8 +17,8 @@ enum class SlotCommandCode : std::int32_t {
     Mute = 6,
     Solo = 7,
     Bypass = 8,
-    SelectPreset = 9,      ///< carried out by the idle timer
-    RefreshParameter = 10, ///< carried out by the idle timer
+    SelectPreset = 9,      ///< carried out by the idle timer; the audio thread never takes it
+    RefreshParameter = 10, ///< carried out by the idle timer; the audio thread never takes it
     Off = 11,
 };
 
@@ -69,7 +69,9 @@ public:
                  SwitchReader readSwitch = nullptr, const void* context = nullptr);
 
     /// MIDI routing's entry point for program-change requests: no conversion, float value
-    /// and text cleared, state 1. Thread: any, lock-free.
+    /// and text cleared. Thread: any, lock-free.
+    /// Every entry point publishes SelectPreset and RefreshParameter waiting for the idle
+    /// timer only (state 2), whatever it publishes other commands with.
     bool EnqueueRequest(SlotCommandCode code, int slot, int argument, int value) noexcept;
 
     /// The plain entry point used on the audio thread: the same as EnqueueRequest.

@@ -32,6 +32,7 @@ std::vector<OscAddress> managerTable() {
 }
 
 constexpr std::uint32_t kDirtyCheckMs = 500;
+constexpr int kMaxPerTick = 64;
 constexpr const char* kProjectFileName = "Trelvo.vprj";
 
 } // namespace
@@ -67,11 +68,14 @@ NsmClient::NsmClient(rack::RackController& controller, const std::string& manage
 }
 
 NsmClient::~NsmClient() {
-    if (dutyId != 0) controller.removeIdleDuty(dutyId);
-    restoreUserSettings();
+    detach();
 }
 
-void NsmClient::restoreUserSettings() {
+void NsmClient::detach() {
+    if (detached) return;
+    detached = true;
+    if (dutyId != 0) controller.removeIdleDuty(dutyId);
+    dutyId = 0;
     controller.appSettings().lastProject = userLastProject;
 }
 
@@ -81,7 +85,7 @@ void NsmClient::windowShown(bool shown) {
 
 void NsmClient::tick() {
     OscRequest request;
-    for (;;) {
+    for (int handled = 0; handled < kMaxPerTick; ++handled) {
         if (hasWaiting) {
             if (rackInUse()) break;
             request = waiting;
@@ -89,7 +93,7 @@ void NsmClient::tick() {
         } else if (!endpoint.take(request)) {
             break;
         }
-        // Only the manager steers the session, not another program on its computer.
+        // Only the manager steers the session (the endpoint takes nothing from anyone else).
         if (!(request.from == manager)) continue;
         if (request.command == kOpen && rackInUse()) {
             waiting = request;
@@ -100,7 +104,8 @@ void NsmClient::tick() {
     }
     if (project.empty() || platform::tickCountMs() - lastDirtyCheck < kDirtyCheckMs) return;
     lastDirtyCheck = platform::tickCountMs();
-    const int dirty = controller.isDirty() ? 1 : 0;
+    // Saved elsewhere ("Save Project As") is not saved in the session.
+    const int dirty = controller.isDirty() || controller.appSettings().lastProject != project ? 1 : 0;
     if (dirty != reportedDirty) {
         reportedDirty = dirty;
         send(OscMessage(dirty ? "/nsm/client/is_dirty" : "/nsm/client/is_clean"));

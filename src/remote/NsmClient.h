@@ -46,9 +46,11 @@ public:
     /// The window was shown or hidden by other means: the manager is told.
     void windowShown(bool shown);
 
-    /// The user's own "Last Project" goes back into the settings before they are written:
-    /// a session's project is not the one the user opens next time outside the session.
-    void restoreUserSettings();
+    /// Lets go of the controller before it goes (the program's shut-down): the user's own
+    /// "Last Project" goes back into the settings before they are written (a session's
+    /// project is not the one the user opens next time outside the session), and nothing
+    /// is touched afterwards. The destructor does it when it was not done.
+    void detach();
 
     /// Handles the manager's messages and reports changes of the dirty state. The
     /// controller's idle tick calls it. Thread: user interface.
@@ -73,6 +75,7 @@ private:
     bool reachable = false;
     bool hasWindow = false;
     int dutyId = 0;
+    bool detached = false;
     OscRequest waiting; ///< an open that waits for rackInUse to clear
     bool hasWaiting = false;
     std::string project;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -22,7 +23,12 @@ namespace {
 constexpr std::size_t kMaxPacket = 65536;
 constexpr int kMaxBundleDepth = 8;
 
+bool isLoopback(const OscPeer& peer) noexcept;
+
 bool sameHost(const OscPeer& a, const OscPeer& b) noexcept {
+    // This computer is one host whichever loopback address names it: a session manager's
+    // URL often names the computer (127.0.1.1) while its messages come from 127.0.0.1.
+    if (isLoopback(a) && isLoopback(b)) return true;
     if (a.address.ss_family != b.address.ss_family) return false;
     if (a.address.ss_family == AF_INET) {
         const auto* x = reinterpret_cast<const sockaddr_in*>(&a.address);
@@ -39,8 +45,10 @@ bool isLoopback(const OscPeer& peer) noexcept {
         const auto* v4 = reinterpret_cast<const sockaddr_in*>(&peer.address);
         return (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
     }
+    if (peer.address.ss_family != AF_INET6) return false;
     const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&peer.address);
-    return IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr);
+    if (IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr) && v6->sin6_addr.s6_addr[12] == 127;
 }
 
 int portOf(const sockaddr_storage& address) noexcept {
@@ -87,7 +95,8 @@ Fit copyArgument(char wanted, char type, const lo_arg* argument, OscRequest& req
     case LO_FALSE: value = 0.0; break;
     default: return Fit::Wrong;
     }
-    if (!std::isfinite(value)) return Fit::OutOfRange;
+    // Within a float: every number is read as one, and a larger double would not convert.
+    if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(FLT_MAX)) return Fit::OutOfRange;
     if (wanted == 'i') {
         if (value != std::floor(value)) return Fit::Wrong;
         if (value < -2147483648.0 || value > 2147483647.0) return Fit::OutOfRange;
@@ -242,8 +251,8 @@ bool OscEndpoint::openFor(const OscPeer& peer, std::string& why) {
         v6->sin6_addr = isLoopback(peer) ? in6addr_loopback : in6addr_any;
         local.length = sizeof(sockaddr_in6);
     }
-    onlyFromHost = true;
-    allowedHost = peer;
+    onlyFromPeer = true;
+    allowedPeer = peer;
     return bindTo(local, why);
 }
 
@@ -302,7 +311,7 @@ void OscEndpoint::receiveLoop() {
         const ssize_t size = recvfrom(socketFd, packet.data(), packet.size(), MSG_DONTWAIT,
                                       reinterpret_cast<sockaddr*>(&from.address), &from.length);
         if (size <= 0) continue;
-        if (onlyFromHost && !sameHost(from, allowedHost)) {
+        if (onlyFromPeer && !(from == allowedPeer)) {
             counts.foreign.fetch_add(1);
             continue;
         }

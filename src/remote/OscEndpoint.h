@@ -20,6 +20,7 @@ struct OscPeer {
     sockaddr_storage address{};
     socklen_t length = 0;
 
+    /// The same port of the same host; every loopback address is this computer.
     bool operator==(const OscPeer& other) const noexcept;
     /// "127.0.0.1:9000", "[::1]:9000".
     std::string text() const;
@@ -107,8 +108,8 @@ public:
     /// Thread: user interface.
     bool open(const std::string& host, int port, std::string& why);
     /// Binds a free port on the loopback of the peer's family when the peer is on this
-    /// computer, else on every address of that family; only messages from the peer's host
-    /// are taken.
+    /// computer, else on every address of that family; only messages from the peer itself
+    /// (its host and port) are taken, the others are counted as foreign.
     bool openFor(const OscPeer& peer, std::string& why);
     /// The bound port, 0 before open.
     int port() const noexcept { return boundPort; }
@@ -133,8 +134,8 @@ private:
     int socketFd = -1;
     int wakeFd = -1;
     int boundPort = 0;
-    bool onlyFromHost = false;
-    OscPeer allowedHost;
+    bool onlyFromPeer = false;
+    OscPeer allowedPeer;
     std::thread receiver;
     OscRefusals counts;
     platform::BoundedQueue<OscRequest, kQueueCapacity> queue;

@@ -139,7 +139,12 @@ RemoteControl::RemoteControl(rack::RackController& controller, const std::string
 }
 
 RemoteControl::~RemoteControl() {
+    detach();
+}
+
+void RemoteControl::detach() {
     if (dutyId != 0) controller.removeIdleDuty(dutyId);
+    dutyId = 0;
 }
 
 void RemoteControl::tick() {
@@ -175,7 +180,8 @@ void RemoteControl::tick() {
                         std::to_string(counts.unknownAddress.load()) + ", wrong arguments " +
                         std::to_string(counts.wrongArguments.load()) + ", out of range " +
                         std::to_string(counts.outOfRange.load()) + ", flooded " +
-                        std::to_string(counts.flooded.load()) + ")");
+                        std::to_string(counts.flooded.load()) + ", foreign " + std::to_string(counts.foreign.load()) +
+                        ")");
         reportedRefusals = refused;
         lastRefusalReport = platform::tickCountMs();
     }
@@ -258,8 +264,8 @@ void RemoteControl::handle(const OscRequest& request) {
     case kPresetNumber: {
         if (!slotArgument(request, slot, true)) break;
         const int number = request.integer(1);
-        const host::TVstPlugIn& plugIn = rack.slot(slot);
-        if (number < 0 || (plugIn.ProgramMode() == 's' && number >= plugIn.NumPrograms)) {
+        const int selectable = controller.presets().numSelectable(slot);
+        if (number < 0 || (selectable >= 0 && number >= selectable) || (selectable < 0 && number > 127)) {
             refuse(request, "slot " + std::to_string(slot) + " has no preset " + std::to_string(number));
             break;
         }
@@ -275,8 +281,10 @@ void RemoteControl::handle(const OscRequest& request) {
             break;
         }
         QuietMessages quiet(controller);
-        controller.presets().LoadPresetByName(slot, name, true);
-        if (!quiet.text().empty()) refuse(request, quiet.text());
+        // An unknown name changes nothing: a typo must not change the sound on stage.
+        if (!controller.presets().LoadPresetByName(slot, name, true, false))
+            refuse(request, quiet.text().empty() ? "slot " + std::to_string(slot) + " has no preset \"" + name + "\""
+                                                 : quiet.text());
         break;
     }
     case kPresetNext:
@@ -348,6 +356,14 @@ void RemoteControl::handle(const OscRequest& request) {
     }
 }
 
+bool RemoteControl::isNamed() const {
+    return !controller.projectName.empty() && controller.projectName != "untitled";
+}
+
+std::string RemoteControl::projectPath() const {
+    return isNamed() ? controller.appSettings().lastProject : std::string();
+}
+
 void RemoteControl::loadProject(const OscRequest& request) {
     const std::string path = request.text(0);
     struct stat status {};
@@ -369,7 +385,7 @@ void RemoteControl::loadProject(const OscRequest& request) {
         refuse(request, quiet.text().empty() ? "cannot open " + path : quiet.text());
         return;
     }
-    reply(request.from, OscMessage("/trelvo/project").add(controller.projectName).add(path));
+    reply(request.from, OscMessage("/trelvo/project").add(controller.projectName).add(projectPath()));
 }
 
 void RemoteControl::saveProject(const OscRequest& request, bool named) {
@@ -382,7 +398,13 @@ void RemoteControl::saveProject(const OscRequest& request, bool named) {
             refuse(request, "a project is saved to a whole path, ending in .vprj, in a folder that exists");
             return;
         }
-    } else if (controller.projectName.empty() || controller.projectName == "untitled" || !endsWith(path, ".vprj")) {
+        // Another project's file (and the plug-in states beside it) is never written over
+        // from the network.
+        if (stat(path.c_str(), &status) == 0 && !(isNamed() && path == controller.appSettings().lastProject)) {
+            refuse(request, path + " exists: a remote save never replaces another project");
+            return;
+        }
+    } else if (!isNamed() || !endsWith(path, ".vprj")) {
         refuse(request, "the project has no file yet: save it with a path");
         return;
     }
@@ -439,7 +461,7 @@ void RemoteControl::sendAll(const OscPeer& to) {
     reply(to, OscMessage("/trelvo/transport")
                   .add(transportWord(transport.state()))
                   .add(static_cast<float>(transport.tempo())));
-    reply(to, OscMessage("/trelvo/project").add(controller.projectName).add(controller.appSettings().lastProject));
+    reply(to, OscMessage("/trelvo/project").add(controller.projectName).add(projectPath()));
 }
 
 void RemoteControl::notifyChanges(bool announce) {
@@ -472,10 +494,11 @@ void RemoteControl::notifyChanges(bool announce) {
             reply(peer,
                   OscMessage("/trelvo/transport").add(transportWord(transport.state())).add(static_cast<float>(tempo)));
     }
-    if (controller.projectName != shownProject) {
+    if (controller.projectName != shownProject || projectPath() != shownProjectPath) {
         shownProject = controller.projectName;
+        shownProjectPath = projectPath();
         for (const OscPeer& peer : listeners)
-            reply(peer, OscMessage("/trelvo/project").add(shownProject).add(controller.appSettings().lastProject));
+            reply(peer, OscMessage("/trelvo/project").add(shownProject).add(shownProjectPath));
     }
 }
 

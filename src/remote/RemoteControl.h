@@ -25,6 +25,9 @@ public:
     RemoteControl(rack::RackController& controller, const std::string& host, int port);
     ~RemoteControl();
     RemoteControl(const RemoteControl&) = delete;
+    /// Lets go of the controller before it goes (the program's shut-down): no more ticks,
+    /// nothing is touched afterwards. The destructor does it when it was not done.
+    void detach();
     RemoteControl& operator=(const RemoteControl&) = delete;
 
     bool failed() const noexcept { return !listening; }
@@ -63,6 +66,9 @@ private:
     /// takes the state as it is.
     void notifyChanges(bool announce = true);
     SlotView viewOf(int slot) const;
+    bool isNamed() const;
+    /// The project's file, empty while it has none.
+    std::string projectPath() const;
     void loadProject(const OscRequest& request);
     void saveProject(const OscRequest& request, bool named);
 
@@ -78,7 +84,7 @@ private:
     int shownMaster = 0;
     int shownTransport = 0;
     int shownTempo = 0;
-    std::string shownProject;
+    std::string shownProject, shownProjectPath;
     std::uint64_t reportedRefusals = 0;
     std::uint32_t lastRefusalReport = 0;
 };

@@ -70,10 +70,14 @@ void RackController::idleTick() {
         slowDuties();
     }
     inTick = false;
-    // A duty may open a project or remove duties: it runs on a copy, outside the tick.
+    // A duty may open a project, or remove duties (its own or another's): the duties run
+    // outside the tick, from a copy, and one removed meanwhile is not called.
     const auto duties = idleDuties;
-    for (const auto& [id, duty] : duties)
-        if (idleEnabled) duty();
+    for (const auto& [id, duty] : duties) {
+        const bool registered = std::any_of(idleDuties.begin(), idleDuties.end(),
+                                            [dutyId = id](const auto& entry) { return entry.first == dutyId; });
+        if (idleEnabled && registered) duty();
+    }
 }
 
 int RackController::addIdleDuty(std::function<void()> duty) {

@@ -151,6 +151,12 @@ TEST_F(OscTest, ValuesOutOfRangeAreAnsweredWithAnErrorAndChangeNothing) {
     refused("tempo 1000");
     client.send("/trelvo/slot/preset/name", "is", synth, "../../etc/passwd");
     refused("a path for a preset name");
+    // A name nothing has leaves the sound alone (the menus' path would select the first).
+    host::TVstPlugIn& plugIn = controller.rack().slot(synth);
+    plugIn.SetProgram(7);
+    client.send("/trelvo/slot/preset/name", "is", synth, "No Such Preset");
+    EXPECT_EQ(refused("an unknown preset name"), "/trelvo/slot/preset/name");
+    EXPECT_EQ(plugIn.CurProgram, 7);
     settle();
     EXPECT_EQ(channel.WetVol.getDb(), wet);
     EXPECT_EQ(channel.pan.getStep(), 0);
@@ -248,6 +254,12 @@ TEST_F(OscTest, ProjectsAreSavedAndLoadedByWholePathsOnly) {
     controller.renameSlot(1, "Remote");
     client.send("/trelvo/project/save", "");
     ASSERT_TRUE(answered("/trelvo/project"));
+    // Another project's file is never written over from the network.
+    const std::string other = home.file("other.vprj");
+    test::writeFile(other, "[Project]\n");
+    client.send("/trelvo/project/save", "s", other.c_str());
+    ASSERT_TRUE(answered("/trelvo/error"));
+    EXPECT_EQ(test::readFile(other), "[Project]\n");
     controller.newProject();
     EXPECT_NE(controller.rack().slot(1).SlotName, "Remote");
 

@@ -89,6 +89,11 @@ public:
         std::lock_guard lock(mutex);
         outgoing.push_back(bytes);
     }
+    /// Everything sent so far has gone into JACK.
+    bool drained() {
+        std::lock_guard lock(mutex);
+        return outgoing.empty();
+    }
     void connect() {
         act([&] { model.connect(); });
     }
@@ -436,8 +441,11 @@ TEST_P(JackCableSurfaceTest, BadSysexAndAFloodOfFaderMovesLeaveTheHostResponsive
         jackSurface->moveFader(0, i % 1024);
         if (i % 200 == 0) platform::sleepMs(25);
     }
-    jackSurface->moveFader(0, SurfaceControl::faderPosition(-6));
+    // The last move follows once the flood has gone out: what a block's MIDI buffer cannot
+    // hold of a flood is dropped by design, and that must not be the move that matters.
     const std::uint32_t ticks = controller->ticks();
+    ASSERT_TRUE(pump([&] { return jackSurface->drained(); }));
+    jackSurface->moveFader(0, SurfaceControl::faderPosition(-6));
     ASSERT_TRUE(pump([&] { return slot(piano).WetVol.getDb() == -6; }));
     EXPECT_GT(controller->ticks(), ticks);
     EXPECT_TRUE(pump([&] { return controller->surface().state().ignoredMessages() >= 3; }));

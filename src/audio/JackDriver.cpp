@@ -190,6 +190,14 @@ void JackDriver::notify(std::int32_t selector) noexcept {
 
 int JackDriver::onProcess(jack_nframes_t frames, void* context) {
     auto* self = static_cast<JackDriver*>(context);
+    const std::int64_t began = platform::perfCounter();
+    const int result = self->process(frames);
+    self->cycles.record(platform::perfCounter() - began);
+    return result;
+}
+
+int JackDriver::process(jack_nframes_t frames) noexcept {
+    JackDriver* self = this;
     if (!self->threadPrepared.exchange(true)) enterAudioThread(AudioThreadScheduling::Keep);
     const auto count = static_cast<int>(frames);
     const std::size_t bytes = sizeof(float) * frames;

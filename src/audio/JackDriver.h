@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/BufferedDriver.h"
+#include "audio/CycleTimes.h"
 #include "audio/JackConnections.h"
 
 namespace trelvo::audio {
@@ -50,6 +51,8 @@ public:
     static int onXrun(void* self) noexcept;
 
     jack_client_t* client() const noexcept { return jackClient; }
+    /// How long each process callback took, the copies in and out included.
+    const CycleTimes& cycleTimes() const noexcept { return cycles; }
     const JackConnections& connections() const noexcept { return *memory; }
     /// The full name of one of our ports, "trelvo:out_1" for example.
     std::string portName(bool isInput, int index) const;
@@ -80,6 +83,9 @@ private:
     std::atomic<bool> serverGone{false};
     std::atomic<bool> connectionsChanged{false};
     XrunCounter xrunCounter;
+    CycleTimes cycles;
+    /// The process callback's work.
+    int process(jack_nframes_t frames) noexcept;
     int half = 0;
 
     // ---- User-interface thread ----

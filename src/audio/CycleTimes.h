@@ -24,7 +24,8 @@ public:
     /// How many callbacks were recorded so far. Thread: any.
     std::uint32_t count() const noexcept { return next.load(std::memory_order_acquire); }
     /// The durations (ns) recorded since count() returned from, oldest first; at most the
-    /// last kSize. Thread: any (a duration written meanwhile may show either value).
+    /// last kSize. Thread: any (while callbacks go on, the oldest of a full ring may already
+    /// hold newer callbacks' durations).
     std::vector<std::uint32_t> since(std::uint32_t from) const {
         const std::uint32_t to = count();
         std::uint32_t first = to - from > kSize ? to - kSize : from;

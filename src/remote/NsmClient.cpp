@@ -91,10 +91,8 @@ void NsmClient::tick() {
             request = waiting;
             hasWaiting = false;
         } else if (!endpoint.take(request)) {
-            break;
+            break; // the endpoint takes nothing from anyone but the manager
         }
-        // Only the manager steers the session (the endpoint takes nothing from anyone else).
-        if (!(request.from == manager)) continue;
         if (request.command == kOpen && rackInUse()) {
             waiting = request;
             hasWaiting = true;

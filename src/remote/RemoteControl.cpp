@@ -379,13 +379,7 @@ void RemoteControl::loadProject(const OscRequest& request) {
         refuse(request, path + " is too large for a project");
         return;
     }
-    diag::hookedLog("OSC: opening " + path + " for " + request.from.text());
-    QuietMessages quiet(controller);
-    if (!openProject(path)) {
-        refuse(request, quiet.text().empty() ? "cannot open " + path : quiet.text());
-        return;
-    }
-    reply(request.from, OscMessage("/trelvo/project").add(controller.projectName).add(projectPath()));
+    runProjectCommand(request, "open", path, openProject);
 }
 
 void RemoteControl::saveProject(const OscRequest& request, bool named) {
@@ -408,13 +402,18 @@ void RemoteControl::saveProject(const OscRequest& request, bool named) {
         refuse(request, "the project has no file yet: save it with a path");
         return;
     }
-    diag::hookedLog("OSC: saving " + path + " for " + request.from.text());
+    runProjectCommand(request, "save", path, saveProjectTo);
+}
+
+void RemoteControl::runProjectCommand(const OscRequest& request, const std::string& verb, const std::string& path,
+                                      const std::function<bool(const std::string&)>& command) {
+    diag::hookedLog("OSC: " + verb + " " + path + " for " + request.from.text());
     QuietMessages quiet(controller);
-    if (!saveProjectTo(path)) {
-        refuse(request, quiet.text().empty() ? "cannot save " + path : quiet.text());
+    if (!command(path)) {
+        refuse(request, quiet.text().empty() ? "cannot " + verb + " " + path : quiet.text());
         return;
     }
-    reply(request.from, OscMessage("/trelvo/project").add(controller.projectName).add(path));
+    reply(request.from, OscMessage("/trelvo/project").add(controller.projectName).add(projectPath()));
 }
 
 RemoteControl::SlotView RemoteControl::viewOf(int slot) const {

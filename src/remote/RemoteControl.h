@@ -71,6 +71,9 @@ private:
     std::string projectPath() const;
     void loadProject(const OscRequest& request);
     void saveProject(const OscRequest& request, bool named);
+    /// Opens or saves (verb) with the dialogs kept quiet, and answers either way.
+    void runProjectCommand(const OscRequest& request, const std::string& verb, const std::string& path,
+                           const std::function<bool(const std::string&)>& command);
 
     rack::RackController& controller;
     OscEndpoint endpoint;

@@ -11,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/ThreadScheduling.h"
 #include "support/AllocationGuard.h"
+#include "support/DummyDrivers.h"
 #include "support/FakeMidiBackend.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
@@ -237,7 +238,7 @@ protected:
     }
 
     void start(RackController& controller, test::FakeBackend*& backend) {
-        controller.startAudio({{"Dummy", "dummy", "clock", [] { return std::make_unique<audio::DummyDriver>(); }}});
+        controller.startAudio(test::dummyDriverOnly());
         controller.newRack();
         controller.startMidi([&backend](std::vector<std::string>&) {
             std::vector<std::unique_ptr<midi::MidiBackend>> list;
@@ -358,7 +359,7 @@ TEST_F(RackControllerDummyTest, IdleDutiesShowMetersAndRunTheSlowDutiesAtTheirPa
     }
     settings.idleTime = 30; // eleven ticks between the slow duties
     RackController controller{settings};
-    controller.startAudio({{"Dummy", "dummy", "clock", [] { return std::make_unique<audio::DummyDriver>(); }}});
+    controller.startAudio(test::dummyDriverOnly());
     controller.newRack();
     controller.setRunning();
     int ran = 0;

@@ -18,6 +18,7 @@
 #include "remote/OscTestClient.h"
 #include "remote/RemoteControl.h"
 #include "session/RackController.h"
+#include "support/DummyDrivers.h"
 #include "support/LogCapture.h"
 #include "support/RunProgram.h"
 #include "support/TempFolder.h"
@@ -33,7 +34,7 @@ class OscTest : public ::testing::Test {
 protected:
     OscTest() {
         settings.asioDriver = "Dummy";
-        controller.startAudio({{"Dummy", "dummy", "clock", [] { return std::make_unique<audio::DummyDriver>(); }}});
+        controller.startAudio(test::dummyDriverOnly());
         controller.newRack();
         synth = controller.loadPlugin(TrelvoSynth_PATH);
         controller.setRunning();

@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "session/ProgramEntry.h"
 #include "session/RackController.h"
+#include "support/DummyDrivers.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
 
@@ -19,7 +20,7 @@ class FocusedValueTest : public ::testing::Test {
 protected:
     FocusedValueTest() {
         settings.asioDriver = "Dummy";
-        controller.startAudio({{"Dummy", "dummy", "clock", [] { return std::make_unique<audio::DummyDriver>(); }}});
+        controller.startAudio(test::dummyDriverOnly());
         controller.newRack();
         controller.setRunning();
         controller.select(1);

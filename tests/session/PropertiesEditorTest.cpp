@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "project/PluginProfile.h"
 #include "session/RackController.h"
+#include "support/DummyDrivers.h"
 #include "support/FakeMidiBackend.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
@@ -20,7 +21,7 @@ class PropertiesEditorTest : public ::testing::Test {
 protected:
     PropertiesEditorTest() {
         settings.asioDriver = "Dummy";
-        controller.startAudio({{"Dummy", "dummy", "clock", [] { return std::make_unique<audio::DummyDriver>(); }}});
+        controller.startAudio(test::dummyDriverOnly());
         controller.newRack();
         controller.startMidi([this](std::vector<std::string>&) {
             std::vector<std::unique_ptr<midi::MidiBackend>> list;

@@ -20,6 +20,7 @@
 #include "audio/DummyDriver.h"
 #include "platform/Clock.h"
 #include "session/RackController.h"
+#include "support/DummyDrivers.h"
 #include "support/FakeMidiBackend.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
@@ -35,7 +36,7 @@ class PropertiesDialogTest : public ::testing::Test {
 protected:
     PropertiesDialogTest() {
         settings.asioDriver = "Dummy";
-        controller.startAudio({{"Dummy", "dummy", "clock", [] { return std::make_unique<audio::DummyDriver>(); }}});
+        controller.startAudio(test::dummyDriverOnly());
         controller.newRack();
         controller.startMidi([this](std::vector<std::string>&) {
             std::vector<std::unique_ptr<midi::MidiBackend>> list;

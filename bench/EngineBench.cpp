@@ -93,6 +93,7 @@ template <std::unique_ptr<EngineRunner> (*makeRack)(int)> void allCpusSpeedUp(be
     split->engine.useAllCpus = true;
     for (int b = 0; b < 20; ++b) split->block();
     double singleNs = 0.0, splitNs = 0.0;
+    std::int64_t workerStrips = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
         single->block();
@@ -101,7 +102,10 @@ template <std::unique_ptr<EngineRunner> (*makeRack)(int)> void allCpusSpeedUp(be
         const auto t2 = std::chrono::steady_clock::now();
         singleNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
         splitNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
+        for (int i = 0; i < split->rack.numSlots(); ++i) workerStrips += split->rack.slot(i).workerFlag;
     }
+    // How many strips the work thread ran per block, on average.
+    state.counters["worker_strips"] = static_cast<double>(workerStrips) / static_cast<double>(state.iterations());
     state.counters["single_us"] = singleNs / 1000.0 / static_cast<double>(state.iterations());
     state.counters["split_us"] = splitNs / 1000.0 / static_cast<double>(state.iterations());
     state.counters["speedup"] = singleNs / splitNs;

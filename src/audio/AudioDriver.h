@@ -71,6 +71,13 @@ public:
     /// small dialog of the user interface).
     virtual AsioError controlPanel() = 0;
     virtual AsioError outputReady() = 0;
+    /// The device's own memory for one listed channel (its place in createBuffers' list)
+    /// in the block in progress, for a driver that can lend it (JACK's port buffers), in the
+    /// channel's sample type. Where it is not null the driver leaves that channel's halves
+    /// alone in this block: the host reads the input there and writes the output there
+    /// before bufferSwitch returns. nullptr: the halves, as always.
+    /// Thread: the driver's, inside bufferSwitch.
+    virtual void* blockBuffer(int index) noexcept { return nullptr; }
     /// Periodic work of the driver while it is open, a few times a second.
     /// Thread: user interface.
     virtual void idle() {}

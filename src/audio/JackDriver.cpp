@@ -210,23 +210,55 @@ int JackDriver::process(jack_nframes_t frames) noexcept {
     }
     // MIDI that arrived in this cycle is read before the block, so it plays in this block.
     bridge.cycleInput(frames);
+    // The host reads and writes the port buffers themselves (blockBuffer).
+    for (std::size_t i = 0; i < self->lentCount; ++i) {
+        const Channel& channel = self->channels[i];
+        jack_port_t* port =
+            (channel.isInput ? self->inputPorts : self->outputPorts)[static_cast<std::size_t>(channel.number)];
+        self->lent[i].store(jack_port_get_buffer(port, frames), std::memory_order_relaxed);
+    }
     const int half = self->half;
-    for (const Channel& channel : self->channels) {
-        if (!channel.isInput) continue;
-        std::memcpy(self->halfOf(channel, half),
-                    jack_port_get_buffer(self->inputPorts[static_cast<std::size_t>(channel.number)], frames), bytes);
-    }
     self->runBlock(half);
-    for (std::size_t k = 0; k < self->outputPorts.size(); ++k) {
-        auto* target = static_cast<float*>(jack_port_get_buffer(self->outputPorts[k], frames));
-        std::memset(target, 0, bytes);
-        for (const Channel& channel : self->channels)
-            if (!channel.isInput && channel.number == static_cast<int>(k))
-                std::memcpy(target, self->halfOf(channel, half), bytes);
-    }
+    for (std::size_t i = 0; i < self->lentCount; ++i) self->lent[i].store(nullptr, std::memory_order_relaxed);
+    for (std::size_t k = 0; k < self->outputPorts.size(); ++k)
+        if (k >= self->outputListed.size() || self->outputListed[k] == 0)
+            std::memset(jack_port_get_buffer(self->outputPorts[k], frames), 0, bytes);
     bridge.cycleOutput(frames);
     self->half = half ^ 1;
     return 0;
+}
+
+AsioError JackDriver::createBuffers(AsioBufferInfo* infos, std::int32_t numChannels, std::int32_t bufferSize,
+                                    AsioCallbacks* newCallbacks) {
+    // Ready before the base class hands the callbacks to the process thread.
+    lentCount = 0;
+    outputListed.assign(outputPorts.size(), 0);
+    if (numChannels > 0 && infos != nullptr) {
+        lent = std::make_unique<std::atomic<void*>[]>(static_cast<std::size_t>(numChannels));
+        for (std::int32_t i = 0; i < numChannels; ++i)
+            if (infos[i].isInput == 0 && infos[i].channelNum >= 0 &&
+                static_cast<std::size_t>(infos[i].channelNum) < outputListed.size())
+                outputListed[static_cast<std::size_t>(infos[i].channelNum)] = 1;
+        lentCount = static_cast<std::size_t>(numChannels);
+    }
+    const AsioError result = BufferedDriver::createBuffers(infos, numChannels, bufferSize, newCallbacks);
+    if (result != ASE_OK) {
+        lentCount = 0;
+        outputListed.assign(outputPorts.size(), 0);
+    }
+    return result;
+}
+
+AsioError JackDriver::disposeBuffers() {
+    const AsioError result = BufferedDriver::disposeBuffers();
+    lentCount = 0;
+    outputListed.clear();
+    return result;
+}
+
+void* JackDriver::blockBuffer(int index) noexcept {
+    if (index < 0 || static_cast<std::size_t>(index) >= lentCount) return nullptr;
+    return lent[static_cast<std::size_t>(index)].load(std::memory_order_relaxed);
 }
 
 int JackDriver::onBufferSize(jack_nframes_t frames, void* context) {

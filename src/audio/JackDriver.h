@@ -37,6 +37,12 @@ public:
     AsioError setSampleRate(double rate) override;
     AsioError getLatencies(std::int32_t& inputLatency, std::int32_t& outputLatency) override;
     AsioError controlPanel() override;
+    AsioError createBuffers(AsioBufferInfo* infos, std::int32_t numChannels, std::int32_t bufferSize,
+                            AsioCallbacks* callbacks) override;
+    AsioError disposeBuffers() override;
+    /// The port buffers of the cycle in progress: the host works in them, so nothing is
+    /// copied between the ports and the halves.
+    void* blockBuffer(int index) noexcept override;
     /// Notes connection changes of the running client: what they leave is remembered once
     /// it has held for a second (a server that is shutting down first takes the peers'
     /// connections away, and that must not be what is remembered).
@@ -74,6 +80,11 @@ private:
     jack_client_t* jackClient = nullptr;
     std::vector<jack_port_t*> inputPorts;
     std::vector<jack_port_t*> outputPorts;
+    /// Per listed channel, its port's buffer while a cycle runs (else nullptr).
+    std::unique_ptr<std::atomic<void*>[]> lent;
+    std::size_t lentCount = 0;
+    /// Per output port: whether a listed channel writes it (the others play silence).
+    std::vector<char> outputListed;
     jack_port_t* midiIn = nullptr;
     jack_port_t* midiOut = nullptr;
     jack_port_t* surfaceIn = nullptr;

@@ -15,5 +15,10 @@ using OutputConverter = void (*)(const float* source, void* driverBuffer, int fr
 /// The converters for a sample type; nullptr for a type without one.
 InputConverter inputConverterFor(SampleType type) noexcept;
 OutputConverter outputConverterFor(SampleType type) noexcept;
+/// True for the type whose samples already are the host's floats (its converters only
+/// copy), so that the host may work in the driver's memory itself.
+inline bool isHostFloat(SampleType type) noexcept {
+    return type == SampleType::Float32LSB;
+}
 
 } // namespace trelvo::audio

@@ -207,6 +207,8 @@ bool TASIOHost::createBuffers() {
     outputArrays.clear();
     inputConverters.clear();
     outputConverters.clear();
+    inputDirect.clear();
+    outputDirect.clear();
     activeInputs = activeOutputs = 0;
     const ChannelSelection& selection = channelSelection();
     for (int isInput = 1; isInput >= 0; --isInput) {
@@ -222,10 +224,12 @@ bool TASIOHost::createBuffers() {
             if (!takesPart) continue;
             if (isInput) {
                 inputConverters.push_back(inputConverterFor(info.type));
+                inputDirect.push_back(isHostFloat(info.type) ? 1 : 0);
                 inputArrays.emplace_back(static_cast<std::size_t>(bufferSize), 0.0f);
                 ++activeInputs;
             } else {
                 outputConverters.push_back(outputConverterFor(info.type));
+                outputDirect.push_back(isHostFloat(info.type) ? 1 : 0);
                 outputArrays.emplace_back(static_cast<std::size_t>(bufferSize), 0.0f);
                 ++activeOutputs;
             }
@@ -254,6 +258,8 @@ void TASIOHost::disposeBuffers() {
     outputPointers.clear();
     inputConverters.clear();
     outputConverters.clear();
+    inputDirect.clear();
+    outputDirect.clear();
 }
 
 bool TASIOHost::setActive(bool on) {
@@ -310,22 +316,45 @@ bool TASIOHost::retryOpen() {
 void TASIOHost::processBlock(int index) noexcept {
     if (index < 0 || index > 1 || !buffersExist) return;
     if (OnUpdateSamplePos) OnUpdateSamplePos(timeSub.record.timeInfo.samplePosition.value());
-    int input = 0, output = 0;
-    for (const AsioBufferInfo& info : bufferInfos) {
-        if (info.isInput) {
-            const std::size_t k = static_cast<std::size_t>(input++);
-            if (info.buffers[index] != nullptr && inputConverters[k] != nullptr)
-                inputConverters[k](info.buffers[index], inputArrays[k].data(), bufferSize);
+    // Where the samples are the host's floats the engine works in the driver's memory (its
+    // half, or what the driver lends for this block); other types go through the arrays.
+    const auto memoryOf = [&](std::size_t position) -> void* {
+        void* lent = driver ? driver->blockBuffer(static_cast<int>(position)) : nullptr;
+        return lent != nullptr ? lent : bufferInfos[position].buffers[index];
+    };
+    std::size_t input = 0, output = 0;
+    for (std::size_t p = 0; p < bufferInfos.size(); ++p) {
+        void* memory = memoryOf(p);
+        if (bufferInfos[p].isInput) {
+            const std::size_t k = input++;
+            // A missing half leaves the channel's input as it was in the block before.
+            if (memory == nullptr) continue;
+            if (inputDirect[k] != 0) {
+                inputPointers[k] = static_cast<float*>(memory);
+                continue;
+            }
+            inputPointers[k] = inputArrays[k].data();
+            if (inputConverters[k] != nullptr) inputConverters[k](memory, inputArrays[k].data(), bufferSize);
+        } else {
+            const std::size_t k = output++;
+            outputPointers[k] =
+                memory != nullptr && outputDirect[k] != 0 ? static_cast<float*>(memory) : outputArrays[k].data();
         }
     }
-    if (OnBufferSwitch)
+    if (OnBufferSwitch) {
         OnBufferSwitch(inputPointers.data(), activeInputs, outputPointers.data(), activeOutputs, bufferSize);
-    for (const AsioBufferInfo& info : bufferInfos) {
-        if (!info.isInput) {
-            const std::size_t k = static_cast<std::size_t>(output++);
-            if (info.buffers[index] != nullptr && outputConverters[k] != nullptr)
-                outputConverters[k](outputArrays[k].data(), info.buffers[index], bufferSize);
-        }
+    } else {
+        for (float* target : outputPointers)
+            std::memset(target, 0, sizeof(float) * static_cast<std::size_t>(bufferSize));
+    }
+    output = 0;
+    for (std::size_t p = 0; p < bufferInfos.size(); ++p) {
+        if (bufferInfos[p].isInput) continue;
+        const std::size_t k = output++;
+        if (outputDirect[k] != 0 && outputPointers[k] != outputArrays[k].data()) continue;
+        void* memory = memoryOf(p);
+        if (memory != nullptr && outputConverters[k] != nullptr)
+            outputConverters[k](outputArrays[k].data(), memory, bufferSize);
     }
     if (driver) driver->outputReady();
 }

@@ -138,6 +138,8 @@ private:
     std::vector<float*> inputPointers, outputPointers;
     std::vector<InputConverter> inputConverters;
     std::vector<OutputConverter> outputConverters;
+    /// Per active channel: the engine works in the driver's memory instead of an array.
+    std::vector<char> inputDirect, outputDirect;
 };
 
 } // namespace trelvo::audio

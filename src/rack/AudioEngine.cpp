@@ -14,12 +14,15 @@ namespace trelvo::rack {
 using detail::addInto;
 using detail::clipSample;
 using detail::offOrBypassed;
+using detail::startSum;
 using detail::zeroChannels;
 using host::TVstPlugIn;
 
 AudioEngine::AudioEngine(Rack& owner, EngineHooks* engineHooks)
-    : rack(owner), hooks(engineHooks != nullptr ? engineHooks : &noHooks),
-      worker([this](int head) { processStrip(head, *workerPins); }) {}
+    : rack(owner), hooks(engineHooks != nullptr ? engineHooks : &noHooks), worker([this](int head) {
+          rack.slot(head).workerFlag = 1;
+          processStrip(head, *workerPins);
+      }) {}
 
 AudioEngine::~AudioEngine() = default;
 
@@ -38,7 +41,6 @@ void AudioEngine::allocateBuffers(int blockSize) {
     }
     callerPins = std::make_unique<PlugInPins>(blockSize, width);
     workerPins = std::make_unique<PlugInPins>(blockSize, width);
-    inputPair = std::make_unique<ChannelArray>(blockSize);
     capacity = blockSize;
     buffersReady.store(true, std::memory_order_release);
 }
@@ -48,7 +50,6 @@ void AudioEngine::releaseBuffers() {
     for (int i = 0; i < kMaxSlots; ++i) rack.slot(i).buffers.reset();
     callerPins.reset();
     workerPins.reset();
-    inputPair.reset();
     capacity = 0;
 }
 
@@ -78,13 +79,16 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
         }
         frames = block.bufferSize;
         host.engineBlockSize.store(frames, std::memory_order_relaxed);
-        zeroChannels(block.outputs, block.numOutputs, frames);
         // Claim the block first, then look at allowed. Holding audio clears allowed first, then
         // looks at busy: with both orders sequentially consistent one side always sees the
         // other, so no block can slip into a structural change between check and claim.
-        if (busy.exchange(true)) break;
+        if (busy.exchange(true)) {
+            zeroChannels(block.outputs, block.numOutputs, frames);
+            break;
+        }
         if (!allowed.load()) {
             busy.store(false, std::memory_order_release);
+            zeroChannels(block.outputs, block.numOutputs, frames);
             break;
         }
         const bool split = useAllCpus.load(std::memory_order_relaxed);
@@ -105,34 +109,20 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
 
         rack.commands().applyPending([this](SlotCommand& command) { applyCommand(command); });
 
-        for (int c = 0; c < 2; ++c) {
-            float* target = inputPair->channel(c);
-            const float* source = c < block.numInputs && block.inputs != nullptr ? block.inputs[c] : nullptr;
-            if (source != nullptr)
-                std::memcpy(target, source, sizeof(float) * static_cast<std::size_t>(frames));
-            else
-                std::memset(target, 0, sizeof(float) * static_cast<std::size_t>(frames));
-        }
-
+        // The driver's outputs may share memory with its inputs (a port fed by our own
+        // output): every input is read before the first output is written.
+        int outputsWritten = 0;
         if (running) {
             // a. Classify the mixers that still play.
             std::array<int, 32> channelHeads{}, groupHeads{};
             int numChannels = 0, numGroups = 0, outputBus = -1;
-            std::int64_t channelCost = 0, groupCost = 0;
             for (int i = 0; i < n; ++i) {
                 TVstPlugIn& slot = rack.slot(i);
                 if (!slot.IsMixer || !slot.buffers) continue;
                 if (offOrBypassed(slot) && slot.smoothed.on == 0.0f) continue;
-                const std::int64_t cost = slot.averageTime.load(std::memory_order_relaxed);
                 switch (slot.kind()) {
-                case SlotKind::Channel:
-                    channelHeads[static_cast<std::size_t>(numChannels++)] = i;
-                    channelCost += cost;
-                    break;
-                case SlotKind::Group:
-                    groupHeads[static_cast<std::size_t>(numGroups++)] = i;
-                    groupCost += cost;
-                    break;
+                case SlotKind::Channel: channelHeads[static_cast<std::size_t>(numChannels++)] = i; break;
+                case SlotKind::Group: groupHeads[static_cast<std::size_t>(numGroups++)] = i; break;
                 case SlotKind::Output: outputBus = i; break;
                 default: break;
                 }
@@ -142,18 +132,28 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
             // (smoothed) by the strip itself, once.
             for (int k = 0; k < numChannels; ++k) {
                 StripBuffers& buffers = *rack.slot(channelHeads[static_cast<std::size_t>(k)]).buffers;
-                for (int c = 0; c < 2; ++c)
-                    std::memcpy(buffers.main->channel(c), inputPair->channel(c),
-                                sizeof(float) * static_cast<std::size_t>(frames));
+                for (int c = 0; c < 2; ++c) {
+                    const float* source = c < block.numInputs && block.inputs != nullptr ? block.inputs[c] : nullptr;
+                    if (source != nullptr)
+                        std::memcpy(buffers.main->channel(c), source, sizeof(float) * static_cast<std::size_t>(frames));
+                    else
+                        std::memset(buffers.main->channel(c), 0, sizeof(float) * static_cast<std::size_t>(frames));
+                }
             }
-            runList(channelHeads, numChannels, channelCost, split);
+            runList(channelHeads, numChannels, split);
 
             // The sum of the channel results feeds the groups and the output bus.
             const auto sumChannelsInto = [&](StripBuffers& target) {
                 for (int c = 0; c < 2; ++c) {
                     float* destination = target.main->channel(c);
-                    std::memset(destination, 0, sizeof(float) * static_cast<std::size_t>(frames));
-                    for (int k = 0; k < numChannels; ++k)
+                    if (numChannels == 0) {
+                        std::memset(destination, 0, sizeof(float) * static_cast<std::size_t>(frames));
+                        continue;
+                    }
+                    // 0 + the first channel, then the others added: one pass fewer than
+                    // clearing first, the same sums.
+                    startSum(destination, rack.slot(channelHeads[0]).buffers->main->channel(c), frames);
+                    for (int k = 1; k < numChannels; ++k)
                         addInto(destination,
                                 rack.slot(channelHeads[static_cast<std::size_t>(k)]).buffers->main->channel(c), frames);
                 }
@@ -163,7 +163,7 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
             if (numGroups > 0) {
                 for (int k = 0; k < numGroups; ++k)
                     sumChannelsInto(*rack.slot(groupHeads[static_cast<std::size_t>(k)]).buffers);
-                runList(groupHeads, numGroups, groupCost, split);
+                runList(groupHeads, numGroups, split);
             }
 
             // d. The output bus feeds the driver.
@@ -178,8 +178,12 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
                     const float* result = output.buffers->main->channel(c);
                     for (int i = 0; i < frames; ++i) driver[i] = clipSample(result[i] * volume);
                 }
+                outputsWritten = std::min(2, block.numOutputs);
             }
         }
+        for (int c = outputsWritten; c < block.numOutputs; ++c)
+            if (block.outputs[c] != nullptr)
+                std::memset(block.outputs[c], 0, sizeof(float) * static_cast<std::size_t>(frames));
         busy.store(false, std::memory_order_release);
         break;
     }

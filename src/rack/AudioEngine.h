@@ -114,7 +114,7 @@ public:
 private:
     void applyCommand(SlotCommand& command) noexcept;
     void recomputeSolo() noexcept;
-    void runList(const std::array<int, 32>& heads, int count, std::int64_t costSum, bool split) noexcept;
+    void runList(const std::array<int, 32>& heads, int count, bool split) noexcept;
     void processStrip(int head, PlugInPins& pins) noexcept;
     bool runChain(int head, int& pluginsRun, PlugInPins& pins) noexcept;
     void processPlugInSlot(host::TVstPlugIn& headSlot, host::TVstPlugIn& slot, int& pluginsRun, bool& failed,
@@ -130,7 +130,6 @@ private:
     EngineHooks* hooks;
     int capacity = 0;
     int frames = 0; ///< this block's size
-    std::unique_ptr<ChannelArray> inputPair;
     /// Channel pointers for plug-ins: one set for the driver's thread, one for the worker,
     /// each as wide as the widest plug-in in the rack when the buffers were made.
     std::unique_ptr<PlugInPins> callerPins;

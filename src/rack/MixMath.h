@@ -50,6 +50,11 @@ inline void zeroChannels(float* const* channels, int count, int frames) noexcept
         if (channels[c] != nullptr) std::memset(channels[c], 0, sizeof(float) * static_cast<std::size_t>(frames));
 }
 
+/// target = 0 + source: what clearing target and adding source gives (-0 becomes +0).
+inline void startSum(float* target, const float* source, int frames) noexcept {
+    for (int i = 0; i < frames; ++i) target[i] = 0.0f + source[i];
+}
+
 inline void addInto(float* target, const float* source, int frames) noexcept {
     for (int i = 0; i < frames; ++i) target[i] += source[i];
 }

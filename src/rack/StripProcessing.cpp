@@ -21,28 +21,24 @@ using host::TVstPlugIn;
 
 // ---- Strips ----
 
-void AudioEngine::runList(const std::array<int, 32>& heads, int count, std::int64_t costSum, bool split) noexcept {
-    // Hand strips to the worker until it holds just under half of the measured cost.
-    const std::int64_t half = std::min<std::int64_t>(costSum / 2, std::numeric_limits<std::int32_t>::max());
-    std::int64_t assigned = 0;
-    worker.clearList();
-    for (int k = 0; k < count; ++k) {
-        TVstPlugIn& head = rack.slot(heads[static_cast<std::size_t>(k)]);
-        const std::int64_t cost = head.averageTime.load(std::memory_order_relaxed);
-        if (split && half > assigned + cost) {
-            worker.add(heads[static_cast<std::size_t>(k)]);
-            assigned += cost;
-            head.workerFlag = 1;
-        } else {
-            head.workerFlag = 0;
-        }
-    }
-    const bool workerHasStrips = split && worker.size() > 0;
-    if (workerHasStrips) worker.start();
-    for (int k = 0; k < count; ++k)
-        if (rack.slot(heads[static_cast<std::size_t>(k)]).workerFlag == 0)
+void AudioEngine::runList(const std::array<int, 32>& heads, int count, bool split) noexcept {
+    if (!split || count < 2) {
+        for (int k = 0; k < count; ++k) {
+            rack.slot(heads[static_cast<std::size_t>(k)]).workerFlag = 0;
             processStrip(heads[static_cast<std::size_t>(k)], *callerPins);
-    if (workerHasStrips) worker.wait();
+        }
+        return;
+    }
+    // The audio thread takes strips from the front, the worker from the back, each when it
+    // is free. Every strip writes only its own buffers and the sums come later in the rack's
+    // order, so the samples do not depend on which thread ran what.
+    for (int k = 0; k < count; ++k) rack.slot(heads[static_cast<std::size_t>(k)]).workerFlag = 0;
+    worker.offer(heads.data(), count);
+    for (int head = worker.take(); head >= 0; head = worker.take()) {
+        processStrip(head, *callerPins);
+        worker.finished();
+    }
+    worker.wait();
 }
 
 void AudioEngine::processStrip(int headIndex, PlugInPins& pins) noexcept {
@@ -52,16 +48,17 @@ void AudioEngine::processStrip(int headIndex, PlugInPins& pins) noexcept {
     float* mainL = buffers.main->channel(0);
     float* mainR = buffers.main->channel(1);
 
-    // Input gain; the work pair starts as the strip's input and silence.
+    // Input gain (unity changes no sample). The work pair is set up when the first
+    // plug-in runs.
     {
-        float* inL = buffers.input->channel(0);
-        float* inR = buffers.input->channel(1);
         const float target = head.InpVol.getGain();
         float gain = head.smoothed.inpVol;
         if (gain == target && !rampLoopsOnly) {
-            for (int i = 0; i < frames; ++i) {
-                mainL[i] = mainL[i] * gain;
-                mainR[i] = mainR[i] * gain;
+            if (gain != 1.0f) {
+                for (int i = 0; i < frames; ++i) {
+                    mainL[i] = mainL[i] * gain;
+                    mainR[i] = mainR[i] * gain;
+                }
             }
         } else {
             for (int i = 0; i < frames; ++i) {
@@ -71,10 +68,6 @@ void AudioEngine::processStrip(int headIndex, PlugInPins& pins) noexcept {
             }
             head.smoothed.inpVol = gain;
         }
-        std::memcpy(inL, mainL, sizeof(float) * static_cast<std::size_t>(frames));
-        std::memcpy(inR, mainR, sizeof(float) * static_cast<std::size_t>(frames));
-        std::memset(buffers.output->channel(0), 0, sizeof(float) * static_cast<std::size_t>(frames));
-        std::memset(buffers.output->channel(1), 0, sizeof(float) * static_cast<std::size_t>(frames));
     }
 
     const bool headSilenced = offOrBypassed(head) && head.smoothed.on == 0.0f;
@@ -162,10 +155,20 @@ void AudioEngine::processPlugInSlot(TVstPlugIn& head, TVstPlugIn& slot, int& plu
         return;
     }
 
-    // c. The previous plug-in's output is this one's input.
-    if (++pluginsRun > 0) std::swap(buffers.input, buffers.output);
+    // c. The previous plug-in's output is this one's input; the first one's is the strip's
+    // signal after the input gain, copied so that the strip keeps it for the dry mix.
     float* inL = buffers.input->channel(0);
     float* inR = buffers.input->channel(1);
+    if (++pluginsRun > 0) {
+        std::swap(buffers.input, buffers.output);
+        inL = buffers.input->channel(0);
+        inR = buffers.input->channel(1);
+    } else {
+        std::memcpy(inL, buffers.main->channel(0), sizeof(float) * static_cast<std::size_t>(frames));
+        std::memcpy(inR, buffers.main->channel(1), sizeof(float) * static_cast<std::size_t>(frames));
+        std::memset(buffers.output->channel(0), 0, sizeof(float) * static_cast<std::size_t>(frames));
+        std::memset(buffers.output->channel(1), 0, sizeof(float) * static_cast<std::size_t>(frames));
+    }
     float* outL = buffers.output->channel(0);
     float* outR = buffers.output->channel(1);
 
@@ -267,6 +270,8 @@ void AudioEngine::mixHead(TVstPlugIn& head, bool anyPluginRan) noexcept {
         s.mute == muteTarget && s.solo == soloTarget && s.on == onTarget) {
         // Every gain is settled: the same arithmetic without the ramps.
         const float gain = s.wetVol * s.mute * s.solo * s.on;
+        // Nothing ran, unity and centred: the signal stays as it is.
+        if (!anyPluginRan && s.pan == 0.0f && gain == 1.0f) return;
         if (anyPluginRan && s.dryVol == 0.0f && s.pan == 0.0f && gain == 1.0f) {
             // The chain's output is the strip's result as it stands.
             std::memcpy(mainL, outL, sizeof(float) * static_cast<std::size_t>(frames));

@@ -36,10 +36,30 @@ TwrkThread::~TwrkThread() {
     thread.join();
 }
 
-void TwrkThread::start() noexcept {
-    busy.store(true, std::memory_order_seq_cst);
-    // A worker still spinning for work sees busy at once; only a parked one needs waking.
+void TwrkThread::offer(const int* heads, int count) noexcept {
+    offered = count < 0 ? 0 : (count > kMaxSlots ? kMaxSlots : count);
+    for (int i = 0; i < offered; ++i) list[static_cast<std::size_t>(i)] = heads[i];
+    done.store(0, std::memory_order_relaxed);
+    ends.store(static_cast<std::uint64_t>(offered) << 32, std::memory_order_seq_cst);
+    // A worker still spinning sees the offer at once; only a parked one needs waking.
     if (parked.load(std::memory_order_seq_cst)) wake.release();
+}
+
+int TwrkThread::take(bool fromFront) noexcept {
+    std::uint64_t word = ends.load(std::memory_order_acquire);
+    for (;;) {
+        const auto front = static_cast<std::uint32_t>(word);
+        const auto back = static_cast<std::uint32_t>(word >> 32);
+        if (front >= back) return -1;
+        const std::uint64_t taken = fromFront ? word + 1 : word - (std::uint64_t{1} << 32);
+        if (ends.compare_exchange_weak(word, taken, std::memory_order_acq_rel, std::memory_order_acquire))
+            return list[fromFront ? front : back - 1];
+    }
+}
+
+bool TwrkThread::anyLeft() const noexcept {
+    const std::uint64_t word = ends.load(std::memory_order_acquire);
+    return static_cast<std::uint32_t>(word) < static_cast<std::uint32_t>(word >> 32);
 }
 
 void TwrkThread::prewake() noexcept {
@@ -47,7 +67,7 @@ void TwrkThread::prewake() noexcept {
 }
 
 void TwrkThread::wait() noexcept {
-    while (busy.load(std::memory_order_acquire)) sched_yield();
+    while (!allDone()) sched_yield();
 }
 
 void TwrkThread::followAudioThread() noexcept {
@@ -72,31 +92,30 @@ void TwrkThread::loop() {
     platform::maskFloatingPointExceptions();
 
     for (;;) {
-        // Spin a little for the next step's work (the next list usually follows within
+        // Spin a little for the next offer (the next step's strips usually follow within
         // microseconds), then park until woken.
         bool haveWork = false;
         const std::int64_t spinUntil = platform::perfCounter() + kSpinNanoseconds;
         for (int spin = 0; !haveWork; ++spin) {
-            haveWork = busy.load(std::memory_order_acquire) || terminate.load(std::memory_order_acquire);
+            haveWork = anyLeft() || terminate.load(std::memory_order_acquire);
             if (haveWork || (spin % 64 == 63 && platform::perfCounter() > spinUntil)) break;
             relax();
         }
         if (!haveWork) {
             parked.store(true, std::memory_order_seq_cst);
-            if (!busy.load(std::memory_order_seq_cst) && !terminate.load(std::memory_order_seq_cst)) wake.acquire();
+            if (!anyLeft() && !terminate.load(std::memory_order_seq_cst)) wake.acquire();
             parked.store(false, std::memory_order_seq_cst);
             while (wake.try_acquire()) {
             }
         }
         if (terminate.load(std::memory_order_acquire)) return;
         followAudioThread();
-        if (!busy.load(std::memory_order_acquire)) continue;
-        {
-            platform::AudioBlockScope block;
-            for (int i = 0; i < count; ++i) runStrip(list[static_cast<std::size_t>(i)]);
+        if (!anyLeft()) continue;
+        platform::AudioBlockScope block;
+        for (int head = take(false); head >= 0; head = take(false)) {
+            runStrip(head);
+            finished();
         }
-        count = 0;
-        busy.store(false, std::memory_order_release);
     }
 }
 

@@ -11,43 +11,52 @@
 
 namespace trelvo::rack {
 
-/// TwrkThread: the second processing thread of "UseAllCPUs". The audio thread fills the
-/// worker list, sets busy and wakes it; it runs those strips in order, empties the list,
-/// clears busy and waits to be woken again. The audio thread waits for busy to clear
-/// before it goes on.
+/// TwrkThread: the second processing thread of "UseAllCPUs". The audio thread offers the
+/// strips of a step (channels, then groups) in the rack's order; it takes them from the
+/// front and the worker from the back until they meet, so a worker that wakes late only
+/// takes fewer, and each strip mostly stays with the same thread (and its plug-ins' memory
+/// in that core's cache) from block to block. The audio thread waits only for strips the
+/// worker has taken and not yet finished.
 ///
 /// The worker runs with the audio thread's scheduling: whenever the audio thread publishes
 /// a new one (platform/ThreadScheduling.h), the worker takes it over when it next wakes.
 class TwrkThread {
 public:
-    /// runStrip is called on the work thread for each listed strip head.
+    /// runStrip is called on the work thread for each strip head it takes.
     explicit TwrkThread(std::function<void(int head)> runStrip);
     ~TwrkThread();
     TwrkThread(const TwrkThread&) = delete;
     TwrkThread& operator=(const TwrkThread&) = delete;
 
-    /// Thread: audio. The list may only change while the worker is not busy.
-    void clearList() noexcept { count = 0; }
-    void add(int head) noexcept { list[static_cast<std::size_t>(count++)] = head; }
-    int size() const noexcept { return count; }
-    /// Wakes a parked worker early so that it is polling by the time its list is ready.
+    /// Offers count strip heads to both threads and wakes a parked worker. The previous
+    /// offer must have been waited for. Thread: audio.
+    void offer(const int* heads, int count) noexcept;
+    /// The next strip head not yet taken from the front (the audio thread) or the back (the
+    /// worker), or -1 when none is left.
+    int take(bool fromFront = true) noexcept;
+    /// A taken strip is done. Thread: the one that took it.
+    void finished() noexcept { done.fetch_add(1, std::memory_order_acq_rel); }
+    /// Whether every offered strip is done. Thread: audio.
+    bool allDone() const noexcept { return done.load(std::memory_order_acquire) >= offered; }
+    /// Waits, yielding, until every offered strip is done. Thread: audio.
+    void wait() noexcept;
+    /// Wakes a parked worker early so that it is polling by the time the strips are offered.
     /// Thread: audio.
     void prewake() noexcept;
-    /// Sets busy and wakes the worker. Thread: audio.
-    void start() noexcept;
-    /// Waits, yielding, until the worker has run its list. Thread: audio.
-    void wait() noexcept;
-    bool isBusy() const noexcept { return busy.load(std::memory_order_acquire); }
 
 private:
     void loop();
+    bool anyLeft() const noexcept;
     /// Takes over the audio thread's scheduling when it changed. Thread: the worker.
     void followAudioThread() noexcept;
 
     std::function<void(int head)> runStrip;
     std::array<int, kMaxSlots> list{};
-    int count = 0;
-    std::atomic<bool> busy{false};
+    int offered = 0; ///< audio thread
+    /// What is left of the offer: the next from the front in the lower half, one past the
+    /// next from the back in the upper.
+    std::atomic<std::uint64_t> ends{0};
+    std::atomic<int> done{0};
     std::atomic<bool> terminate{false};
     std::atomic<bool> parked{false};
     std::uint32_t followedGeneration = 0; ///< the worker's own

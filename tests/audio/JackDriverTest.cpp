@@ -95,6 +95,32 @@ public:
     std::atomic<int> blocks{0};
 };
 
+/// A JACK client of the test's own that plays a constant into one of Trelvo's inputs.
+class Source {
+public:
+    Source(const std::string& target, float level) : value(level) {
+        client = jack_client_open("source", JackNoStartServer, nullptr);
+        port = jack_port_register(client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(client, &process, this);
+        jack_activate(client);
+        connected = jack_connect(client, jack_port_name(port), target.c_str()) == 0;
+    }
+    ~Source() {
+        jack_deactivate(client);
+        jack_client_close(client);
+    }
+    static int process(jack_nframes_t frames, void* self) {
+        auto* source = static_cast<Source*>(self);
+        auto* samples = static_cast<float*>(jack_port_get_buffer(source->port, frames));
+        std::fill_n(samples, frames, source->value);
+        return 0;
+    }
+    jack_client_t* client;
+    jack_port_t* port;
+    float value;
+    bool connected = false;
+};
+
 class JackDriverTest : public ::testing::Test {
 protected:
     /// realtimePriority > 0: the server runs real-time at that priority.
@@ -184,6 +210,25 @@ TEST_F(JackDriverTest, ASynthStripIsHeardAtTrelvosJackOutput) {
     EXPECT_TRUE(hooks->played.load());
     // One note at full velocity: Volume 0.5 x 0.25, a sine.
     EXPECT_NEAR(listener.peak.load(), 0.125f, 0.005f);
+}
+
+TEST_F(JackDriverTest, TrelvosJackInputsReachItsOutputsThroughAChannelAtUnity) {
+    // The engine works in JACK's port buffers themselves: what arrives at in_1 and in_2
+    // leaves at out_1 and out_2 sample for sample.
+    rack.slot(1).InpVol.set(0);
+    engine.applicationStage = 6;
+    control.selectedDriverName = "JACK";
+    control.ASIOinit();
+    engine.applicationStage = rack::kStageRunning;
+    ASSERT_TRUE(control.hostReady());
+    Source left("trelvo:in_1", 0.25f), right("trelvo:in_2", -0.5f);
+    ASSERT_TRUE(left.connected && right.connected);
+    Listener outLeft("trelvo:out_1"), outRight("trelvo:out_2");
+    ASSERT_TRUE(outLeft.connected && outRight.connected);
+    for (int wait = 0; wait < 200 && (outLeft.peak.load() < 0.25f || outRight.peak.load() < 0.5f); ++wait)
+        platform::sleepMs(20);
+    EXPECT_EQ(outLeft.peak.load(), 0.25f);
+    EXPECT_EQ(outRight.peak.load(), 0.5f);
 }
 
 TEST_F(JackDriverTest, ABufferSizeChangeResetsTheDriverAndAudioComesBack) {

@@ -282,7 +282,7 @@ TEST_F(AudioEngineTest, APlugInThatThrowsOrFaultsLosesItsStripForTheBlockThenIsP
 }
 
 TEST_F(AudioEngineTest, TheWorkThreadGivesExactlyTheSameOutput) {
-    const auto render = [](bool useAllCpus) {
+    const auto render = [](bool useAllCpus, int minimumBlocks) {
         EngineRunner run{128};
         run.rack.addSlot(SlotKind::Output);
         for (int c = 0; c < 6; ++c) {
@@ -299,13 +299,18 @@ TEST_F(AudioEngineTest, TheWorkThreadGivesExactlyTheSameOutput) {
             run.inLeft[i] = std::sin(0.05f * static_cast<float>(i)) * 0.3f;
             run.inRight[i] = std::cos(0.07f * static_cast<float>(i)) * 0.3f;
         }
-        run.run(60);
-        int onWorker = 0;
-        for (int i = 0; i < run.rack.numSlots(); ++i) onWorker += run.rack.slot(i).workerFlag;
-        return std::make_tuple(run.recordedLeft, run.recordedRight, onWorker);
+        // Whichever thread is free takes the next strip, so on a busy machine the worker may
+        // take none in a block: run on until it has taken some.
+        int onWorker = 0, blocks = 0;
+        while (blocks < minimumBlocks || (useAllCpus && onWorker == 0 && blocks < 20000)) {
+            run.run(1);
+            ++blocks;
+            for (int i = 0; i < run.rack.numSlots(); ++i) onWorker += run.rack.slot(i).workerFlag;
+        }
+        return std::make_tuple(run.recordedLeft, run.recordedRight, onWorker, blocks);
     };
-    const auto single = render(false);
-    const auto split = render(true);
+    const auto split = render(true, 60);
+    const auto single = render(false, std::get<3>(split));
     EXPECT_EQ(std::get<2>(single), 0);
     EXPECT_GT(std::get<2>(split), 0); // the worker really took strips
     EXPECT_EQ(std::get<0>(single), std::get<0>(split));
@@ -364,9 +369,12 @@ TEST_F(AudioEngineTest, BlocksAllocateAndFreeNothingOnTheDriverThreadOrTheWorkTh
     runner.run(12); // the strips' costs are measured before they can be split
 
     const test::AllocationGuard guard;
+    // Whichever thread is free takes the next strip, so the worker may take none in a block
+    // on a busy machine: run on until it has run strips in 25 of them.
     int blocksSplit = 0;
-    for (int b = 0; b < 50; ++b) {
-        if (b % 10 == 0) command(runner, SlotCommandCode::Mute, channels[static_cast<std::size_t>(b / 10)], kToggle);
+    for (int b = 0; b < 50 || (blocksSplit < 25 && b < 20000); ++b) {
+        if (b % 10 == 0)
+            command(runner, SlotCommandCode::Mute, channels[static_cast<std::size_t>((b / 10) % 6)], kToggle);
         if (b % 7 == 0) {
             midi.noteOn(synth, 3, 60, 100);
             midi.noteOn(synth, 1, 64, 90);
@@ -376,7 +384,7 @@ TEST_F(AudioEngineTest, BlocksAllocateAndFreeNothingOnTheDriverThreadOrTheWorkTh
         for (int channel : channels) onWorker += runner.rack.slot(channel).workerFlag;
         if (onWorker > 0) ++blocksSplit;
     }
-    EXPECT_GT(blocksSplit, 25); // the work thread really ran strips
+    EXPECT_GE(blocksSplit, 25); // the work thread really ran strips
     EXPECT_EQ(guard.allocations(), 0u);
     EXPECT_EQ(guard.frees(), 0u);
 }

@@ -201,7 +201,12 @@ public:
         midi.virtualPortStep();
     }
     bool midiInputOpen() const noexcept override { return midi.midiInputOpen(); }
-    void deliverMidi(host::TVstPlugIn& slot) noexcept override { midi.deliverMidi(slot); }
+    void deliverMidi(host::TVstPlugIn& slot) noexcept override {
+        midi.deliverMidi(slot);
+        // The synthesizer stands for a heavy strip: while it plays, a parked work thread
+        // has time to wake and take another strip.
+        if (slot.PlugLoaded.load() && slot.isSynth()) platform::sleepMs(1);
+    }
     void panic() noexcept override { midi.panic(); }
     void endOfBlockMidi() noexcept override {
         midi.endOfBlockMidi();

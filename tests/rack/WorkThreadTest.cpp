@@ -1,9 +1,11 @@
-// The work thread takes the audio thread's scheduling, and says once when it is refused.
+// The work thread shares the offered strips with the audio thread, takes the audio thread's
+// scheduling, and says once when it is refused.
 #include "rack/WorkThread.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <mutex>
@@ -54,14 +56,13 @@ protected:
     }
     ~WorkThreadTest() override { platform::setSchedulingSetterForTests(nullptr); }
 
-    // Runs one list of one strip on the worker, as the audio thread does.
+    // Offers one strip and leaves it to the worker.
     void runOnce() {
-        worker.clearList();
-        worker.add(0);
-        worker.start();
+        const int head = 0;
+        worker.offer(&head, 1);
         const std::uint32_t began = platform::tickCountMs();
-        while (worker.isBusy() && platform::tickCountMs() - began < 10000) platform::sleepMs(1);
-        ASSERT_FALSE(worker.isBusy());
+        while (!worker.allDone() && platform::tickCountMs() - began < 10000) platform::sleepMs(1);
+        ASSERT_TRUE(worker.allDone());
     }
 
     test::LogCapture log;
@@ -104,6 +105,56 @@ TEST_F(WorkThreadTest, ARefusedPriorityIsReportedOnceAndMarked) {
     EXPECT_THAT(log.errors(), ::testing::ElementsAre("no real-time priority for the work thread: Operation not "
                                                      "permitted; audio may glitch under load")); // said once
     EXPECT_TRUE(platform::realtimeRefused());
+}
+
+TEST(WorkThreadSharing, EveryOfferedStripRunsExactlyOnceWhicheverThreadTakesIt) {
+    // Strips of unequal length, offered again and again as the engine does per step: both
+    // threads take from the same offer, and no strip is lost or run twice.
+    std::array<std::atomic<int>, kMaxSlots> runs{};
+    std::atomic<int> byWorker{0};
+    const auto work = [&](int head) {
+        runs[static_cast<std::size_t>(head)].fetch_add(1, std::memory_order_relaxed);
+        volatile double x = 1.0;
+        for (int i = 0; i < 50 * (head % 5); ++i) x = x * 1.0000001;
+    };
+    TwrkThread worker{[&](int head) {
+        byWorker.fetch_add(1, std::memory_order_relaxed);
+        work(head);
+    }};
+    std::array<int, kMaxSlots> heads{};
+    for (int i = 0; i < kMaxSlots; ++i) heads[static_cast<std::size_t>(i)] = kMaxSlots - 1 - i;
+    constexpr int kOffers = 3000;
+    int offeredInAll = 0;
+    for (int round = 0; round < kOffers; ++round) {
+        const int count = 1 + round % kMaxSlots;
+        worker.offer(heads.data(), count);
+        for (int head = worker.take(); head >= 0; head = worker.take()) {
+            work(head);
+            worker.finished();
+        }
+        worker.wait();
+        offeredInAll += count;
+        // Everything the audio thread was offered is finished once wait returns.
+        int sum = 0;
+        for (const auto& r : runs) sum += r.load(std::memory_order_relaxed);
+        ASSERT_EQ(sum, offeredInAll) << "round " << round;
+    }
+    for (int i = 0; i < kMaxSlots; ++i) {
+        // Head i was offered in every round whose count reached past its place in the list.
+        int expected = 0;
+        for (int round = 0; round < kOffers; ++round) expected += (1 + round % kMaxSlots) > kMaxSlots - 1 - i ? 1 : 0;
+        EXPECT_EQ(runs[static_cast<std::size_t>(i)].load(), expected) << "head " << i;
+    }
+    EXPECT_GT(byWorker.load(), 0) << "the worker never took a strip";
+}
+
+TEST(WorkThreadSharing, AnEmptyOfferIsDoneAtOnce) {
+    std::atomic<int> runs{0};
+    TwrkThread worker{[&](int) { runs.fetch_add(1); }};
+    worker.offer(nullptr, 0);
+    EXPECT_TRUE(worker.allDone());
+    EXPECT_EQ(worker.take(), -1);
+    EXPECT_EQ(runs.load(), 0);
 }
 
 } // namespace

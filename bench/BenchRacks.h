@@ -19,6 +19,10 @@ using test::EngineRunner;
 
 inline const char* const kHeavyPlugIns[] = {"/usr/lib/vst/MVerb-vst.so", "/usr/lib/vst/MaFreeverb-vst.so"};
 
+/// The light rack: one channel with 24 DPF 3BandEQ in series.
+inline const char* const kEqPlugIn = "/usr/lib/vst/3BandEQ-vst.so";
+constexpr int kEqCount = 24;
+
 inline void quietLog() {
     trelvo::diag::theLog().switches.debugOutput = false;
 }
@@ -55,6 +59,19 @@ inline std::unique_ptr<EngineRunner> heavyRack(int blockSize) {
         runner->rack.slot(channel).InpVol.set(-6);
         for (const char* path : kHeavyPlugIns) addPlugIn(runner->rack, path, "Heavy");
     }
+    runner->start();
+    fillInputs(*runner);
+    for (int b = 0; b < 20; ++b) runner->block();
+    return runner;
+}
+
+/// 1 output and 1 channel with 24 3BandEQ in series, the channel at 0 dB.
+inline std::unique_ptr<EngineRunner> eqRack(int blockSize) {
+    auto runner = std::make_unique<EngineRunner>(blockSize);
+    runner->rack.addSlot(SlotKind::Output);
+    const int channel = runner->rack.addSlot(SlotKind::Channel);
+    runner->rack.slot(channel).InpVol.set(0);
+    for (int k = 0; k < kEqCount; ++k) addPlugIn(runner->rack, kEqPlugIn, "EQ");
     runner->start();
     fillInputs(*runner);
     for (int b = 0; b < 20; ++b) runner->block();

@@ -6,9 +6,9 @@
 // cycle: the same cycles, without the two competing for the processor. Prints a Markdown
 // table of the per-run medians (min / median / max over the runs).
 //
-// usage: trelvo_jack_bench [--runs N] [--seconds S] [--rack K] [--frames F]
+// usage: trelvo_jack_bench [--runs N] [--seconds S] [--rack K] [--frames F] [--all-cpus]
 //        (8 runs of 2 s per rack and size; --rack 0..2 and --frames measure one alone, for a
-//        profiler)
+//        profiler; --all-cpus runs Trelvo with "Use all CPUs", the bare client on one core)
 
 #include <jack/jack.h>
 
@@ -239,7 +239,7 @@ std::string microseconds(const Spread& spread) {
     return text;
 }
 
-int run(int runs, double seconds, int onlyRack, int onlyFrames) {
+int run(int runs, double seconds, int onlyRack, int onlyFrames, bool allCpus) {
     quietLog();
     std::printf(
         "| rack | frames | Trelvo us (min / median / max) | bare client us | Trelvo / bare, median (min to max) |\n");
@@ -263,6 +263,7 @@ int run(int runs, double seconds, int onlyRack, int onlyFrames) {
             test::TempFolder home;
             persist::AppSettings settings(home.path());
             settings.asioDriver = "JACK";
+            settings.useAllCpus = allCpus;
             rack::RackController controller(settings);
             controller.startAudio();
             auto* driver = dynamic_cast<audio::JackDriver*>(
@@ -329,11 +330,21 @@ int main(int argc, char** argv) {
     double seconds = 2.0; // 8192 callbacks at most are kept: 10 s at 64 frames
     int rack = -1;
     int frames = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
-        if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(0.2, std::atof(argv[i + 1]));
-        if (std::strcmp(argv[i], "--rack") == 0) rack = std::atoi(argv[i + 1]);
-        if (std::strcmp(argv[i], "--frames") == 0) frames = std::atoi(argv[i + 1]);
+    bool allCpus = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--all-cpus") == 0) {
+            allCpus = true;
+            continue;
+        }
+        if (i + 1 >= argc) break;
+        if (std::strcmp(argv[i], "--runs") == 0)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--seconds") == 0)
+            seconds = std::max(0.2, std::atof(argv[++i]));
+        else if (std::strcmp(argv[i], "--rack") == 0)
+            rack = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--frames") == 0)
+            frames = std::atoi(argv[++i]);
     }
-    return trelvo::bench::run(runs, seconds, rack, frames);
+    return trelvo::bench::run(runs, seconds, rack, frames, allCpus);
 }

@@ -1,5 +1,6 @@
 // Offline rendering: seconds of audio per second of wall time for the demo, and for a rack
-// of eight DPF effect chains against calling the same plug-ins directly on the same buffers.
+// of eight DPF effect chains and one of 24 light DPF EQs in series, against calling the same
+// plug-ins directly on the same buffers.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -52,6 +53,13 @@ struct Workspace {
             }
         }
         std::ofstream(file("heavy.vprj")) << project;
+        std::string eqs = "[Project]\r\n01_OUTPUT=Master\r\n02_CHANNEL=EQs\r\n02_InpVol=0\r\n";
+        for (int k = 0; k < kEqCount; ++k) {
+            std::snprintf(prefix, sizeof prefix, "%02d_", k + 3);
+            eqs += std::string(prefix) + "PLUGIN=EQ\r\n" + prefix +
+                   "DLLfile=" + std::filesystem::path(kEqPlugIn).filename().string() + "\r\n";
+        }
+        std::ofstream(file("eq.vprj")) << eqs;
         std::ofstream(file("Trelvo.ini"))
             << "[General]\r\nDebug=0\r\n[VSTfolders]\r\n/usr/lib/vst=VST\r\n" TRELVO_PLUGIN_DIR "=Own\r\n";
     }
@@ -86,18 +94,20 @@ void RenderDemo(benchmark::State& state) {
 }
 BENCHMARK(RenderDemo)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-/// The heavy rack rendered from a project with 30 s of input, against the same plug-ins
-/// called directly for the same number of blocks; interleaved so that both see the same load.
-void RenderHeavyOverDirect(benchmark::State& state) {
+/// A rack rendered from a project with 30 s of input, against the same plug-ins called
+/// directly for the same number of blocks; interleaved so that both see the same load.
+void renderOverDirect(benchmark::State& state, const char* project, std::unique_ptr<EngineRunner> (*makeRack)(int)) {
     quietLog();
+    const int blockSize = static_cast<int>(state.range(0));
     trelvo::app::CommandLine command;
-    command.file = workspace().file("heavy.vprj");
+    command.file = workspace().file(project);
     command.in = workspace().file("input.wav");
     command.seconds = kSeconds;
-    command.out = workspace().file("heavy.wav");
-    auto runner = heavyRack(kBlock);
-    DirectCalls direct(*runner, kBlock);
-    const int blocks = static_cast<int>(std::ceil(kSeconds * kRate / kBlock));
+    command.block = blockSize;
+    command.out = workspace().file("render.wav");
+    auto runner = makeRack(blockSize);
+    DirectCalls direct(*runner, blockSize);
+    const int blocks = static_cast<int>(std::ceil(kSeconds * kRate / blockSize));
     double wholeWall = 0.0, loopWall = 0.0, directWall = 0.0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -120,6 +130,27 @@ void RenderHeavyOverDirect(benchmark::State& state) {
     state.counters["loop_ratio"] = loopWall / directWall;
     state.counters["whole_ratio"] = wholeWall / directWall;
 }
-BENCHMARK(RenderHeavyOverDirect)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void RenderHeavyOverDirect(benchmark::State& state) {
+    renderOverDirect(state, "heavy.vprj", &heavyRack);
+}
+BENCHMARK(RenderHeavyOverDirect)
+    ->Arg(kBlock)
+    ->ArgName("block")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+/// The light rack, where the host's own share shows: 24 EQs cost little each.
+void RenderEqOverDirect(benchmark::State& state) {
+    renderOverDirect(state, "eq.vprj", &eqRack);
+}
+BENCHMARK(RenderEqOverDirect)
+    ->Arg(64)
+    ->Arg(kBlock)
+    ->ArgName("block")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 } // namespace

@@ -28,27 +28,38 @@ bool FloatWavWriter::open(const std::string& path, int sampleRate, std::string& 
     }
     // The peak chunk carries a time stamp; without it equal audio gives equal files.
     sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    interleaved.clear();
+    interleaved.reserve(2 * kGatherFrames + 2 * 4096);
     return true;
 }
 
 bool FloatWavWriter::write(const float* left, const float* right, std::size_t frames, std::string& error) {
-    interleaved.resize(2 * frames);
+    if (file == nullptr) return error = "cannot write " + target, false;
+    // Gathered into larger writes: a render hands over one block at a time, and a system
+    // call per block would cost more than a light rack's whole block.
+    const std::size_t start = interleaved.size();
+    interleaved.resize(start + 2 * frames);
     for (std::size_t i = 0; i < frames; ++i) {
-        interleaved[2 * i] = left[i];
-        interleaved[2 * i + 1] = right[i];
+        interleaved[start + 2 * i] = left[i];
+        interleaved[start + 2 * i + 1] = right[i];
     }
-    if (file != nullptr &&
-        sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames)) == static_cast<sf_count_t>(frames))
-        return true;
-    error = "cannot write " + target;
-    return false;
+    return interleaved.size() / 2 < kGatherFrames || flush(error);
+}
+
+bool FloatWavWriter::flush(std::string& error) {
+    const auto frames = static_cast<sf_count_t>(interleaved.size() / 2);
+    const bool written = frames == 0 || sf_writef_float(file, interleaved.data(), frames) == frames;
+    interleaved.clear();
+    if (!written) error = "cannot write " + target;
+    return written;
 }
 
 bool FloatWavWriter::commit(std::string& error) {
     if (file == nullptr) return error = "cannot write " + target, false;
+    const bool flushed = flush(error);
     const bool closed = sf_close(file) == 0;
     file = nullptr;
-    if (!closed) {
+    if (!flushed || !closed) {
         output.abandon();
         error = "cannot write " + target;
         return false;

@@ -25,6 +25,8 @@ public:
     FloatWavWriter& operator=(const FloatWavWriter&) = delete;
 
     bool open(const std::string& path, int sampleRate, std::string& error);
+    /// Frames are gathered and written some 8192 at a time, so a failed write may show at a
+    /// later write or at commit.
     bool write(const float* left, const float* right, std::size_t frames, std::string& error);
     bool commit(std::string& error);
     /// The file being written until commit (a temporary file beside the target, or the
@@ -32,10 +34,14 @@ public:
     const std::string& writePath() const noexcept { return output.writePath(); }
 
 private:
+    /// Frames gathered before they are written (64 KB).
+    static constexpr std::size_t kGatherFrames = 8192;
+    bool flush(std::string& error);
+
     std::string target;
     platform::FileReplacer output;
     SNDFILE* file = nullptr;
-    std::vector<float> interleaved;
+    std::vector<float> interleaved; ///< frames not yet written, left and right in turn
 };
 
 /// Writes a whole 32-bit float stereo WAV file through FloatWavWriter.

@@ -92,7 +92,9 @@ void AudioEngine::bufferSwitch(const DriverBlock& block) noexcept {
             break;
         }
         const bool split = useAllCpus.load(std::memory_order_relaxed);
-        if (split) worker.prewake();
+        // Only a rack that shared strips in the last block keeps the worker awake for blocks.
+        if (split && sharedLastBlock) worker.prewake();
+        sharedLastBlock = false;
 
         host.TimeInfo.updatePpq();
         {

@@ -135,6 +135,7 @@ private:
     std::unique_ptr<PlugInPins> callerPins;
     std::unique_ptr<PlugInPins> workerPins;
     TwrkThread worker;
+    bool sharedLastBlock = false; ///< audio thread: the last block offered strips to the worker
 };
 
 } // namespace trelvo::rack

@@ -34,6 +34,7 @@ void AudioEngine::runList(const std::array<int, 32>& heads, int count, bool spli
     // order, so the samples do not depend on which thread ran what.
     for (int k = 0; k < count; ++k) rack.slot(heads[static_cast<std::size_t>(k)]).workerFlag = 0;
     worker.offer(heads.data(), count);
+    sharedLastBlock = true;
     for (int head = worker.take(); head >= 0; head = worker.take()) {
         processStrip(head, *callerPins);
         worker.finished();

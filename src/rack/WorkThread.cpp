@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "diag/DiagLog.h"
@@ -15,9 +16,15 @@
 namespace trelvo::rack {
 
 namespace {
-// How long the worker polls for the next list before it parks: the next step's list
-// usually follows within microseconds, and waking a parked thread costs more than that.
+// How long the worker polls for the next offer before it parks: the next step's strips
+// usually follow within microseconds, and waking a parked thread costs more than that.
 constexpr std::int64_t kSpinNanoseconds = 50'000;
+// While blocks come steadily the worker wakes itself this long before the next one is due
+// and polls until this long after it, so that it is already running when the strips are
+// offered (waking a parked thread can take tens of microseconds, a good part of a block).
+constexpr std::int64_t kLeadNanoseconds = 150'000;
+// Blocks further apart than this are no steady stream (a stopped driver, a long pause).
+constexpr std::int64_t kLongestPeriodNanoseconds = 25'000'000;
 
 void relax() noexcept {
 #if defined(__x86_64__) || defined(__i386__)
@@ -63,6 +70,15 @@ bool TwrkThread::anyLeft() const noexcept {
 }
 
 void TwrkThread::prewake() noexcept {
+    const std::int64_t now = platform::perfCounter();
+    const std::int64_t previous = blockStart.exchange(now, std::memory_order_relaxed);
+    const std::int64_t interval = now - previous;
+    if (previous > 0 && interval > 0 && interval < kLongestPeriodNanoseconds) {
+        const std::int64_t average = period.load(std::memory_order_relaxed);
+        period.store(average == 0 ? interval : average + (interval - average) / 8, std::memory_order_relaxed);
+    } else {
+        period.store(0, std::memory_order_relaxed);
+    }
     if (parked.load(std::memory_order_seq_cst)) wake.release();
 }
 
@@ -92,21 +108,37 @@ void TwrkThread::loop() {
     platform::maskFloatingPointExceptions();
 
     for (;;) {
-        // Spin a little for the next offer (the next step's strips usually follow within
-        // microseconds), then park until woken.
-        bool haveWork = false;
-        const std::int64_t spinUntil = platform::perfCounter() + kSpinNanoseconds;
-        for (int spin = 0; !haveWork; ++spin) {
-            haveWork = anyLeft() || terminate.load(std::memory_order_acquire);
-            if (haveWork || (spin % 64 == 63 && platform::perfCounter() > spinUntil)) break;
-            relax();
-        }
-        if (!haveWork) {
+        // Poll a little for the next offer (the next step's strips usually follow within
+        // microseconds), then park: while blocks come steadily, only until shortly before the
+        // next one is due, and poll again around that time; otherwise until woken.
+        std::int64_t pollUntil = platform::perfCounter() + kSpinNanoseconds;
+        for (;;) {
+            bool haveWork = false;
+            for (int spin = 0; !haveWork; ++spin) {
+                haveWork = anyLeft() || terminate.load(std::memory_order_acquire);
+                if (haveWork || (spin % 64 == 63 && platform::perfCounter() > pollUntil)) break;
+                relax();
+            }
+            if (haveWork) break;
+            const std::int64_t steady = period.load(std::memory_order_relaxed);
+            const std::int64_t due = blockStart.load(std::memory_order_relaxed) + steady;
+            const std::int64_t now = platform::perfCounter();
+            if (steady > 0 && now < due + kLeadNanoseconds && now >= due - kLeadNanoseconds) {
+                pollUntil = due + kLeadNanoseconds;
+                continue;
+            }
+            bool timedOut = false;
             parked.store(true, std::memory_order_seq_cst);
-            if (!anyLeft() && !terminate.load(std::memory_order_seq_cst)) wake.acquire();
+            if (!anyLeft() && !terminate.load(std::memory_order_seq_cst)) {
+                if (steady > 0 && now < due - kLeadNanoseconds)
+                    timedOut = !wake.try_acquire_for(std::chrono::nanoseconds(due - kLeadNanoseconds - now));
+                else
+                    wake.acquire();
+            }
             parked.store(false, std::memory_order_seq_cst);
             while (wake.try_acquire()) {
             }
+            pollUntil = timedOut ? due + kLeadNanoseconds : platform::perfCounter() + kSpinNanoseconds;
         }
         if (terminate.load(std::memory_order_acquire)) return;
         followAudioThread();

@@ -18,6 +18,10 @@ namespace trelvo::rack {
 /// in that core's cache) from block to block. The audio thread waits only for strips the
 /// worker has taken and not yet finished.
 ///
+/// Between blocks the worker parks. While blocks come steadily it wakes itself shortly before
+/// the next one is due and polls for it, so that a parked thread's slow wake-up does not eat
+/// into the block; when they stop it parks until woken.
+///
 /// The worker runs with the audio thread's scheduling: whenever the audio thread publishes
 /// a new one (platform/ThreadScheduling.h), the worker takes it over when it next wakes.
 class TwrkThread {
@@ -40,8 +44,9 @@ public:
     bool allDone() const noexcept { return done.load(std::memory_order_acquire) >= offered; }
     /// Waits, yielding, until every offered strip is done. Thread: audio.
     void wait() noexcept;
-    /// Wakes a parked worker early so that it is polling by the time the strips are offered.
-    /// Thread: audio.
+    /// Called at the start of each block that may be shared: wakes a parked worker early so
+    /// that it is polling by the time the strips are offered, and notes when the block
+    /// began, from which the worker learns when to expect the next one. Thread: audio.
     void prewake() noexcept;
 
 private:
@@ -59,6 +64,10 @@ private:
     std::atomic<int> done{0};
     std::atomic<bool> terminate{false};
     std::atomic<bool> parked{false};
+    /// When the last block began, and the average time between blocks while they come
+    /// steadily (0 otherwise), in performance-counter nanoseconds.
+    std::atomic<std::int64_t> blockStart{0};
+    std::atomic<std::int64_t> period{0};
     std::uint32_t followedGeneration = 0; ///< the worker's own
 
     std::binary_semaphore wake{0};

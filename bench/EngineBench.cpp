@@ -59,13 +59,13 @@ void HeavyPlugInsDirect(benchmark::State& state) {
 }
 BENCHMARK(HeavyPlugInsDirect)->Arg(64)->Arg(256)->ArgName("block")->UseRealTime();
 
-/// The rack against direct calls, interleaved block by block so that both see the same
+/// A rack against direct calls, interleaved block by block so that both see the same
 /// machine load; two identical racks, one driven by the engine, one called directly.
-void HeavyRackOverDirect(benchmark::State& state) {
+template <std::unique_ptr<EngineRunner> (*makeRack)(int)> void rackOverDirect(benchmark::State& state) {
     quietLog();
     const int blockSize = static_cast<int>(state.range(0));
-    auto engineRack = heavyRack(blockSize);
-    auto directRack = heavyRack(blockSize);
+    auto engineRack = makeRack(blockSize);
+    auto directRack = makeRack(blockSize);
     DirectCalls direct(*directRack, blockSize);
     double rackNs = 0.0, directNs = 0.0;
     for (auto _ : state) {
@@ -81,7 +81,16 @@ void HeavyRackOverDirect(benchmark::State& state) {
     state.counters["direct_us"] = directNs / 1000.0 / static_cast<double>(state.iterations());
     state.counters["ratio"] = rackNs / directNs;
 }
+void HeavyRackOverDirect(benchmark::State& state) {
+    rackOverDirect<heavyRack>(state);
+}
 BENCHMARK(HeavyRackOverDirect)->Arg(64)->Arg(256)->ArgName("block");
+
+/// 24 light plug-ins in one strip: what the engine does around each call shows.
+void EqRackOverDirect(benchmark::State& state) {
+    rackOverDirect<eqRack>(state);
+}
+BENCHMARK(EqRackOverDirect)->Arg(64)->Arg(256)->ArgName("block");
 
 /// "UseAllCPUs" against the single thread, interleaved the same way.
 /// The engine with and without the work thread, block by block, on two copies of a rack.

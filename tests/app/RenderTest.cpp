@@ -2,6 +2,7 @@
 // input, and bad input, each run as the program on a fresh Trelvo home folder.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -272,6 +273,50 @@ TEST_F(RenderTest, AnInterruptedRenderLeavesTheTargetAsItWasAndNoTemporaryFile) 
         EXPECT_EQ(readFile(out), "the take from yesterday");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
     }
+}
+
+TEST_F(RenderTest, TheWavWriterKeepsEveryFrameOfManySmallBlocksAndCommitReportsAFailedWrite) {
+    // A render hands the writer one block at a time and the writer gathers them: blocks of an
+    // odd size across several gathered writes, and a tail that only commit writes.
+    const std::string file = folder.file("blocks.wav");
+    std::string error;
+    media::FloatWavWriter writer;
+    ASSERT_TRUE(writer.open(file, 48000, error)) << error;
+    constexpr int kBlock = 61, kBlocks = 700;
+    std::vector<float> left(kBlock), right(kBlock);
+    for (int b = 0; b < kBlocks; ++b) {
+        for (int i = 0; i < kBlock; ++i) {
+            left[static_cast<std::size_t>(i)] = static_cast<float>(b * kBlock + i) * 1e-5f;
+            right[static_cast<std::size_t>(i)] = -left[static_cast<std::size_t>(i)];
+        }
+        ASSERT_TRUE(writer.write(left.data(), right.data(), kBlock, error)) << error;
+    }
+    ASSERT_TRUE(writer.commit(error)) << error;
+    const media::AudioFileData data = read(file);
+    ASSERT_EQ(data.left.size(), static_cast<std::size_t>(kBlock * kBlocks));
+    for (std::size_t i = 0; i < data.left.size(); ++i) {
+        ASSERT_EQ(data.left[i], static_cast<float>(i) * 1e-5f) << i;
+        ASSERT_EQ(data.right[i], -data.left[i]) << i;
+    }
+
+    // A file that may not grow past 4 KB (the header fits, the frames do not): the frames
+    // gathered so far fail when commit writes them, and the render is never told it worked.
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string limited = folder.file("limited.wav");
+    media::FloatWavWriter writer2;
+    bool succeeded = writer2.open(limited, 48000, error);
+    for (int b = 0; succeeded && b < 10; ++b) succeeded = writer2.write(left.data(), right.data(), kBlock, error);
+    if (succeeded) succeeded = writer2.commit(error);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(succeeded);
+    EXPECT_THAT(error, HasSubstr("cannot write " + limited));
+    EXPECT_FALSE(std::filesystem::exists(limited));
 }
 
 TEST_F(RenderTest, AFailedLoadSaysWhy) {

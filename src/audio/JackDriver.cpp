@@ -216,10 +216,17 @@ int JackDriver::process(jack_nframes_t frames) noexcept {
         jack_port_t* port =
             (channel.isInput ? self->inputPorts : self->outputPorts)[static_cast<std::size_t>(channel.number)];
         self->lent[i].store(jack_port_get_buffer(port, frames), std::memory_order_relaxed);
+        self->lentTaken[i].store(false, std::memory_order_relaxed);
     }
     const int half = self->half;
     self->runBlock(half);
-    for (std::size_t i = 0; i < self->lentCount; ++i) self->lent[i].store(nullptr, std::memory_order_relaxed);
+    for (std::size_t i = 0; i < self->lentCount; ++i) {
+        void* buffer = self->lent[i].exchange(nullptr, std::memory_order_relaxed);
+        // An output the host did not take this cycle (no host, or one that stopped) must not
+        // play what the port held the cycle before.
+        if (!self->channels[i].isInput && !self->lentTaken[i].load(std::memory_order_relaxed))
+            std::memset(buffer, 0, bytes);
+    }
     for (std::size_t k = 0; k < self->outputPorts.size(); ++k)
         if (k >= self->outputListed.size() || self->outputListed[k] == 0)
             std::memset(jack_port_get_buffer(self->outputPorts[k], frames), 0, bytes);
@@ -235,6 +242,7 @@ AsioError JackDriver::createBuffers(AsioBufferInfo* infos, std::int32_t numChann
     outputListed.assign(outputPorts.size(), 0);
     if (numChannels > 0 && infos != nullptr) {
         lent = std::make_unique<std::atomic<void*>[]>(static_cast<std::size_t>(numChannels));
+        lentTaken = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(numChannels));
         for (std::int32_t i = 0; i < numChannels; ++i)
             if (infos[i].isInput == 0 && infos[i].channelNum >= 0 &&
                 static_cast<std::size_t>(infos[i].channelNum) < outputListed.size())
@@ -258,7 +266,9 @@ AsioError JackDriver::disposeBuffers() {
 
 void* JackDriver::blockBuffer(int index) noexcept {
     if (index < 0 || static_cast<std::size_t>(index) >= lentCount) return nullptr;
-    return lent[static_cast<std::size_t>(index)].load(std::memory_order_relaxed);
+    void* buffer = lent[static_cast<std::size_t>(index)].load(std::memory_order_relaxed);
+    if (buffer != nullptr) lentTaken[static_cast<std::size_t>(index)].store(true, std::memory_order_relaxed);
+    return buffer;
 }
 
 int JackDriver::onBufferSize(jack_nframes_t frames, void* context) {

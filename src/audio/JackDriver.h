@@ -82,6 +82,8 @@ private:
     std::vector<jack_port_t*> outputPorts;
     /// Per listed channel, its port's buffer while a cycle runs (else nullptr).
     std::unique_ptr<std::atomic<void*>[]> lent;
+    /// Per listed channel: whether the host asked for its buffer in this cycle.
+    std::unique_ptr<std::atomic<bool>[]> lentTaken;
     std::size_t lentCount = 0;
     /// Per output port: whether a listed channel writes it (the others play silence).
     std::vector<char> outputListed;

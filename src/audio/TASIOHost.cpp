@@ -1,6 +1,7 @@
 #include "audio/TASIOHost.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "diag/DiagLog.h"
@@ -322,23 +323,27 @@ void TASIOHost::processBlock(int index) noexcept {
         void* lent = driver ? driver->blockBuffer(static_cast<int>(position)) : nullptr;
         return lent != nullptr ? lent : bufferInfos[position].buffers[index];
     };
+    const auto floatsAt = [](void* memory) {
+        return memory != nullptr && reinterpret_cast<std::uintptr_t>(memory) % alignof(float) == 0;
+    };
     std::size_t input = 0, output = 0;
     for (std::size_t p = 0; p < bufferInfos.size(); ++p) {
         void* memory = memoryOf(p);
         if (bufferInfos[p].isInput) {
             const std::size_t k = input++;
-            // A missing half leaves the channel's input as it was in the block before.
-            if (memory == nullptr) continue;
-            if (inputDirect[k] != 0) {
+            if (inputDirect[k] != 0 && floatsAt(memory)) {
                 inputPointers[k] = static_cast<float*>(memory);
                 continue;
             }
+            // A missing half leaves the channel's array as it was (for a channel the engine
+            // otherwise reads in the driver's memory, silence: its array is never written).
             inputPointers[k] = inputArrays[k].data();
-            if (inputConverters[k] != nullptr) inputConverters[k](memory, inputArrays[k].data(), bufferSize);
+            if (memory != nullptr && inputConverters[k] != nullptr)
+                inputConverters[k](memory, inputArrays[k].data(), bufferSize);
         } else {
             const std::size_t k = output++;
             outputPointers[k] =
-                memory != nullptr && outputDirect[k] != 0 ? static_cast<float*>(memory) : outputArrays[k].data();
+                outputDirect[k] != 0 && floatsAt(memory) ? static_cast<float*>(memory) : outputArrays[k].data();
         }
     }
     if (OnBufferSwitch) {

@@ -30,11 +30,12 @@ bool FloatWavWriter::open(const std::string& path, int sampleRate, std::string& 
     sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     interleaved.clear();
     interleaved.reserve(2 * kGatherFrames + 2 * 4096);
+    failed = false;
     return true;
 }
 
 bool FloatWavWriter::write(const float* left, const float* right, std::size_t frames, std::string& error) {
-    if (file == nullptr) return error = "cannot write " + target, false;
+    if (file == nullptr || failed) return error = "cannot write " + target, false;
     // Gathered into larger writes: a render hands over one block at a time, and a system
     // call per block would cost more than a light rack's whole block.
     const std::size_t start = interleaved.size();
@@ -50,13 +51,17 @@ bool FloatWavWriter::flush(std::string& error) {
     const auto frames = static_cast<sf_count_t>(interleaved.size() / 2);
     const bool written = frames == 0 || sf_writef_float(file, interleaved.data(), frames) == frames;
     interleaved.clear();
-    if (!written) error = "cannot write " + target;
+    if (!written) {
+        // Frames are gone: the file can never be whole, whatever comes after.
+        failed = true;
+        error = "cannot write " + target;
+    }
     return written;
 }
 
 bool FloatWavWriter::commit(std::string& error) {
     if (file == nullptr) return error = "cannot write " + target, false;
-    const bool flushed = flush(error);
+    const bool flushed = !failed && flush(error);
     const bool closed = sf_close(file) == 0;
     file = nullptr;
     if (!flushed || !closed) {

@@ -42,6 +42,7 @@ private:
     platform::FileReplacer output;
     SNDFILE* file = nullptr;
     std::vector<float> interleaved; ///< frames not yet written, left and right in turn
+    bool failed = false;            ///< a write failed: the file is incomplete
 };
 
 /// Writes a whole 32-bit float stereo WAV file through FloatWavWriter.

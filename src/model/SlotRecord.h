@@ -135,8 +135,8 @@ public:
     std::atomic<bool> tooWideReported{false};
 
     std::atomic<std::int64_t> averageTime{0};
-    std::int64_t timeSum = 0;   ///< audio thread
-    std::int64_t timeCount = 0; ///< audio thread
+    std::int64_t timeSum = 0;   ///< the thread that runs the strip
+    std::int64_t timeCount = 0; ///< the thread that runs the strip
     std::int32_t workerFlag = 0;
 
     /// "PresetMode": the second character is the MIDI bank style, the third the program

@@ -39,7 +39,7 @@ TwrkThread::TwrkThread(std::function<void(int head)> run) : runStrip(std::move(r
 
 TwrkThread::~TwrkThread() {
     terminate.store(true, std::memory_order_seq_cst);
-    wake.release();
+    if (parked.exchange(false, std::memory_order_seq_cst)) wake.release();
     thread.join();
 }
 
@@ -49,7 +49,7 @@ void TwrkThread::offer(const int* heads, int count) noexcept {
     done.store(0, std::memory_order_relaxed);
     ends.store(static_cast<std::uint64_t>(offered) << 32, std::memory_order_seq_cst);
     // A worker still spinning sees the offer at once; only a parked one needs waking.
-    if (parked.load(std::memory_order_seq_cst)) wake.release();
+    if (parked.exchange(false, std::memory_order_seq_cst)) wake.release();
 }
 
 int TwrkThread::take(bool fromFront) noexcept {
@@ -64,8 +64,8 @@ int TwrkThread::take(bool fromFront) noexcept {
     }
 }
 
-bool TwrkThread::anyLeft() const noexcept {
-    const std::uint64_t word = ends.load(std::memory_order_acquire);
+bool TwrkThread::anyLeft(std::memory_order order) const noexcept {
+    const std::uint64_t word = ends.load(order);
     return static_cast<std::uint32_t>(word) < static_cast<std::uint32_t>(word >> 32);
 }
 
@@ -79,7 +79,7 @@ void TwrkThread::prewake() noexcept {
     } else {
         period.store(0, std::memory_order_relaxed);
     }
-    if (parked.load(std::memory_order_seq_cst)) wake.release();
+    if (parked.exchange(false, std::memory_order_seq_cst)) wake.release();
 }
 
 void TwrkThread::wait() noexcept {
@@ -106,6 +106,11 @@ void TwrkThread::loop() {
     platform::markRealtimeThread(true);
     platform::prepareThreadForFaultGuard();
     platform::maskFloatingPointExceptions();
+    // Polling around the next block's time only pays where the worker has a processor of its
+    // own; on one it would hold back the very thread it waits for.
+    cpu_set_t usable;
+    CPU_ZERO(&usable);
+    const bool selfWake = sched_getaffinity(0, sizeof usable, &usable) == 0 && CPU_COUNT(&usable) >= 2;
 
     for (;;) {
         // Poll a little for the next offer (the next step's strips usually follow within
@@ -120,7 +125,7 @@ void TwrkThread::loop() {
                 relax();
             }
             if (haveWork) break;
-            const std::int64_t steady = period.load(std::memory_order_relaxed);
+            const std::int64_t steady = selfWake ? period.load(std::memory_order_relaxed) : 0;
             const std::int64_t due = blockStart.load(std::memory_order_relaxed) + steady;
             const std::int64_t now = platform::perfCounter();
             if (steady > 0 && now < due + kLeadNanoseconds && now >= due - kLeadNanoseconds) {
@@ -128,8 +133,10 @@ void TwrkThread::loop() {
                 continue;
             }
             bool timedOut = false;
+            // Whoever sees parked set after publishing work clears it and wakes the worker;
+            // the worker looks at the work after setting it (both sequentially consistent).
             parked.store(true, std::memory_order_seq_cst);
-            if (!anyLeft() && !terminate.load(std::memory_order_seq_cst)) {
+            if (!anyLeft(std::memory_order_seq_cst) && !terminate.load(std::memory_order_seq_cst)) {
                 if (steady > 0 && now < due - kLeadNanoseconds)
                     timedOut = !wake.try_acquire_for(std::chrono::nanoseconds(due - kLeadNanoseconds - now));
                 else

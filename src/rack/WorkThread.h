@@ -51,7 +51,7 @@ public:
 
 private:
     void loop();
-    bool anyLeft() const noexcept;
+    bool anyLeft(std::memory_order order = std::memory_order_acquire) const noexcept;
     /// Takes over the audio thread's scheduling when it changed. Thread: the worker.
     void followAudioThread() noexcept;
 
@@ -70,7 +70,9 @@ private:
     std::atomic<std::int64_t> period{0};
     std::uint32_t followedGeneration = 0; ///< the worker's own
 
-    std::binary_semaphore wake{0};
+    /// Released by whoever clears parked; a release the worker did not wait for (it woke by
+    /// itself) is taken away after the next wake-up.
+    std::counting_semaphore<> wake{0};
     std::thread thread;
 };
 

@@ -100,12 +100,14 @@ class Source {
 public:
     Source(const std::string& target, float level) : value(level) {
         client = jack_client_open("source", JackNoStartServer, nullptr);
+        if (client == nullptr) return;
         port = jack_port_register(client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         jack_set_process_callback(client, &process, this);
         jack_activate(client);
         connected = jack_connect(client, jack_port_name(port), target.c_str()) == 0;
     }
     ~Source() {
+        if (client == nullptr) return;
         jack_deactivate(client);
         jack_client_close(client);
     }
@@ -115,8 +117,8 @@ public:
         std::fill_n(samples, frames, source->value);
         return 0;
     }
-    jack_client_t* client;
-    jack_port_t* port;
+    jack_client_t* client = nullptr;
+    jack_port_t* port = nullptr;
     float value;
     bool connected = false;
 };

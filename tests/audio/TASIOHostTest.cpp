@@ -75,10 +75,11 @@ TEST_F(TASIOHostTest, ChannelsLeftOutGetNoArrayAndTheRestArePackedInDriverOrder)
 }
 
 TEST_F(TASIOHostTest, AMissingBufferHalfLeavesThatChannelsArrayAsItWas) {
-    makeHost(SampleType::Float32LSB, 1, 1, 2, 2, 2, true);
-    const float first[2] = {0.25f, 0.25f}, second[2] = {0.75f, 0.75f};
-    std::memcpy(fake->half(true, 0, 0), first, sizeof first);
-    std::memcpy(fake->half(true, 0, 1), second, sizeof second);
+    // Converted samples: the array keeps the last block's input.
+    makeHost(SampleType::Int32LSB, 1, 1, 2, 2, 2, true);
+    const std::int32_t quarter[2] = {1 << 29, 1 << 29}, threeQuarters[2] = {3 << 29, 3 << 29};
+    std::memcpy(fake->half(true, 0, 0), quarter, sizeof quarter);
+    std::memcpy(fake->half(true, 0, 1), threeQuarters, sizeof threeQuarters);
     std::vector<float> seen;
     host->OnBufferSwitch = [&](const float* const* inputs, int, float* const*, int, int) {
         seen.push_back(inputs[0][0]);
@@ -86,7 +87,33 @@ TEST_F(TASIOHostTest, AMissingBufferHalfLeavesThatChannelsArrayAsItWas) {
     host->setActive(true);
     fake->block(0);
     fake->block(1); // half 1 of input 0 is missing: the array keeps 0.25
-    EXPECT_EQ(seen, (std::vector<float>{0.25f, 0.25f}));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_FLOAT_EQ(seen[0], 0.25f);
+    EXPECT_FLOAT_EQ(seen[1], 0.25f);
+}
+
+TEST_F(TASIOHostTest, FloatChannelsAreReadInTheDriversMemoryAndAMissingHalfIsSilence) {
+    // The engine reads the driver's half itself; where a half is missing it gets silence,
+    // never the other half, which the driver may be filling at that moment.
+    makeHost(SampleType::Float32LSB, 1, 1, 2, 2, 2, true);
+    const float first[2] = {0.25f, 0.25f}, second[2] = {0.75f, 0.75f};
+    std::memcpy(fake->half(true, 0, 0), first, sizeof first);
+    std::memcpy(fake->half(true, 0, 1), second, sizeof second);
+    std::vector<const float*> where;
+    std::vector<float> seen;
+    host->OnBufferSwitch = [&](const float* const* inputs, int, float* const* outputs, int, int) {
+        where.push_back(inputs[0]);
+        seen.push_back(inputs[0][0]);
+        outputs[0][0] = outputs[0][1] = 0.5f;
+    };
+    host->setActive(true);
+    fake->block(0);
+    fake->block(1);
+    EXPECT_EQ(where[0], reinterpret_cast<const float*>(fake->half(true, 0, 0)));
+    EXPECT_EQ(seen, (std::vector<float>{0.25f, 0.0f}));
+    float out[2] = {};
+    std::memcpy(out, fake->half(false, 0, 0), sizeof out); // written in place
+    EXPECT_EQ(out[0], 0.5f);
 }
 
 TEST_F(TASIOHostTest, DriverMessagesAreAnsweredAndNoticesPosted) {

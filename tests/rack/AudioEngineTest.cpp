@@ -366,7 +366,7 @@ TEST_F(AudioEngineTest, BlocksAllocateAndFreeNothingOnTheDriverThreadOrTheWorkTh
     runner.start();
     runner.engine.useAllCpus = true;
     fill(runner.inLeft, 0.25f);
-    runner.run(12); // the strips' costs are measured before they can be split
+    runner.run(12); // past the fade-ins
 
     const test::AllocationGuard guard;
     // Whichever thread is free takes the next strip, so the worker may take none in a block

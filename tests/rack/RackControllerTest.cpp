@@ -239,7 +239,7 @@ class RackControllerDummyTest : public ::testing::Test {
 protected:
     RackControllerDummyTest() {
         settings.asioDriver = "Dummy";
-        settings.useAllCpus = true; // strips go to the work thread whenever the split gives it some
+        settings.useAllCpus = true; // the work thread takes strips whenever it is free
     }
 
     void start(RackController& controller, test::FakeBackend*& backend) {
@@ -296,7 +296,7 @@ protected:
         EXPECT_EQ(hooks.recorded.load(), RecordingHooks::kCapacity);
         if (changeTheRack) {
             EXPECT_GT(step, 12) << "the rack should have changed while audio was recorded";
-            // A second channel, cheaper than the synthesizer's, goes to the work thread.
+            // While the synthesizer's channel plays, the work thread takes another.
             EXPECT_GT(hooks.blocksSplit.load(), 0);
         }
         // From the note's first sample on.

@@ -115,7 +115,7 @@ TEST(WorkThreadSharing, EveryOfferedStripRunsExactlyOnceWhicheverThreadTakesIt) 
     const auto work = [&](int head) {
         runs[static_cast<std::size_t>(head)].fetch_add(1, std::memory_order_relaxed);
         volatile double x = 1.0;
-        for (int i = 0; i < 50 * (head % 5); ++i) x = x * 1.0000001;
+        for (int i = 0; i < 400 * (head % 5); ++i) x = x * 1.0000001;
     };
     TwrkThread worker{[&](int head) {
         byWorker.fetch_add(1, std::memory_order_relaxed);

@@ -9,7 +9,9 @@ namespace trelvo::test {
 
 /// A JACK server of the test's own: `jackd -d dummy` under a server name of its own,
 /// which it also puts into JACK_DEFAULT_SERVER so that every client of this process (and
-/// of the programs it starts) finds it. Stopped and its name removed when the object goes.
+/// of the programs it starts) finds it. Stopped and its name removed when the object goes;
+/// a server started from the main thread also ends with the process, so that a test process
+/// killed outright leaves no server behind.
 class JackServer {
 public:
     /// realtimePriority > 0 runs the server real-time at that priority (-R -P); 0 runs it

@@ -356,7 +356,7 @@ void TASIOHost::processBlock(int index) noexcept {
     for (std::size_t p = 0; p < bufferInfos.size(); ++p) {
         if (bufferInfos[p].isInput) continue;
         const std::size_t k = output++;
-        if (outputDirect[k] != 0 && outputPointers[k] != outputArrays[k].data()) continue;
+        if (outputPointers[k] != outputArrays[k].data()) continue; // the engine wrote in place
         void* memory = memoryOf(p);
         if (memory != nullptr && outputConverters[k] != nullptr)
             outputConverters[k](outputArrays[k].data(), memory, bufferSize);

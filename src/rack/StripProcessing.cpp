@@ -35,10 +35,7 @@ void AudioEngine::runList(const std::array<int, 32>& heads, int count, bool spli
     for (int k = 0; k < count; ++k) rack.slot(heads[static_cast<std::size_t>(k)]).workerFlag = 0;
     worker.offer(heads.data(), count);
     sharedLastBlock = true;
-    for (int head = worker.take(); head >= 0; head = worker.take()) {
-        processStrip(head, *callerPins);
-        worker.finished();
-    }
+    worker.runTaken(true, [this](int head) { processStrip(head, *callerPins); });
     worker.wait();
 }
 

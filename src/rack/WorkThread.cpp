@@ -151,10 +151,7 @@ void TwrkThread::loop() {
         followAudioThread();
         if (!anyLeft()) continue;
         platform::AudioBlockScope block;
-        for (int head = take(false); head >= 0; head = take(false)) {
-            runStrip(head);
-            finished();
-        }
+        runTaken(false, runStrip);
     }
 }
 

@@ -40,6 +40,13 @@ public:
     int take(bool fromFront = true) noexcept;
     /// A taken strip is done. Thread: the one that took it.
     void finished() noexcept { done.fetch_add(1, std::memory_order_acq_rel); }
+    /// Takes strips from one end and runs each until none is left.
+    template <class Run> void runTaken(bool fromFront, Run&& run) noexcept {
+        for (int head = take(fromFront); head >= 0; head = take(fromFront)) {
+            run(head);
+            finished();
+        }
+    }
     /// Whether every offered strip is done. Thread: audio.
     bool allDone() const noexcept { return done.load(std::memory_order_acquire) >= offered; }
     /// Waits, yielding, until every offered strip is done. Thread: audio.

@@ -128,10 +128,7 @@ TEST(WorkThreadSharing, EveryOfferedStripRunsExactlyOnceWhicheverThreadTakesIt) 
     for (int round = 0; round < kOffers; ++round) {
         const int count = 1 + round % kMaxSlots;
         worker.offer(heads.data(), count);
-        for (int head = worker.take(); head >= 0; head = worker.take()) {
-            work(head);
-            worker.finished();
-        }
+        worker.runTaken(true, work);
         worker.wait();
         offeredInAll += count;
         // Everything the audio thread was offered is finished once wait returns.

@@ -11,7 +11,7 @@ ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
 # Tests about threads. Left out: the fault-guard tests (signals under TSan are not reliable) and
 # the JACK tests (libjack is not instrumented, so TSan cannot see its synchronisation).
-TSAN_TESTS ?= AudioEngine|PlugInChannels|WidePlugInTest|WorkThread|AllocationGuard|MidiLayer|EngineControl|AlsaDriver|HostCallback|MidiLock|SlotCommandQueue|DiagLog|BoundedQueue|Transport|OpcodeLevels|RackController|OscTest
+TSAN_TESTS ?= AudioEngine|IsolatedSlot|PlugInChannels|WidePlugInTest|WorkThread|AllocationGuard|MidiLayer|EngineControl|AlsaDriver|HostCallback|MidiLock|SlotCommandQueue|DiagLog|BoundedQueue|Transport|OpcodeLevels|RackController|OscTest
 BENCH_DIR ?= build-bench
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60

@@ -26,6 +26,9 @@
 //   CrashInEditOpen                          has an editor (effFlagsHasEditor; effEditGetRect
 //                                            answers 240 x 120) and writes through a null
 //                                            pointer in effEditOpen.
+//   HangInProcess                            processing never returns
+//   CrashOnThread                            effOpen starts a thread of its own that writes
+//                                            through a null pointer 50 ms later
 //   anything else                            behaves.
 //
 // The effect name tells which entry point created it: "Faulty via main" or
@@ -162,6 +165,8 @@ protected:
         if (variant == "ThrowInProcess") throw std::runtime_error("TrelvoFaulty: processing failed on purpose");
         if (variant == "CrashInProcess") writeThroughNull();
         if (variant == "DivideInProcess") lastQuotient = divideByZero();
+        if (variant == "HangInProcess")
+            for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
         const float level = parameter(0);
         for (VstInt32 i = 0; i < frames; ++i) {
             outputs[0][i] = inputs[0][i] * level;
@@ -185,6 +190,12 @@ private:
             recordAnswer(callHost(audioMasterCanDo, 0, 0, sizeWindow));
         }
         if (variant == "HostThread") startThread();
+        if (variant == "CrashOnThread") {
+            std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                writeThroughNull();
+            }).detach();
+        }
         return 0;
     }
 

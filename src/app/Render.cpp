@@ -144,6 +144,7 @@ int RenderJob::prepare() {
     // The offline driver runs every block on this thread: no block can be running while
     // the rack changes, so holding audio needs no waiting.
     controller.control().sleep = [](int) {};
+    controller.rack().host().offlineRendering = true;
     state->session->startAudio("Offline", {audio::offlineDriverEntry(command.block, command.rate)});
     audio::TASIOHost* host = controller.control().host();
     state->offline = dynamic_cast<audio::OfflineDriver*>(host != nullptr ? host->openDriver() : nullptr);

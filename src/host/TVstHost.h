@@ -60,6 +60,13 @@ public:
     /// Set while some slot is soloed; project loading sets it and the solo rule reads it.
     std::atomic<bool> anySolo{false};
 
+    /// The worker program isolated slots run their plug-ins in; empty: the one beside
+    /// the running program.
+    std::string slotWorker;
+    /// Set while the engine renders to a file: an isolated plug-in's blocks are waited for
+    /// as long as they take instead of the block's own length.
+    std::atomic<bool> offlineRendering{false};
+
     /// Owner of the record audioMasterGetTime hands out.
     rack::TVTI TimeInfo;
 

@@ -6,6 +6,7 @@
 #include "diag/DiagLog.h"
 #include "diag/LineText.h"
 #include "diag/OpcodeLevels.h"
+#include "host/IsolatedEffect.h"
 #include "host/PlugInLines.h"
 #include "host/TVstHost.h"
 #include "platform/FloatingPoint.h"

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 namespace trelvo::host {
 
 class TVstHost;
+class IsolatedEffect;
 
 /// Returned by Dispatch when a call was refused or the plug-in failed inside it.
 inline constexpr VstIntPtr kDispatchRefused = -99999;
@@ -181,6 +183,10 @@ public:
     /// plug-in, a slot switched Off, is the slot record's `suspended`.
     std::atomic<bool> mainsOn{false};
     std::atomic<bool> Quarantined{false};
+    /// Run the plug-in in a worker process of its own; taken when the library is loaded.
+    std::atomic<bool> Isolated{false};
+    /// The worker side of an isolated slot while one is loaded.
+    std::unique_ptr<IsolatedEffect> isolation;
     /// The user was told about the quarantine (user-interface thread).
     bool quarantineAnnounced = false;
     /// Why the last Load or Open failed, in words for the user ("it has no VST 2.x entry
@@ -261,6 +267,7 @@ private:
     void logCall(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, double opt, VstIntPtr result) noexcept;
     std::string textCall(VstInt32 opcode, VstInt32 index, std::size_t bufferSize);
     bool enterMain(const char* entryName);
+    bool loadIsolated();
 
     bool dittoWritten = false;
     /// Written before Quarantined is set, read after it was seen set.

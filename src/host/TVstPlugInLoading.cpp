@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/HostCallback.h"
+#include "host/IsolatedEffect.h"
 #include "host/PlugInLines.h"
 #include "host/TVstHost.h"
 #include "host/TVstPlugIn.h"
@@ -69,6 +70,7 @@ bool TVstPlugIn::Load() {
         unloadWithReason("File does not exist", "the file does not exist");
         return false;
     }
+    if (Isolated.load()) return loadIsolated();
     if (!FDLLHandle.open(DllPath)) {
         errorLine("dlopen: " + FDLLHandle.error());
         unloadWithReason("FDLLHandle = 0", "it is not a library this system can load (" + FDLLHandle.error() + ")");
@@ -101,8 +103,27 @@ bool TVstPlugIn::Load() {
     return true;
 }
 
+bool TVstPlugIn::loadIsolated() {
+    isolation = std::make_unique<IsolatedEffect>(host, *this);
+    std::string failure;
+    AEffect* effect = isolation->start(DllPath, failure);
+    if (effect == nullptr) {
+        unloadWithReason("isolated: " + failure, failure);
+        return false;
+    }
+    PlugLoaded.store(true, std::memory_order_release);
+    PVstEffect.store(effect, std::memory_order_release);
+    debugLine(std::to_string(SlotIdx) + ":Library loaded in its own process: " + platform::fileNamePart(DllPath));
+    if (OnLoaded) OnLoaded(SlotIdx, 0);
+    debugLine("Load OK");
+    return true;
+}
+
 void TVstPlugIn::Unload() {
     debugLine("unLoad: " + quoted(DllPath));
+    // The worker goes first: nothing may reach its stand-in record afterwards.
+    PVstEffect.store(nullptr, std::memory_order_release);
+    isolation.reset();
     runMode.reset();
     smoothed = rack::SmoothedGains{0, 0, 0, 0, 0, 0, 0};
     NumPrograms = -1;
@@ -170,6 +191,12 @@ void TVstPlugIn::Open() {
     debugLine("effOpen: " + quoted(DllPath));
     platform::maskFloatingPointExceptions();
     Dispatch(effOpen, 0, 0, nullptr, 0.0);
+    if (isolation && isolation->lost()) {
+        unloadWithReason("isolated: the worker ended in effOpen",
+                         "it crashed while opening (" + isolation->lossReason() + ", in its own process)");
+        Opening = false;
+        return;
+    }
     if (isQuarantined()) {
         // A hardware fault inside effOpen: nothing more is asked of this plug-in.
         LoadFailure = "it crashed while opening (" + quarantineReason() + ")";

@@ -4,12 +4,13 @@
 
 namespace trelvo::test {
 
-int addPlugIn(rack::Rack& rack, const std::string& path, const std::string& name) {
+int addPlugIn(rack::Rack& rack, const std::string& path, const std::string& name, bool isolated) {
     const int index = rack.numSlots();
     if (index >= rack::kMaxSlots) return -1;
     host::TVstPlugIn& slot = rack.slot(index);
     slot.DllPath = path;
     slot.SlotName = name;
+    slot.Isolated = isolated;
     slot.Open();
     if (!slot.Active.load()) return -1;
     slot.MainsChanged(true);

@@ -11,7 +11,8 @@ namespace trelvo::test {
 
 /// Adds a plug-in slot at the end of the rack and opens and resumes the plug-in, as the
 /// rack controller's load operation will. Returns the slot index, -1 when it failed.
-int addPlugIn(rack::Rack& rack, const std::string& path, const std::string& name = "PlugIn");
+/// isolated: the plug-in runs in a worker process of its own.
+int addPlugIn(rack::Rack& rack, const std::string& path, const std::string& name = "PlugIn", bool isolated = false);
 
 /// A rack and its engine driven block by block over stereo driver buffers, as a driver
 /// would: the engine running (stage 7, allowed, engine on) with buffers for blockSize.

@@ -310,6 +310,7 @@ void IsolatedEffect::setNotice(std::string text) {
 bool IsolatedEffect::switchOn() {
     if (state() != State::Off || !opened.load()) return false;
     restartedBefore = false;
+    currentState.store(State::Down, std::memory_order_release);
     restartWanted = true;
     shared->async.signal.fetch_add(1);
     platform::futexWake(shared->async.signal);
@@ -375,8 +376,8 @@ VstIntPtr IsolatedEffect::dispatchFromBlock(VstInt32 opcode, VstIntPtr value, vo
         isolation::appendEvents(static_cast<const VstEvents*>(ptr), audio.in);
         return 1;
     }
-    case effMainsChanged: pendingMains = static_cast<std::int32_t>(value); return 0;
-    case effSetBypass: pendingBypass = static_cast<std::int32_t>(value); return 1;
+    case effMainsChanged: pendingMains.store(static_cast<std::int32_t>(value), std::memory_order_relaxed); return 0;
+    case effSetBypass: pendingBypass.store(static_cast<std::int32_t>(value), std::memory_order_relaxed); return 1;
     default: return 0;
     }
 }
@@ -437,8 +438,8 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
     audio.replacing = replacing;
     audio.numInputs = numIn;
     audio.numOutputs = numOut;
-    audio.mainsChange = std::exchange(pendingMains, isolation::kNoChange);
-    audio.bypassChange = std::exchange(pendingBypass, isolation::kNoChange);
+    audio.mainsChange = pendingMains.exchange(isolation::kNoChange, std::memory_order_relaxed);
+    audio.bypassChange = pendingBypass.exchange(isolation::kNoChange, std::memory_order_relaxed);
     audio.time = *host.TimeInfo.record();
     const std::uint32_t posted = last + 1;
     audio.request.store(posted, std::memory_order_release);
@@ -547,6 +548,8 @@ VstIntPtr IsolatedEffect::dispatchControl(VstInt32 opcode, VstInt32 index, VstIn
         return 0;
     }
     std::lock_guard lock(controlMutex);
+    if (opcode == effMainsChanged) pendingMains.store(isolation::kNoChange, std::memory_order_relaxed);
+    if (opcode == effSetBypass) pendingBypass.store(isolation::kNoChange, std::memory_order_relaxed);
     ControlChannel& control = shared->control;
     control.opcode = opcode;
     control.index = index;
@@ -694,6 +697,8 @@ void IsolatedEffect::restart() {
         while (!reapWorker()) platform::sleepMs(1);
     }
     restartWanted = false;
+    pendingMains.store(isolation::kNoChange, std::memory_order_relaxed);
+    pendingBypass.store(isolation::kNoChange, std::memory_order_relaxed);
     std::string failure;
     auto fail = [&](const std::string& why) {
         currentState.store(State::Off, std::memory_order_release);

@@ -141,8 +141,10 @@ private:
     std::atomic<std::intptr_t> editorWindow{0};
 
     // Audio path (engine threads only).
-    std::int32_t pendingMains = isolation::kNoChange;
-    std::int32_t pendingBypass = isolation::kNoChange;
+    /// Changes the engine's threads asked for, sent with the next block; a change through
+    /// the control channel, or a restart, drops what is pending.
+    std::atomic<std::int32_t> pendingMains{isolation::kNoChange};
+    std::atomic<std::int32_t> pendingBypass{isolation::kNoChange};
     bool eventsStale = false;
     int missedBlocks = 0;
     std::int64_t firstMissNs = 0;

@@ -318,6 +318,7 @@ void AppSettings::exchangeGroup1(IniHandle& handle, int direction) {
     timeSigNumerator = IniInt(handle, "TimeSigNumerator", timeSigNumerator);
     timeSigDenominator = IniInt(handle, "TimeSigDenominator", timeSigDenominator);
     useAllCpus = IniBool(handle, "UseAllCPUs", useAllCpus);
+    isolateAfterFault = IniBool(handle, "IsolateAfterFault", isolateAfterFault);
     noiseFloorValue = IniInt(handle, "NoiseFloor", noiseFloorValue);
     knobMode = IniStr(handle, "KnobMode", knobMode);
     addShowEditor = IniBool(handle, "AddShowEditor", addShowEditor);

@@ -114,6 +114,8 @@ public:
     int timeSigNumerator = 4;
     int timeSigDenominator = 4;
     bool useAllCpus = false;
+    /// A plug-in that faulted in the process is loaded again in a process of its own.
+    bool isolateAfterFault = false;
     int noiseFloorValue = 100000;
     std::string knobMode = "Linear";
     bool addShowEditor = true;

@@ -192,6 +192,16 @@ std::string profileLibraryPath(const persist::AppSettings& settings, const std::
     return withTrailingSlash(persist::ExpandPath({}, folder)) + name;
 }
 
+bool profileIsolated(const persist::AppSettings& settings, const std::string& libraryPath) {
+    const std::string file = profilePath(settings, libraryPath);
+    if (!platform::isRegularFile(file)) return false;
+    IniHandle handle;
+    persist::OpenIni(handle, file, "VST", persist::kIniRead);
+    const bool isolated = IniBool(handle, "isolated", false);
+    persist::CloseIni(handle);
+    return isolated;
+}
+
 bool readProfile(const persist::AppSettings& settings, TVstPlugIn& slot, const midi::PortResolver& resolve,
                  const std::string& profileFile) {
     announce(slot.DllPath);
@@ -248,6 +258,7 @@ bool readProfile(const persist::AppSettings& settings, TVstPlugIn& slot, const m
     if (const std::string help = IniStr(handle, "HelpFile", ""); !help.empty())
         slot.HelpFile = persist::ExpandPath(libraryFolder(slot), help);
     slot.UsePrmMap = IniBool(handle, "usePrmMap", slot.UsePrmMap);
+    slot.Isolated = IniBool(handle, "isolated", slot.Isolated.load());
     slot.UsePrjMap = IniBool(handle, "usePrjMap", slot.UsePrjMap);
 
     readParamMap(handle, file, slot);
@@ -297,6 +308,8 @@ bool writeProfile(const persist::AppSettings& settings, const TVstPlugIn& slot) 
     IniStr(handle, "HelpFile",
            slot.HelpFile.empty() ? std::string() : persist::RelativePath(libraryFolder(slot), slot.HelpFile));
     IniBool(handle, "usePrmMap", slot.UsePrmMap);
+    // Only an isolated plug-in carries the key.
+    IniStr(handle, "isolated", slot.Isolated.load() ? "1" : "");
     const bool mapped =
         std::any_of(slot.ParamMap.begin(), slot.ParamMap.end(), [](const auto& entry) { return entry.index >= 0; });
     if (mapped) writeParamMap(handle, file, slot);

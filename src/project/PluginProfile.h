@@ -25,6 +25,10 @@ std::string profilePath(const persist::AppSettings& settings, const std::string&
 /// then against the program's folder); empty when the profile names none.
 std::string profileLibraryPath(const persist::AppSettings& settings, const std::string& libraryPath);
 
+/// The profile's "isolated" key: the plug-in runs in a process of its own. False without
+/// a profile.
+bool profileIsolated(const persist::AppSettings& settings, const std::string& libraryPath);
+
 /// Mode 1: reads the profile into the slot of an open plug-in. False when there is none.
 /// profileFile names the profile to read; empty: the library's own in the profiles folder.
 bool readProfile(const persist::AppSettings& settings, host::TVstPlugIn& slot, const midi::PortResolver& resolve,

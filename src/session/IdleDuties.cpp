@@ -6,6 +6,7 @@
 
 #include "audio/TASIOHost.h"
 #include "diag/DiagLog.h"
+#include "host/IsolatedEffect.h"
 #include "platform/Clock.h"
 #include "platform/ThreadScheduling.h"
 #include "session/ControllerText.h"
@@ -226,7 +227,26 @@ void RackController::handleMessages() {
     }
 }
 
+void RackController::isolationDuties() {
+    for (int i = 0; i < racked.numSlots(); ++i) {
+        TVstPlugIn& slot = racked.slot(i);
+        if (slot.kind() != SlotKind::Plugin) continue;
+        // A worker lost again soon after a restart stays off: the slot shows Off, and
+        // switching it on starts the plug-in again.
+        if (slot.isolation && slot.isolation->state() == host::IsolatedEffect::State::Off &&
+            !slot.runMode.isSet(RunMode::Off))
+            switchOn(i);
+        // A fault the user was told of moves the plug-in out of the process, when wanted.
+        if (settings.isolateAfterFault && slot.isQuarantined() && slot.quarantineAnnounced && !slot.Isolated.load()) {
+            diag::hookedLogError("slot " + std::to_string(i) + " \"" + slot.SlotName +
+                                 "\" faulted: it is loaded again in a process of its own");
+            setIsolated(i, true);
+        }
+    }
+}
+
 void RackController::slowDuties() {
+    isolationDuties();
     std::string load;
     if (cpuMeterWorks) {
         cpuMeterWorks = cpuMeter.Sample();

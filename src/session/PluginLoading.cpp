@@ -5,9 +5,11 @@
 #include <system_error>
 
 #include "diag/DiagLog.h"
+#include "host/IsolatedEffect.h"
 #include "persist/IniFile.h"
 #include "persist/PathForms.h"
 #include "platform/Clock.h"
+#include "platform/FileReplacer.h"
 #include "platform/TrelvoHome.h"
 #include "project/PluginProfile.h"
 #include "session/ControllerText.h"
@@ -59,7 +61,7 @@ int RackController::loadPlugin(const std::string& path, int index) {
 
 bool RackController::loadLibrary(int index, const std::string& path,
                                  const std::function<void(host::TVstPlugIn&)>& projectKeys,
-                                 const std::function<bool(host::TVstPlugIn&)>& projectState) {
+                                 const std::function<bool(host::TVstPlugIn&)>& projectState, int isolated) {
     TVstPlugIn& slot = racked.slot(index);
     if (slot.PlugLoaded.load() || slot.hasEffect()) {
         racked.clearSlot(index);
@@ -96,6 +98,7 @@ bool RackController::loadLibrary(int index, const std::string& path,
         slot.DllPath = path;
     } else {
         slot.DllPath = file;
+        slot.Isolated = isolated >= 0 ? isolated == 1 : project::profileIsolated(settings, file);
         slot.Open();
         loaded = slot.Active.load();
         if (!loaded) {
@@ -156,6 +159,44 @@ bool RackController::loadLibrary(int index, const std::string& path,
         slot.SetEditKnobMode(persist::knobModeNumber(settings.knobMode));
     }
     return loaded;
+}
+
+bool RackController::setIsolated(int index, bool isolated) {
+    if (index < 0 || index >= racked.numSlots()) return false;
+    TVstPlugIn& slot = racked.slot(index);
+    if (slot.kind() != SlotKind::Plugin || !slot.PlugLoaded.load() || !slot.Active.load()) return false;
+    if (slot.Isolated.load() == isolated && (slot.isolation != nullptr) == isolated) return true;
+    // The whole state crosses in a file of its own; a plug-in that faulted can give none,
+    // and keeps the program it had.
+    std::error_code error;
+    const std::string stateFile = platform::temporaryNameFor(
+        (std::filesystem::temp_directory_path(error) / ("trelvo-slot-" + std::to_string(index) + ".state")).string());
+    const bool faulted = slot.isQuarantined();
+    const int program = faulted ? slot.CurProgram : slot.GetProgram();
+    const bool saved = !faulted && slot.SaveState(stateFile);
+    const bool wasOn = slot.mainsOn.load() || faulted;
+    holdAudio();
+    slot.Close();
+    slot.Unload();
+    slot.Isolated = isolated;
+    slot.Open();
+    const bool opened = slot.Active.load();
+    if (opened) {
+        if (saved)
+            slot.LoadState(stateFile, program);
+        else if (program >= 0 && program < slot.effectNumPrograms())
+            slot.SetProgram(program);
+        if (wasOn && !slot.suspended.load()) slot.MainsChanged(true);
+    }
+    releaseAudio();
+    std::filesystem::remove(stateFile, error);
+    diag::hookedLog("slot " + std::to_string(index) + " \"" + slot.SlotName + "\" runs " +
+                    (isolated ? "in a process of its own" : "in Trelvo's process"));
+    if (!opened)
+        showMessage("slot " + std::to_string(index) + " \"" + slot.SlotName +
+                    "\" did not open again: " + slot.LoadFailure);
+    if (index < static_cast<int>(rows.size())) rows[static_cast<std::size_t>(index)] = rowOf(index);
+    return opened;
 }
 
 std::string RackController::resolveLibrary(const std::string& path) const {

@@ -57,6 +57,7 @@ PreferencesEditor::PreferencesEditor(RackController& controller) : rack(controll
 
     statusBar = settings.statusBar;
     useAllCpus = initialUseAllCpus = settings.useAllCpus;
+    isolateAfterFault = settings.isolateAfterFault;
     // The log switches and associations as the settings file keeps them.
     debug = settings.debug;
     writeLog = settings.writeLog;
@@ -323,6 +324,7 @@ std::vector<std::string> PreferencesEditor::apply() {
     settings.inputVolumeGain = static_cast<float>(std::pow(10.0, settings.inputVolumeDb / 20.0));
     rack.engine().outputVolume = settings.outputVolumeGain;
     settings.statusBar = statusBar;
+    settings.isolateAfterFault = isolateAfterFault;
     if (useAllCpus != initialUseAllCpus) {
         settings.useAllCpus = useAllCpus;
         rack.engine().useAllCpus = useAllCpus;

@@ -20,6 +20,7 @@ public:
     // ---- "General" ----
     bool statusBar = false;
     bool useAllCpus = false;
+    bool isolateAfterFault = false;
     bool debug = true, writeLog = false, errorLog = false;
     /// The association boxes, in the order shown: "DLL  VST plugins", "VPRJ  project
     /// files", "VPRF  VSTprofiles", "DL  VST plugins". Only boxes the user clicked change

@@ -218,6 +218,7 @@ bool saveProject(rack::RackController& controller, const std::string& path) {
             IniStr(handle, p + "DLLfile",
                    isTemplate ? std::string(kTemplateLibrary) : libraryKey(controller, slot.DllPath, path));
             IniStr(handle, p + "RunMode", slot.runMode.text());
+            if (slot.Isolated.load()) IniStr(handle, p + "isolated", "1");
         } else {
             IniStr(handle, p + key, slot.SlotName);
             IniStr(handle, p + "RunMode", slot.runMode.text().substr(0, 3));
@@ -367,7 +368,8 @@ bool loadProject(rack::RackController& controller, const std::string& path) {
                 presets::readMidiProgramKeys(handle, prefix, slot, false);
                 readStateKey(handle, prefix, file, slot);
             },
-            [&](TVstPlugIn& slot) { return restoreSlotState(slot, prefix); });
+            [&](TVstPlugIn& slot) { return restoreSlotState(slot, prefix); },
+            IniBool(handle, prefix + "isolated", false) ? 1 : -1);
         TVstPlugIn& slot = rack.slot(index);
         rack.assignIdentity(index, IniInt(handle, prefix + "SlotID", 0));
         readEditor(handle, prefix, slot);

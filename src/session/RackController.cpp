@@ -5,6 +5,7 @@
 
 #include "audio/DriverSettings.h"
 #include "diag/DiagLog.h"
+#include "host/IsolatedEffect.h"
 #include "session/ControllerText.h"
 
 namespace trelvo::rack {
@@ -297,6 +298,7 @@ void RackController::switchOn(int index) {
     if (index < 0 || index >= racked.numSlots()) return;
     TVstPlugIn& slot = racked.slot(index);
     if (slot.runMode.isSet(RunMode::Off)) {
+        if (slot.isolation && slot.isolation->state() == host::IsolatedEffect::State::Off) slot.isolation->switchOn();
         slot.OnGain = 1.0f;
         slot.runMode.set(RunMode::Off, false);
         resumeIfSuspended(slot);

@@ -116,8 +116,13 @@ public:
     /// Without a preset file or program name, and without a kept state, the program the
     /// plug-in reports as current is selected explicitly: some plug-ins start on a state
     /// of their own while they report a program's name. True when the plug-in opened.
+    /// isolated: 1 runs the plug-in in a process of its own, 0 in Trelvo's, -1 as its
+    /// profile says.
     bool loadLibrary(int index, const std::string& path, const std::function<void(host::TVstPlugIn&)>& projectKeys,
-                     const std::function<bool(host::TVstPlugIn&)>& projectState = {});
+                     const std::function<bool(host::TVstPlugIn&)>& projectState = {}, int isolated = -1);
+    /// Loads the slot's plug-in again, in a process of its own (isolated) or in Trelvo's,
+    /// with its whole state and program. False, with a message, when it did not open again.
+    bool setIsolated(int index, bool isolated);
     /// "Save VSTprofile" for a slot with an open plug-in.
     bool savePluginProfile(int index);
     /// Where a library named in a project is found: a bare file name in the program's
@@ -267,6 +272,7 @@ private:
     void updateMeters();
     void updateTransport();
     void slowDuties();
+    void isolationDuties();
     void updateDeviceState(const std::string& load);
     std::string findInVstFolders(const std::string& fileName) const;
     std::string profileLibraryPath(const std::string& path) const;

@@ -122,6 +122,18 @@ void TMainForm::buildMenus() {
     addCommand(vst, "mnLoadPlugin", "&Load VST Plugin ...", [this] { loadPlugin(false); });
     addCommand(vst, "mnReplacePlugin", "&Replace Plugin ...", [this] { loadPlugin(true); });
     addCommand(vst, "mnClosePlugin", "&Close Plugin", [this] { deleteSelected(false); });
+    vst->addSeparator();
+    QAction* isolated = addCommand(vst, "mnIsolated", "Run in its own &process", [this] {
+        const int index = rack.selected;
+        // The editor shows the plug-in of the process it runs in now: it closes first.
+        if (TVstEdt* editor = editorOf(index)) closeEditorWindow(editor);
+        rack.setIsolated(index, command("mnIsolated")->isChecked());
+        refreshSlotList();
+        updateMenus();
+    });
+    isolated->setCheckable(true);
+    connect(vst, &QMenu::aboutToShow, this, [this] { updateMenus(); });
+    isolated->setToolTip("A crash of the plug-in ends only its own process; Trelvo restarts it with its state");
 
     QMenu* midi = bar->addMenu("&MIDI");
     addCommand(midi, "mnPanic", "Panic!", [this] { rack.midi().cmdPanic(); });
@@ -427,6 +439,9 @@ void TMainForm::updateMenus() {
     enable("mnReplacePlugin", state.replacePlugIn);
     enable("mnLVreplacePlugin", state.replacePlugIn);
     enable("mnSaveProfile", state.plugInOpen);
+    enable("mnIsolated", state.plugInOpen);
+    if (QAction* isolated = command("mnIsolated"))
+        isolated->setChecked(state.plugInOpen && rack.rack().slot(rack.selected).Isolated.load());
     enable("mnShowEditor", state.showEditor);
     const bool editorOpen = rack.selected >= 0 && editorOf(rack.selected) != nullptr;
     for (const char* name : {"mnCaptureBmp", "mnCapturePng", "mnSaveBmp", "mnSavePng"}) enable(name, editorOpen);

@@ -124,6 +124,8 @@ QWidget* TdlgPrefs::buildGeneral() {
     };
     statusBar = box("StatusBar", "cbStatusBar", prefs->statusBar);
     allCpus = box("&Use all CPUs", "cbUseAllCpus", prefs->useAllCpus);
+    isolateAfterFault = box("&Isolate after a fault", "cbIsolateAfterFault", prefs->isolateAfterFault);
+    isolateAfterFault->setToolTip("A plug-in that crashes inside Trelvo is loaded again in a process of its own");
     debug = box("&1 Debug", "cbDebug", prefs->debug);
     writeLog = box("&2 WLog", "cbWrLog", prefs->writeLog);
     errorLog = box("&3 ErrLog", "cbErrLog", prefs->errorLog);
@@ -511,6 +513,7 @@ void TdlgPrefs::editLevel(bool host) {
 void TdlgPrefs::collect() {
     prefs->statusBar = statusBar->isChecked();
     prefs->useAllCpus = allCpus->isChecked();
+    prefs->isolateAfterFault = isolateAfterFault->isChecked();
     prefs->debug = debug->isChecked();
     prefs->writeLog = writeLog->isChecked();
     prefs->errorLog = errorLog->isChecked();

@@ -64,7 +64,8 @@ private:
     QListWidget* pageList = nullptr;
     QStackedWidget* pages = nullptr;
     // General
-    QCheckBox *statusBar = nullptr, *allCpus = nullptr, *debug = nullptr, *writeLog = nullptr, *errorLog = nullptr;
+    QCheckBox *statusBar = nullptr, *allCpus = nullptr, *isolateAfterFault = nullptr, *debug = nullptr,
+              *writeLog = nullptr, *errorLog = nullptr;
     std::array<QCheckBox*, rack::PreferencesEditor::kAssociations> associations{};
     std::array<QLineEdit*, 6> folders{};
     // MIDI

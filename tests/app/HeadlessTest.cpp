@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -83,6 +84,36 @@ TEST_F(HeadlessTest, APlugInFaultIsSaidWhenItHappensAndOnce) {
     ASSERT_NE(said, std::string::npos) << result.err;
     EXPECT_LT(said, result.err.find("trelvo: stopping")) << "said while running, not at shut-down";
     EXPECT_EQ(result.err.find(fault, said + 1), std::string::npos) << "said once";
+}
+
+/// A plug-in its profile isolates, which crashes in every block: its worker is restarted
+/// once, then it stays off, and the program plays on until it is stopped.
+void expectIsolatedCrashesEndOff(const ProgramResult& result) {
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("its worker process ended (SIGSEGV); its input passes unchanged while it is "
+                                      "restarted with its last state"));
+    EXPECT_THAT(result.err, HasSubstr("its worker process ended (SIGSEGV) again soon after a restart"));
+    EXPECT_THAT(result.err, HasSubstr("trelvo: stopping"));
+}
+
+class IsolatedHeadlessTest : public HeadlessTest {
+protected:
+    IsolatedHeadlessTest() {
+        std::filesystem::create_directories(home.file("VSTprofiles"));
+        writeFile(home.file("VSTprofiles/TrelvoFaulty-CrashInProcess.vprf"), "[VST]\r\nisolated=1\r\n");
+    }
+};
+
+TEST_F(IsolatedHeadlessTest, AnIsolatedPlugInThatCrashesLeavesTheDummyDriverPlaying) {
+    expectIsolatedCrashesEndOff(run({TrelvoFaulty_CrashInProcess_PATH, "--driver", "Dummy", "--seconds", "2"}));
+}
+
+TEST_F(IsolatedHeadlessTest, AnIsolatedPlugInThatCrashesLeavesJackPlaying) {
+    JackServer server;
+    ASSERT_TRUE(server.running());
+    const ProgramResult result = run({TrelvoFaulty_CrashInProcess_PATH, "--driver", "JACK"}, 2500);
+    EXPECT_THAT(result.err, HasSubstr("running headless on JACK"));
+    expectIsolatedCrashesEndOff(result);
 }
 
 TEST_F(HeadlessTest, StopsCleanlyOnSigtermUnderJack) {

@@ -11,9 +11,11 @@
 
 #include "TestPaths.h"
 #include "diag/OpcodeLevels.h"
+#include "host/IsolatedEffect.h"
 #include "host/TVstPlugIn.h"
 #include "session/ProjectFile.h"
 #include "session/RackController.h"
+#include "support/EnvironmentVariable.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
 #include "support/ThirdPartyPlugins.h"
@@ -127,6 +129,50 @@ TEST_F(ProjectStateTest, TweakedPlugInsComeBackExactlyInChunkAndParameterForm) {
     EXPECT_EQ(parameters(back->rack().slot(gain)), gainValues);
     EXPECT_EQ(back->rack().slot(synth).GetProgram(), 2);
     EXPECT_EQ(back->rack().slot(gain).GetProgram(), 2);
+    EXPECT_THAT(log.errors(), IsEmpty());
+}
+
+TEST_F(ProjectStateTest, PlugInsMoveIntoAProcessOfTheirOwnAndBackWithTheirStateAndStayThereInTheProject) {
+    const test::EnvironmentVariable worker("TRELVO_SLOT_WORKER", TRELVO_SLOT_WORKER_PATH);
+    const int synth = controller->loadPlugin(lib("TrelvoSynth.so"));
+    const int gain = controller->loadPlugin(lib("TrelvoGain.so"));
+    const std::vector<float> synthValues = tweak(slot(synth));
+    const std::vector<float> gainValues = tweak(slot(gain));
+    ASSERT_TRUE(controller->setIsolated(synth, true));
+    ASSERT_TRUE(controller->setIsolated(gain, true));
+    for (const int index : {synth, gain}) {
+        ASSERT_TRUE(slot(index).isolation) << index;
+        EXPECT_GT(slot(index).isolation->workerPid(), 0);
+        EXPECT_EQ(slot(index).GetProgram(), 2);
+    }
+    EXPECT_EQ(parameters(slot(synth)), synthValues);
+    EXPECT_EQ(parameters(slot(gain)), gainValues);
+
+    ASSERT_TRUE(controller->saveProjectTo(project()));
+    const std::string text = test::readFile(project());
+    EXPECT_THAT(text, HasSubstr("03_isolated=1\r\n"));
+    EXPECT_THAT(text, HasSubstr("04_isolated=1\r\n"));
+    auto back = reloaded(project());
+    EXPECT_TRUE(back->rack().slot(synth).isolation);
+    EXPECT_EQ(parameters(back->rack().slot(synth)), synthValues);
+    EXPECT_EQ(parameters(back->rack().slot(gain)), gainValues);
+    EXPECT_EQ(back->rack().slot(gain).GetProgram(), 2);
+
+    // Back into Trelvo's process; saved again, the project no longer says isolated.
+    ASSERT_TRUE(back->setIsolated(gain, false));
+    EXPECT_FALSE(back->rack().slot(gain).isolation);
+    EXPECT_EQ(parameters(back->rack().slot(gain)), gainValues);
+    ASSERT_TRUE(back->saveProjectTo(project()));
+    EXPECT_THAT(test::readFile(project()), Not(HasSubstr("04_isolated")));
+
+    // The profile keeps the choice for the library wherever it is loaded next.
+    fs::create_directories(settings.vstProfilesFolder);
+    ASSERT_TRUE(back->savePluginProfile(synth));
+    back.reset();
+    controller = std::make_unique<rack::RackController>(settings);
+    controller->newProject();
+    const int again = controller->loadPlugin(lib("TrelvoSynth.so"));
+    EXPECT_TRUE(slot(again).isolation);
     EXPECT_THAT(log.errors(), IsEmpty());
 }
 

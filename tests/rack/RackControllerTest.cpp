@@ -8,10 +8,14 @@
 
 #include "TestPaths.h"
 #include "audio/DummyDriver.h"
+#include "diag/DiagLog.h"
+#include "host/IsolatedEffect.h"
 #include "platform/Clock.h"
 #include "platform/ThreadScheduling.h"
+#include "rack/PlugInFaults.h"
 #include "support/AllocationGuard.h"
 #include "support/DummyDrivers.h"
+#include "support/EnvironmentVariable.h"
 #include "support/FakeMidiBackend.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
@@ -323,6 +327,47 @@ TEST_F(RackControllerDummyTest, AChannelNobodyTouchesPlaysOnUnchangedWhileTheRac
     EXPECT_EQ(firstDifference, length) << "the outputs part at sample " << firstDifference;
     EXPECT_EQ(guard.allocations(), 0u);
     EXPECT_EQ(guard.frees(), 0u);
+}
+
+TEST_F(RackControllerDummyTest, APlugInThatFaultsIsIsolatedThenSwitchedOffWhileTheRackPlaysOn) {
+    const test::EnvironmentVariable worker("TRELVO_SLOT_WORKER", TRELVO_SLOT_WORKER_PATH);
+    settings.isolateAfterFault = true;
+    RackController controller{settings};
+    test::FakeBackend* backend = nullptr;
+    start(controller, backend);
+    const int crasher = controller.loadPlugin(TrelvoFaulty_CrashInProcess_PATH, 2);
+    ASSERT_EQ(crasher, 2);
+    host::TVstPlugIn& slot = controller.rack().slot(crasher);
+    EXPECT_FALSE(slot.Isolated.load());
+    controller.setRunning();
+    const auto idleUntil = [&](const std::function<bool()>& done) {
+        const std::uint32_t began = platform::tickCountMs();
+        while (!done() && platform::tickCountMs() - began < 20000) {
+            controller.idleTick();
+            // The window tells the user of each fault, as it does on its idle timer.
+            for (const std::string& fault : takePlugInFaults(controller.rack())) diag::hookedLogError(fault);
+            platform::sleepMs(10);
+        }
+        return done();
+    };
+    // Faulted in the process, then moved into one of its own, where it crashes again,
+    // is restarted once, crashes again and is switched off.
+    ASSERT_TRUE(idleUntil([&] {
+        return slot.isolation && slot.isolation->state() == host::IsolatedEffect::State::Off &&
+               slot.runMode.isSet(RunMode::Off);
+    }));
+    EXPECT_TRUE(slot.Isolated.load());
+    EXPECT_EQ(slot.isolation->restarts(), 1);
+    EXPECT_TRUE(log.contains(
+        "ERR: slot 2 \"TrelvoFaulty-CrashInProcess\" faulted: it is loaded again in a process of its own"));
+    const std::uint32_t blocks = controller.rack().host().bufferCount.load();
+    EXPECT_TRUE(idleUntil([&] { return controller.rack().host().bufferCount.load() > blocks + 10; }));
+
+    // Switched on by the user, it is started again.
+    controller.setSwitch(SlotCommandCode::Off, crasher, false);
+    EXPECT_FALSE(slot.runMode.isSet(RunMode::Off));
+    EXPECT_TRUE(idleUntil([&] { return slot.isolation->restarts() == 2; }));
+    controller.control().setAllowed(audio::kAllowedStop);
 }
 
 TEST_F(RackControllerDummyTest, ASeventeenthOutputIsNotAddedAndAudioResumes) {

@@ -57,7 +57,7 @@ test-tsan: deps
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVO_WERROR=$(WERROR) \
 	  -DTRELVO_SANITIZE=thread -DTRELVO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(TSAN_DIR) -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tools/tsan-plugins.supp \
 	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 bench: deps

@@ -92,6 +92,47 @@ void EqRackOverDirect(benchmark::State& state) {
 }
 BENCHMARK(EqRackOverDirect)->Arg(64)->Arg(256)->ArgName("block");
 
+/// One 3BandEQ in a channel, run in a worker process of its own against the same plug-in
+/// in the process, block by block: the hand-over's cost per block (two wake-ups and the
+/// copies). Every block is waited for, as when rendering, so that none falls back.
+std::unique_ptr<EngineRunner> oneEq(int blockSize, bool isolated) {
+    auto runner = std::make_unique<EngineRunner>(blockSize);
+    runner->rack.host().slotWorker = TRELVO_SLOT_WORKER_PATH;
+    runner->rack.host().offlineRendering = true;
+    runner->rack.addSlot(SlotKind::Output);
+    runner->rack.slot(runner->rack.addSlot(SlotKind::Channel)).InpVol.set(0);
+    if (addPlugIn(runner->rack, kEqPlugIn, "EQ", isolated) < 0) return nullptr;
+    runner->start();
+    fillInputs(*runner);
+    for (int b = 0; b < 200; ++b) runner->block();
+    return runner;
+}
+void IsolatedOverInProcess(benchmark::State& state) {
+    quietLog();
+    const int blockSize = static_cast<int>(state.range(0));
+    auto inProcess = oneEq(blockSize, false);
+    auto isolated = oneEq(blockSize, true);
+    if (!inProcess || !isolated) {
+        state.SkipWithError("3BandEQ-vst.so (dpf-plugins-vst) did not load");
+        return;
+    }
+    double inProcessNs = 0.0, isolatedNs = 0.0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        inProcess->block();
+        const auto t1 = std::chrono::steady_clock::now();
+        isolated->block();
+        const auto t2 = std::chrono::steady_clock::now();
+        inProcessNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
+        isolatedNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
+    }
+    const auto blocks = static_cast<double>(state.iterations());
+    state.counters["in_process_us"] = inProcessNs / 1000.0 / blocks;
+    state.counters["isolated_us"] = isolatedNs / 1000.0 / blocks;
+    state.counters["extra_us"] = (isolatedNs - inProcessNs) / 1000.0 / blocks;
+}
+BENCHMARK(IsolatedOverInProcess)->Arg(64)->Arg(256)->ArgName("block");
+
 /// "UseAllCPUs" against the single thread, interleaved the same way.
 /// The engine with and without the work thread, block by block, on two copies of a rack.
 template <std::unique_ptr<EngineRunner> (*makeRack)(int)> void allCpusSpeedUp(benchmark::State& state) {

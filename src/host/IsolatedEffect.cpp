@@ -468,6 +468,7 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
     audio.in.sysexUsed = 0;
     eventsStale = false;
     missedBlocks = 0;
+    if (fadeWanted.exchange(false, std::memory_order_relaxed)) fadePosition = 0;
     for (int c = 0; c < numOut; ++c) {
         const float* wet = isolation::outputChannel(audio, c);
         if (fadePosition >= fadeLength) {
@@ -734,7 +735,7 @@ void IsolatedEffect::restart() {
     if (slot.mainsOn.load()) dispatchControl(effMainsChanged, 0, 1, nullptr, 0.0f, true);
     if (const std::intptr_t window = editorWindow.load(); window != 0)
         dispatchControl(effEditOpen, 0, 0, reinterpret_cast<void*>(window), 0.0f, true);
-    fadePosition = 0;
+    fadeWanted.store(true, std::memory_order_relaxed);
     currentState.store(State::Running, std::memory_order_release);
     diag::hookedLog("slot " + std::to_string(slot.SlotIdx) + ": worker restarted with the plug-in's last state");
 }

@@ -149,6 +149,7 @@ private:
     int missedBlocks = 0;
     std::int64_t firstMissNs = 0;
     int fadePosition = 0;
+    std::atomic<bool> fadeWanted{false}; ///< the keeper asks the next block to fade in
     int fadeLength = 441;
     std::unique_ptr<isolation::EventBuilder> outEvents;
 

@@ -30,6 +30,8 @@ constexpr std::int64_t kParentCheckNs = 500'000'000;
 SharedBlock* gShared = nullptr;
 AEffect* gEffect = nullptr;
 std::atomic<bool> gQuit{false};
+std::atomic<bool> gAudioStop{false};
+std::thread gAudio;
 std::atomic<float> gSampleRate{44100.0f};
 std::atomic<std::int32_t> gBlockSize{512};
 VstTimeInfo gTime{};
@@ -44,7 +46,11 @@ bool hostGone() {
     return ::getppid() != gShared->start.hostPid;
 }
 
+EffectFacts gLastFacts; ///< control thread
+bool gClosed = false;   ///< control thread: effClose was sent, the record may be gone
+
 EffectFacts factsOf(const AEffect* effect) {
+    if (gClosed) return gLastFacts;
     EffectFacts facts;
     facts.magic = effect->magic;
     facts.numPrograms = effect->numPrograms;
@@ -58,6 +64,7 @@ EffectFacts factsOf(const AEffect* effect) {
     facts.ioRatio = effect->ioRatio;
     facts.hasProcess = effect->process != nullptr ? 1 : 0;
     facts.hasReplacing = effect->processReplacing != nullptr ? 1 : 0;
+    gLastFacts = facts;
     return facts;
 }
 
@@ -172,6 +179,13 @@ VstIntPtr workerCallback(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr va
     }
 }
 
+/// Ends the audio thread: no block runs while the plug-in is closed or torn down.
+void stopAudio() {
+    gAudioStop = true;
+    platform::futexWake(gShared->audio.request);
+    if (gAudio.joinable()) gAudio.join();
+}
+
 // ---- Requests ----
 
 VstIntPtr dispatchRequest(ControlChannel& control, std::vector<std::uint8_t>& out, EventBuilder& events) {
@@ -184,10 +198,13 @@ VstIntPtr dispatchRequest(ControlChannel& control, std::vector<std::uint8_t>& ou
     const std::size_t inSize = static_cast<std::size_t>(std::clamp<std::int64_t>(control.dataSize, 0, kControlBytes));
     std::vector<std::uint8_t> in(control.data, control.data + inSize);
     in.push_back(0);
+    if (opcode == effClose) stopAudio();
     auto call = [&](void* ptr, VstIntPtr passedValue) {
         if (opcode == effSetSampleRate) gSampleRate = opt;
         if (opcode == effSetBlockSize) gBlockSize = static_cast<std::int32_t>(value);
-        return gEffect->dispatcher(gEffect, opcode, index, passedValue, ptr, opt);
+        const VstIntPtr result = gEffect->dispatcher(gEffect, opcode, index, passedValue, ptr, opt);
+        if (opcode == effClose) gClosed = true;
+        return result;
     };
     switch (static_cast<Argument>(control.result)) {
     case Argument::None: return call(nullptr, value);
@@ -276,7 +293,7 @@ void audioLoop() {
     float* outputs[kMaxChannels];
     AudioChannel& audio = gShared->audio;
     std::uint32_t last = audio.request.load(std::memory_order_acquire);
-    while (!gQuit.load(std::memory_order_relaxed)) {
+    while (!gQuit.load(std::memory_order_relaxed) && !gAudioStop.load(std::memory_order_relaxed)) {
         const std::uint32_t posted = audio.request.load(std::memory_order_acquire);
         if (posted == last) {
             platform::futexWait(audio.request, posted, kParentCheckNs);
@@ -305,7 +322,6 @@ void audioLoop() {
             else if (audio.replacing == 0 && gEffect->process != nullptr)
                 gEffect->process(gEffect, inputs, outputs, frames);
         }
-        audio.facts = factsOf(gEffect);
         audio.answer.store(posted, std::memory_order_release);
         platform::futexWake(audio.answer);
     }
@@ -379,11 +395,10 @@ int runWorker() noexcept {
     gLastToWorker = gShared->control.toWorker.load(std::memory_order_acquire);
     try {
         if (!load()) return 0;
-        std::thread audio(audioLoop);
+        gAudio = std::thread(audioLoop);
         while (!gQuit.load() && waitForHost()) serveMessage();
         gQuit = true;
-        platform::futexWake(gShared->audio.request);
-        audio.join();
+        stopAudio();
     } catch (...) {
         return kWorkerSetupFailed;
     }

@@ -101,7 +101,6 @@ struct AudioChannel {
     std::int32_t callbackCount = 0;
     Callback callbacks[kMaxBlockCallbacks];
     EventList out;
-    EffectFacts facts;
     alignas(64) float audio[2 * kMaxChannels * kMaxFrames]; ///< inputs, then outputs, kMaxFrames apart
 };
 

@@ -733,8 +733,15 @@ void IsolatedEffect::restart() {
         return;
     }
     if (slot.mainsOn.load()) dispatchControl(effMainsChanged, 0, 1, nullptr, 0.0f, true);
-    if (const std::intptr_t window = editorWindow.load(); window != 0)
+    if (const std::intptr_t window = editorWindow.load(); window != 0) {
+        // The view opens again in the editor window, at the size it starts with.
         dispatchControl(effEditOpen, 0, 0, reinterpret_cast<void*>(window), 0.0f, true);
+        ERect* rect = nullptr;
+        dispatchControl(effEditGetRect, 0, 0, &rect, 0.0f, true);
+        if (rect != nullptr && rect->right > rect->left && rect->bottom > rect->top)
+            hostCallback(&proxy, audioMasterSizeWindow, rect->right - rect->left, rect->bottom - rect->top, nullptr,
+                         0.0f);
+    }
     fadeWanted.store(true, std::memory_order_relaxed);
     currentState.store(State::Running, std::memory_order_release);
     diag::hookedLog("slot " + std::to_string(slot.SlotIdx) + ": worker restarted with the plug-in's last state");

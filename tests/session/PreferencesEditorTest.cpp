@@ -190,6 +190,7 @@ TEST_F(PreferencesEditorTest, FoldersLevelsVolumesAndSwitchesFollowTheirFields) 
     EXPECT_FALSE(PreferencesEditor::parseLevelText("some", level));
     editor.outputVolumeDb = -80; // limited to -49 dB
     editor.useAllCpus = true;
+    editor.isolateAfterFault = true;
     editor.linearKnobs = false;
     EXPECT_TRUE(editor.apply().empty());
 
@@ -202,6 +203,7 @@ TEST_F(PreferencesEditorTest, FoldersLevelsVolumesAndSwitchesFollowTheirFields) 
     EXPECT_EQ(settings.outputVolumeDb, -49);
     EXPECT_NEAR(controller.engine().outputVolume.load(), 0.003548, 1e-5);
     EXPECT_TRUE(controller.engine().useAllCpus.load());
+    EXPECT_TRUE(settings.isolateAfterFault);
     EXPECT_EQ(settings.knobMode, "CircularRelativ");
 
     // Without any folder the system's own is kept, under the name "VST".

@@ -7,16 +7,20 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QMdiArea>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 #include <QTest>
+#include <csignal>
 #include <set>
 
 #include "TestPaths.h"
+#include "host/IsolatedEffect.h"
 #include "host/TVstPlugIn.h"
 #include "session/RackController.h"
 #include "session/Session.h"
+#include "support/EnvironmentVariable.h"
 #include "support/TempFolder.h"
 #include "support/ThirdPartyPlugins.h"
 #include "ui/EditorPictures.h"
@@ -132,6 +136,71 @@ TEST_F(EditorWindowX11, TheSynthesizersEditorOpensAtItsSizeAfterOpeningAndFollow
     sendMouse(own, ButtonRelease, 350, 18);
     idle();
     EXPECT_EQ(editor->clientSize(), QSize(480, 260));
+}
+
+TEST_F(EditorWindowX11, AnIsolatedPlugInsEditorDrawsInTheEditorWindowAndComesBackAfterARestart) {
+    const EnvironmentVariable worker("TRELVO_SLOT_WORKER", TRELVO_SLOT_WORKER_PATH);
+    const int synth = load(TrelvoSynth_PATH);
+    QAction* isolate = form->command("mnIsolated");
+    ASSERT_NE(isolate, nullptr);
+    // The VST menu, opened, shows the item for the selected plug-in, unchecked.
+    for (QObject* owner : isolate->associatedObjects())
+        if (auto* menu = qobject_cast<QMenu*>(owner)) Q_EMIT menu->aboutToShow();
+    ASSERT_TRUE(isolate->isEnabled());
+    EXPECT_FALSE(isolate->isChecked());
+    isolate->trigger(); // the menu item moves the selected plug-in into a process of its own
+    host::TVstPlugIn& plugIn = controller().rack().slot(synth);
+    ASSERT_TRUE(plugIn.isolation);
+    EXPECT_TRUE(isolate->isChecked());
+
+    // The plug-in, in its worker, opens its view inside the editor window and asks for its
+    // size from there; its "Size" button asks again.
+    ASSERT_TRUE(form->ShowEditor(synth));
+    TVstEdt* editor = form->editorOf(synth);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->clientSize(), QSize(400, 200));
+    const Window own = plugInWindow(*editor);
+    ASSERT_NE(own, 0u);
+    sendMouse(own, ButtonPress, 350, 18);
+    sendMouse(own, ButtonRelease, 350, 18);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            idle(1);
+            return editor->clientSize() == QSize(480, 260);
+        },
+        5000));
+    int colours = 0;
+    for (int i = 0; i < 40 && colours < 4; ++i) {
+        idle(1);
+        colours = distinctColours(
+            editor->screen()->grabWindow(static_cast<WId>(editor->nativeHandle())).toImage());
+    }
+    EXPECT_GE(colours, 4);
+
+    // Its worker killed, its view goes with it (the X server ends a client's windows); the
+    // plug-in is restarted and opens its view in the same window again.
+    ASSERT_EQ(::kill(plugIn.isolation->workerPid(), SIGKILL), 0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            idle(1);
+            return plugInWindow(*editor) == 0;
+        },
+        10000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            idle(1);
+            return plugIn.isolation->restarts() == 1 &&
+                   plugIn.isolation->state() == host::IsolatedEffect::State::Running && plugInWindow(*editor) != 0;
+        },
+        10000));
+    EXPECT_EQ(form->editorOf(synth), editor);
+    // At the size the restarted view starts with.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            idle(1);
+            return editor->clientSize() == QSize(400, 200);
+        },
+        5000));
 }
 
 TEST_F(EditorWindowX11, TheEditorsPictureGoesToPngOrBmpFilesByTheirNameAndToTheClipboard) {

@@ -142,10 +142,17 @@ bool IsolatedEffect::reapWorker() noexcept {
     std::lock_guard lock(pidMutex);
     const pid_t running = pid.load();
     if (running <= 0) return true;
+    // Looked at without reaping first: while the ended worker is not reaped its process
+    // group cannot be taken by another, so the helpers it left behind go safely with it.
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(running), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        if (errno != ECHILD) return false;
+    } else if (info.si_pid != running) {
+        return false;
+    }
+    ::kill(-running, SIGKILL);
     int status = 0;
-    const pid_t done = ::waitpid(running, &status, WNOHANG);
-    if (done != running && !(done < 0 && errno == ECHILD)) return false;
-    ::kill(-running, SIGKILL); // helpers the plug-in left behind
+    ::waitpid(running, &status, 0);
     pid.store(0, std::memory_order_release);
     {
         std::lock_guard text(textMutex);
@@ -542,6 +549,10 @@ VstIntPtr IsolatedEffect::dispatchControl(VstInt32 opcode, VstInt32 index, VstIn
     if (!internal && state() != State::Running) return 0;
     const isolation::Argument argument = isolation::argumentOf(opcode, ptr);
     if (argument == isolation::Argument::Refused) {
+        // Said once for each opcode.
+        if (opcode < 0 || opcode >= static_cast<VstInt32>(refusedSaid.size()) ||
+            refusedSaid[static_cast<std::size_t>(opcode)].exchange(true))
+            return 0;
         diag::LineText line;
         line << "slot " << slot.SlotIdx << ": opcode " << opcode
              << " with its pointer cannot reach an isolated plug-in";

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -139,6 +140,7 @@ private:
     std::vector<std::uint8_t> chunkCopy;
     ERect rectCopy{};
     std::atomic<std::intptr_t> editorWindow{0};
+    std::array<std::atomic<bool>, 96> refusedSaid{}; ///< the opcode's refusal was logged
 
     // Audio path (engine threads only).
     /// Changes the engine's threads asked for, sent with the next block; a change through

@@ -41,7 +41,7 @@ constexpr std::int64_t kOpenLimitNs = 30'000 * kMs;         ///< effOpen and chu
 constexpr std::int64_t kOfflineBlockLimitNs = 10'000 * kMs; ///< one block while rendering to a file
 constexpr std::int64_t kHungNs = 300 * kMs;                 ///< missed blocks running for this long: hung
 constexpr int kHungBlocks = 8;                              ///< ... and at least this many of them
-constexpr std::int64_t kSnapshotEveryNs = 3'000 * kMs;      ///< the state is taken this often anyway
+constexpr std::int64_t kSnapshotEveryNs = 10'000 * kMs;     ///< the state is taken this often anyway
 constexpr std::int64_t kSnapshotAfterChangeNs = 300 * kMs;  ///< and this long after a change at the soonest
 constexpr int kMaxSnapshotParameters = 8192;
 
@@ -76,7 +76,8 @@ std::string IsolatedEffect::workerProgram(const std::string& chosen) {
 }
 
 IsolatedEffect::IsolatedEffect(TVstHost& owner, TVstPlugIn& record)
-    : host(owner), slot(record), outEvents(std::make_unique<isolation::EventBuilder>()) {
+    : host(owner), slot(record), pendingEvents(std::make_unique<isolation::EventList>()),
+      outEvents(std::make_unique<isolation::EventBuilder>()) {
     memoryFile = ::memfd_create("trelvo-slot", MFD_CLOEXEC);
     if (memoryFile < 0) return;
     if (::ftruncate(memoryFile, static_cast<off_t>(sizeof(isolation::SharedBlock))) != 0) return;
@@ -110,6 +111,7 @@ bool IsolatedEffect::spawnWorker(std::string& failure) {
     shared->audio.in.sysexUsed = 0;
     shared->async.tail.store(shared->async.head.load());
     lastToHost = shared->control.toHost.load();
+    missesReset.store(true);
     workerLost = false;
     hung = false;
 
@@ -199,6 +201,10 @@ AEffect* IsolatedEffect::start(const std::string& path, std::string& failure) {
     }
     library = path;
     workerPath = workerProgram(host.slotWorker);
+    {
+        std::lock_guard lock(textMutex);
+        displayName = slot.SlotName;
+    }
     isolation::StartFacts& facts = shared->start;
     facts.layoutVersion = isolation::kLayoutVersion;
     facts.hostPid = ::getpid();
@@ -268,6 +274,14 @@ AEffect* IsolatedEffect::start(const std::string& path, std::string& failure) {
         platform::futexWait(shared->loadSignal, signal, 20 * kMs);
     }
 
+    const isolation::EffectFacts& loaded = shared->loadedFacts;
+    if (loaded.numInputs > isolation::kMaxChannels || loaded.numOutputs > isolation::kMaxChannels) {
+        failure = "it declares " + std::to_string(loaded.numInputs) + " inputs and " +
+                  std::to_string(loaded.numOutputs) + " outputs; in a process of its own a plug-in has at most " +
+                  std::to_string(isolation::kMaxChannels) + " of each";
+        endWorker();
+        return nullptr;
+    }
     proxy = AEffect{};
     proxy.dispatcher = &dispatchProc;
     proxy.setParameter = &setParameterProc;
@@ -315,7 +329,7 @@ void IsolatedEffect::setNotice(std::string text) {
 }
 
 bool IsolatedEffect::switchOn() {
-    if (state() != State::Off || !opened.load()) return false;
+    if (state() != State::Off || !opened.load() || closed.load()) return false;
     restartedBefore = false;
     currentState.store(State::Down, std::memory_order_release);
     restartWanted = true;
@@ -369,22 +383,22 @@ float IsolatedEffect::getParameterProc(AEffect* effect, VstInt32 index) {
 // ---- The audio path ----
 
 VstIntPtr IsolatedEffect::dispatchFromBlock(VstInt32 opcode, VstIntPtr value, void* ptr) noexcept {
-    AudioChannel& audio = shared->audio;
     switch (opcode) {
-    case effProcessEvents: {
-        if (ptr == nullptr || state() != State::Running) return 0;
-        // The list is the worker's while it still runs a late block.
-        if (audio.answer.load(std::memory_order_acquire) != audio.request.load(std::memory_order_relaxed)) return 0;
-        if (eventsStale) {
-            audio.in.count = 0;
-            audio.in.sysexUsed = 0;
-            eventsStale = false;
-        }
-        isolation::appendEvents(static_cast<const VstEvents*>(ptr), audio.in);
+    case effProcessEvents:
+        // Kept for the next block the worker takes, a late one's too: no note-off is lost.
+        if (ptr == nullptr) return 0;
+        if (!isolation::appendEvents(static_cast<const VstEvents*>(ptr), *pendingEvents))
+            droppedEvents.fetch_add(1, std::memory_order_relaxed);
         return 1;
-    }
-    case effMainsChanged: pendingMains.store(static_cast<std::int32_t>(value), std::memory_order_relaxed); return 0;
-    case effSetBypass: pendingBypass.store(static_cast<std::int32_t>(value), std::memory_order_relaxed); return 1;
+    case effMainsChanged:
+        wantedMains.store(static_cast<std::int32_t>(value), std::memory_order_relaxed);
+        pendingMains.store(static_cast<std::int32_t>(value), std::memory_order_relaxed);
+        return 0;
+    case effSetBypass:
+        // The plug-in said it can bypass itself (canDo "bypass"); it hears so with the next block.
+        wantedBypass.store(static_cast<std::int32_t>(value), std::memory_order_relaxed);
+        pendingBypass.store(static_cast<std::int32_t>(value), std::memory_order_relaxed);
+        return 1;
     default: return 0;
     }
 }
@@ -424,7 +438,13 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
     AudioChannel& audio = shared->audio;
     const int numIn = proxy.numInputs;
     const int numOut = proxy.numOutputs;
-    if (state() != State::Running || frames <= 0 || frames > isolation::kMaxFrames) {
+    if (missesReset.exchange(false, std::memory_order_acquire)) missedBlocks = 0;
+    if (frames > isolation::kMaxFrames && !tooLongSaid.exchange(true, std::memory_order_relaxed))
+        diag::hookedLogError("slot " + std::to_string(slot.SlotIdx) + ": blocks of more than " +
+                             std::to_string(isolation::kMaxFrames) +
+                             " frames do not reach a plug-in in a process of its own");
+    if (currentState.load(std::memory_order_seq_cst) != State::Running || frames <= 0 ||
+        frames > isolation::kMaxFrames) {
         playFallback(inputs, outputs, frames, replacing);
         audioBusy.store(false, std::memory_order_release);
         return;
@@ -448,6 +468,13 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
     audio.mainsChange = pendingMains.exchange(isolation::kNoChange, std::memory_order_relaxed);
     audio.bypassChange = pendingBypass.exchange(isolation::kNoChange, std::memory_order_relaxed);
     audio.time = *host.TimeInfo.record();
+    isolation::EventList& pending = *pendingEvents;
+    audio.in.count = pending.count;
+    audio.in.sysexUsed = pending.sysexUsed;
+    std::memcpy(audio.in.events, pending.events, sizeof(isolation::Event) * static_cast<std::size_t>(pending.count));
+    std::memcpy(audio.in.sysex, pending.sysex, static_cast<std::size_t>(pending.sysexUsed));
+    pending.count = 0;
+    pending.sysexUsed = 0;
     const std::uint32_t posted = last + 1;
     audio.request.store(posted, std::memory_order_release);
     platform::futexWake(audio.request);
@@ -463,7 +490,6 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
         if (answered == posted) break;
         const std::int64_t left = deadline - now();
         if (left <= 0 || workerLost.load(std::memory_order_acquire)) {
-            eventsStale = true;
             noteMiss();
             playFallback(inputs, outputs, frames, replacing);
             audioBusy.store(false, std::memory_order_release);
@@ -471,9 +497,6 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
         }
         platform::futexWait(audio.answer, answered, left);
     }
-    audio.in.count = 0;
-    audio.in.sysexUsed = 0;
-    eventsStale = false;
     missedBlocks = 0;
     if (fadeWanted.exchange(false, std::memory_order_relaxed)) fadePosition = 0;
     for (int c = 0; c < numOut; ++c) {
@@ -504,8 +527,13 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
 // ---- The control path ----
 
 bool IsolatedEffect::exchange(Message message, std::int64_t limitNs) {
+    // A worker that stopped answering, or one being ended, gets no more requests: the
+    // keeper ends it and starts another.
+    if (hung.load(std::memory_order_acquire) || stopping.load(std::memory_order_acquire)) return false;
     ControlChannel& control = shared->control;
+    const std::uint32_t id = ++requestCounter;
     control.message = message;
+    control.requestId = id;
     control.toWorker.fetch_add(1, std::memory_order_release);
     platform::futexWake(control.toWorker);
     const std::int64_t limit = now() + limitNs;
@@ -513,7 +541,7 @@ bool IsolatedEffect::exchange(Message message, std::int64_t limitNs) {
         const std::uint32_t seen = control.toHost.load(std::memory_order_acquire);
         if (seen != lastToHost) {
             lastToHost = seen;
-            if (control.message == Message::Answer) {
+            if (control.message == Message::Answer && control.requestId == id) {
                 applyFacts(control.facts);
                 return true;
             }
@@ -525,6 +553,7 @@ bool IsolatedEffect::exchange(Message message, std::int64_t limitNs) {
                 const auto index = static_cast<VstInt32>(control.index);
                 const auto value = static_cast<VstIntPtr>(control.value);
                 const auto opt = static_cast<float>(control.opt);
+                if (opcode == audioMasterAutomate) stateChanged();
                 const VstIntPtr result = hostCallback(&proxy, opcode, index, value, nullptr, opt);
                 control.message = Message::CallbackAnswer;
                 control.result = result;
@@ -533,7 +562,7 @@ bool IsolatedEffect::exchange(Message message, std::int64_t limitNs) {
             }
             continue;
         }
-        if (workerLost.load(std::memory_order_acquire) || reapWorker()) return false;
+        if (workerLost.load(std::memory_order_acquire) || reapWorker() || stopping.load()) return false;
         if (now() > limit) {
             hung = true;
             shared->async.signal.fetch_add(1, std::memory_order_release);
@@ -546,6 +575,27 @@ bool IsolatedEffect::exchange(Message message, std::int64_t limitNs) {
 
 VstIntPtr IsolatedEffect::dispatchControl(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt,
                                           bool internal) {
+    // What the slot wants of the plug-in is kept whatever the worker's state: a restart
+    // brings it back.
+    if (!internal) {
+        switch (opcode) {
+        case effMainsChanged:
+            wantedMains.store(static_cast<std::int32_t>(value));
+            pendingMains.store(isolation::kNoChange, std::memory_order_relaxed);
+            break;
+        case effSetBypass:
+            wantedBypass.store(static_cast<std::int32_t>(value));
+            pendingBypass.store(isolation::kNoChange, std::memory_order_relaxed);
+            break;
+        case effEditClose: editorWindow = 0; break;
+        case effClose:
+            closed = true;
+            editorWindow = 0;
+            break;
+        case effOpen: closed = false; break;
+        default: break;
+        }
+    }
     if (!internal && state() != State::Running) return 0;
     const isolation::Argument argument = isolation::argumentOf(opcode, ptr);
     if (argument == isolation::Argument::Refused) {
@@ -560,14 +610,12 @@ VstIntPtr IsolatedEffect::dispatchControl(VstInt32 opcode, VstInt32 index, VstIn
         return 0;
     }
     std::lock_guard lock(controlMutex);
-    if (opcode == effMainsChanged) pendingMains.store(isolation::kNoChange, std::memory_order_relaxed);
-    if (opcode == effSetBypass) pendingBypass.store(isolation::kNoChange, std::memory_order_relaxed);
     ControlChannel& control = shared->control;
     control.opcode = opcode;
     control.index = index;
     control.value = value;
     control.opt = opt;
-    control.result = static_cast<std::int64_t>(argument);
+    control.argument = static_cast<std::int32_t>(argument);
     control.dataSize = 0;
     switch (argument) {
     case isolation::Argument::TextIn: {
@@ -583,7 +631,7 @@ VstIntPtr IsolatedEffect::dispatchControl(VstInt32 opcode, VstInt32 index, VstIn
     case isolation::Argument::ChunkIn:
         if (value < 0 || static_cast<std::size_t>(value) > isolation::kControlBytes) {
             diag::hookedLogError("slot " + std::to_string(slot.SlotIdx) + ": a chunk of " + std::to_string(value) +
-                                 " bytes is too large for an isolated plug-in");
+                                 " bytes is too large for a plug-in in a process of its own");
             return 0;
         }
         std::memcpy(control.data, ptr, static_cast<std::size_t>(value));
@@ -616,28 +664,33 @@ VstIntPtr IsolatedEffect::dispatchControl(VstInt32 opcode, VstInt32 index, VstIn
         static_cast<char*>(ptr)[length] = '\0';
         break;
     }
-    case isolation::Argument::RectOut:
+    case isolation::Argument::RectOut: {
+        ERect& rect = internal ? keeperRect : rectCopy;
         if (size >= sizeof(ERect)) {
-            std::memcpy(&rectCopy, control.data, sizeof(ERect));
-            *static_cast<ERect**>(ptr) = &rectCopy;
+            std::memcpy(&rect, control.data, sizeof(ERect));
+            *static_cast<ERect**>(ptr) = &rect;
         }
         break;
-    case isolation::Argument::ChunkOut:
+    }
+    case isolation::Argument::ChunkOut: {
         if (result < 0) {
-            diag::hookedLogError("slot " + std::to_string(slot.SlotIdx) +
-                                 ": the plug-in's chunk is too large to leave its worker");
+            if (!internal || !snapshotFailureSaid)
+                diag::hookedLogError("slot " + std::to_string(slot.SlotIdx) +
+                                     ": the plug-in's chunk is too large to leave its process");
+            snapshotFailureSaid = snapshotFailureSaid || internal;
             return 0;
         }
-        chunkCopy.assign(control.data, control.data + size);
-        *static_cast<void**>(ptr) = chunkCopy.empty() ? nullptr : chunkCopy.data();
+        std::vector<std::uint8_t>& chunk = internal ? keeperChunk : chunkCopy;
+        chunk.assign(control.data, control.data + size);
+        *static_cast<void**>(ptr) = chunk.empty() ? nullptr : chunk.data();
         break;
+    }
     case isolation::Argument::Record:
         std::memcpy(ptr, control.data, std::min(size, isolation::recordSize(opcode)));
         break;
     default: break;
     }
-    if (opcode == effEditOpen) editorWindow = reinterpret_cast<std::intptr_t>(ptr);
-    if (opcode == effEditClose || opcode == effClose) editorWindow = 0;
+    if (opcode == effEditOpen && !internal) editorWindow = reinterpret_cast<std::intptr_t>(ptr);
     if (opcode == effSetProgram || opcode == effSetChunk || opcode == effEndSetProgram) stateChanged();
     return result;
 }
@@ -651,13 +704,18 @@ void IsolatedEffect::keeperLoop() {
         drainAsync();
         if (hung.load() && pid.load() > 0) killWorker();
         reapWorker();
+        if (const std::uint32_t dropped = droppedEvents.exchange(0); dropped > 0)
+            diag::hookedLogError("slot " + std::to_string(slot.SlotIdx) + ": " + std::to_string(dropped) +
+                                 " times MIDI events did not fit a block for the plug-in and were left out");
         const State current = state();
         if (current == State::Running && workerLost.load()) {
             workerWasLost();
-        } else if ((current == State::Down || current == State::Off) && restartWanted.exchange(false)) {
+        } else if ((current == State::Down || current == State::Off) && restartWanted.exchange(false) &&
+                   !closed.load()) {
             restart();
-        } else if (current == State::Running && opened.load() &&
-                   now() - lastSnapshotNs > (snapshotWanted.load() ? kSnapshotAfterChangeNs : kSnapshotEveryNs)) {
+        } else if (current == State::Running && opened.load() && !closed.load() &&
+                   now() - lastSnapshotNs >
+                       (takenVersion.load() != stateVersion.load() ? kSnapshotAfterChangeNs : kSnapshotEveryNs)) {
             takeSnapshot();
         }
         if (stopping.load()) break;
@@ -672,16 +730,26 @@ void IsolatedEffect::drainAsync() {
         if (tail == ring.head.load(std::memory_order_acquire)) return;
         const isolation::Callback call = ring.slots[tail % isolation::kAsyncSlots];
         ring.tail.store(tail + 1, std::memory_order_release);
+        if (call.opcode == audioMasterAutomate) stateChanged();
         if (state() == State::Running)
             hostCallback(&proxy, call.opcode, call.index, static_cast<VstIntPtr>(call.value), nullptr, call.opt);
     }
 }
 
 void IsolatedEffect::workerWasLost() {
-    currentState.store(State::Down, std::memory_order_release);
+    currentState.store(State::Down, std::memory_order_seq_cst);
     // The engine's thread finishes the block it may be in; every later one plays the fallback.
-    while (audioBusy.load(std::memory_order_acquire)) platform::sleepMs(0);
-    const std::string name = !slot.EffectName.empty() ? slot.EffectName : slot.SlotName;
+    while (audioBusy.load(std::memory_order_seq_cst)) platform::sleepMs(0);
+    if (closed.load()) {
+        // Closed already: nothing is lost, and nothing starts it again.
+        currentState.store(State::Off, std::memory_order_release);
+        return;
+    }
+    std::string name;
+    {
+        std::lock_guard lock(textMutex);
+        name = displayName;
+    }
     std::string head =
         "slot " + std::to_string(slot.SlotIdx) + " \"" + name + "\" (" + library + "): its worker process ";
     head += hung.load() ? "stopped answering and was ended" : "ended (" + lossReason() + ")";
@@ -697,7 +765,8 @@ void IsolatedEffect::workerWasLost() {
         setNotice(head + " again soon after a restart; " + fallback + " until it is switched on");
         return;
     }
-    setNotice(head + "; " + fallback + " while it is restarted with its last state");
+    setNotice(head + "; " + fallback + " while it is restarted" +
+              (haveSnapshot.load() ? " with its last state" : " (no state of it was taken yet)"));
     restartWanted = true;
     restart();
 }
@@ -738,12 +807,10 @@ void IsolatedEffect::restart() {
     dispatchControl(effOpen, 0, 0, nullptr, 0.0f, true);
     dispatchControl(effSetSampleRate, 0, 0, nullptr, host.engineSampleRate.load(), true);
     dispatchControl(effSetBlockSize, 0, host.engineBlockSize.load(), nullptr, 0.0f, true);
-    if (!restoreSnapshot() || workerLost.load()) {
-        // Lost while its state went back in: the next look at it decides.
-        currentState.store(State::Running, std::memory_order_release);
-        return;
-    }
-    if (slot.mainsOn.load()) dispatchControl(effMainsChanged, 0, 1, nullptr, 0.0f, true);
+    restoreSnapshot();
+    // What the slot asked for last, also while the worker was down.
+    if (const std::int32_t bypass = wantedBypass.load(); bypass != 0)
+        dispatchControl(effSetBypass, 0, bypass, nullptr, 0.0f, true);
     if (const std::intptr_t window = editorWindow.load(); window != 0) {
         // The view opens again in the editor window, at the size it starts with.
         dispatchControl(effEditOpen, 0, 0, reinterpret_cast<void*>(window), 0.0f, true);
@@ -753,38 +820,51 @@ void IsolatedEffect::restart() {
             hostCallback(&proxy, audioMasterSizeWindow, rect->right - rect->left, rect->bottom - rect->top, nullptr,
                          0.0f);
     }
+    // Resumed last, then running; a change of mind meanwhile reaches it through the block.
+    std::int32_t mains = wantedMains.load();
+    if (mains != 0) dispatchControl(effMainsChanged, 0, mains, nullptr, 0.0f, true);
     fadeWanted.store(true, std::memory_order_relaxed);
-    currentState.store(State::Running, std::memory_order_release);
-    diag::hookedLog("slot " + std::to_string(slot.SlotIdx) + ": worker restarted with the plug-in's last state");
+    currentState.store(State::Running, std::memory_order_seq_cst);
+    if (const std::int32_t now = wantedMains.load(); now != mains) pendingMains.store(now, std::memory_order_relaxed);
+    if (workerLost.load() || hung.load()) return; // the keeper's next look decides
+    diag::hookedLog("slot " + std::to_string(slot.SlotIdx) + ": worker restarted" +
+                    (haveSnapshot.load() ? " with the plug-in's last state" : ""));
 }
 
 void IsolatedEffect::takeSnapshot() {
-    snapshotWanted = false;
     lastSnapshotNs = now();
+    const std::uint32_t version = stateVersion.load(std::memory_order_acquire);
     std::lock_guard lock(controlMutex);
     const std::int32_t program = static_cast<std::int32_t>(dispatchControl(effGetProgram, 0, 0, nullptr, 0.0f, true));
-    if (workerLost.load()) return;
+    bool taken = false;
     if ((proxy.flags & effFlagsProgramChunks) != 0) {
         void* data = nullptr;
         const VstIntPtr size = dispatchControl(effGetChunk, 0, 0, &data, 0.0f, true);
-        if (workerLost.load() || data == nullptr || size <= 0) return;
-        snapshotBank.assign(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
-        snapshotIsBank = true;
+        if (!workerLost.load() && data != nullptr && size > 0) {
+            snapshotBank.assign(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+            snapshotIsBank = true;
+            taken = true;
+        }
     } else {
         const int count = std::clamp(proxy.numParams, 0, kMaxSnapshotParameters);
         std::vector<float> values(static_cast<std::size_t>(count));
         ControlChannel& control = shared->control;
-        for (int i = 0; i < count; ++i) {
+        taken = true;
+        for (int i = 0; i < count && taken; ++i) {
             control.index = i;
             control.dataSize = 0;
-            if (!exchange(Message::GetParameter, kCallLimitNs)) return;
+            taken = exchange(Message::GetParameter, kCallLimitNs);
             values[static_cast<std::size_t>(i)] = static_cast<float>(control.opt);
         }
-        snapshotParameters = std::move(values);
-        snapshotIsBank = false;
+        if (taken) {
+            snapshotParameters = std::move(values);
+            snapshotIsBank = false;
+        }
     }
+    if (!taken || workerLost.load()) return; // tried again at the next look
     snapshotProgram = program;
     haveSnapshot = true;
+    takenVersion.store(version, std::memory_order_release);
 }
 
 bool IsolatedEffect::restoreSnapshot() {

@@ -65,9 +65,12 @@ public:
     int restarts() const noexcept { return restartCount.load(std::memory_order_acquire); }
     /// Asks the keeper to take the plug-in's state now (after a program change or a preset
     /// load). Thread: any.
-    void stateChanged() noexcept { snapshotWanted.store(true, std::memory_order_release); }
-    /// True while the keeper holds a state taken since the last stateChanged.
-    bool stateTaken() const noexcept { return !snapshotWanted.load(std::memory_order_acquire) && haveSnapshot.load(); }
+    void stateChanged() noexcept { stateVersion.fetch_add(1, std::memory_order_acq_rel); }
+    /// True while the keeper holds a state taken after the last stateChanged.
+    bool stateTaken() const noexcept {
+        return haveSnapshot.load(std::memory_order_acquire) &&
+               takenVersion.load(std::memory_order_acquire) == stateVersion.load(std::memory_order_acquire);
+    }
 
     /// The worker program: the host's choice, else $TRELVO_SLOT_WORKER, else
     /// "trelvo-slot-worker" beside the running program or in its lib/trelvo folder.
@@ -137,8 +140,17 @@ private:
     // Control channel (under controlMutex).
     std::recursive_mutex controlMutex;
     std::uint32_t lastToHost = 0;
-    std::vector<std::uint8_t> chunkCopy;
-    ERect rectCopy{};
+    std::uint32_t requestCounter = 0;
+    /// What the plug-in's chunk and editor rectangle calls hand out: the caller's, and the
+    /// keeper's own, so that a snapshot never moves memory a caller still reads.
+    std::vector<std::uint8_t> chunkCopy, keeperChunk;
+    ERect rectCopy{}, keeperRect{};
+
+    // What the slot wants of the plug-in, kept through a restart (any thread).
+    std::atomic<bool> closed{false};           ///< effClose was sent
+    std::atomic<std::int32_t> wantedMains{0};  ///< the last effMainsChanged
+    std::atomic<std::int32_t> wantedBypass{0}; ///< the last effSetBypass
+    std::string displayName;                   ///< the slot's name when it started (under textMutex)
     std::atomic<std::intptr_t> editorWindow{0};
     std::array<std::atomic<bool>, 96> refusedSaid{}; ///< the opcode's refusal was logged
 
@@ -147,7 +159,11 @@ private:
     /// the control channel, or a restart, drops what is pending.
     std::atomic<std::int32_t> pendingMains{isolation::kNoChange};
     std::atomic<std::int32_t> pendingBypass{isolation::kNoChange};
-    bool eventsStale = false;
+    /// Events for the next block the worker takes; kept while it is late.
+    std::unique_ptr<isolation::EventList> pendingEvents;
+    std::atomic<std::uint32_t> droppedEvents{0};
+    std::atomic<bool> missesReset{false}; ///< a new worker: the count of missed blocks starts again
+    std::atomic<bool> tooLongSaid{false};
     int missedBlocks = 0;
     std::int64_t firstMissNs = 0;
     int fadePosition = 0;
@@ -156,8 +172,10 @@ private:
     std::unique_ptr<isolation::EventBuilder> outEvents;
 
     // The plug-in's last known state (keeper thread).
-    std::atomic<bool> snapshotWanted{true};
+    std::atomic<std::uint32_t> stateVersion{1}; ///< counts the plug-in's state changes
+    std::atomic<std::uint32_t> takenVersion{0}; ///< the count the last snapshot was taken at
     std::atomic<bool> haveSnapshot{false};
+    bool snapshotFailureSaid = false;
     std::int64_t lastSnapshotNs = 0;
     bool snapshotIsBank = false;
     std::vector<std::uint8_t> snapshotBank;

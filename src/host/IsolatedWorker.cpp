@@ -206,7 +206,18 @@ VstIntPtr dispatchRequest(ControlChannel& control, std::vector<std::uint8_t>& ou
         if (opcode == effClose) gClosed = true;
         return result;
     };
-    switch (static_cast<Argument>(control.result)) {
+    // What changes how the plug-in processes waits until a block it may still be running
+    // late is done.
+    if (opcode == effMainsChanged || opcode == effSetSampleRate || opcode == effSetBlockSize || opcode == effSetChunk ||
+        opcode == effSetBlockSizeAndSampleRate) {
+        AudioChannel& audio = gShared->audio;
+        for (int waited = 0; waited < 2000 && audio.answer.load(std::memory_order_acquire) !=
+                                                  audio.request.load(std::memory_order_acquire);
+             ++waited)
+            ::usleep(1000);
+    }
+    if (gClosed) return 0; // nothing reaches a closed plug-in
+    switch (static_cast<Argument>(control.argument)) {
     case Argument::None: return call(nullptr, value);
     case Argument::TextIn: return call(in.data(), value);
     case Argument::TextOut: {
@@ -258,6 +269,7 @@ void serveMessage() {
     static EventBuilder events;
     ControlChannel& control = gShared->control;
     const Message message = control.message;
+    const std::uint32_t requestId = control.requestId;
     std::vector<std::uint8_t> out;
     VstIntPtr result = 0;
     double opt = 0.0;
@@ -266,14 +278,19 @@ void serveMessage() {
     switch (message) {
     case Message::Dispatch: result = dispatchRequest(control, out, events); break;
     case Message::SetParameter:
+        if (gClosed) break;
         gEffect->setParameter(gEffect, static_cast<VstInt32>(control.index), static_cast<float>(control.opt));
         break;
-    case Message::GetParameter: opt = gEffect->getParameter(gEffect, static_cast<VstInt32>(control.index)); break;
+    case Message::GetParameter:
+        if (gClosed) break;
+        opt = gEffect->getParameter(gEffect, static_cast<VstInt32>(control.index));
+        break;
     case Message::Quit: gQuit = true; break;
     default: break;
     }
     --gRequestDepth;
     control.message = Message::Answer;
+    control.requestId = requestId;
     control.result = result;
     control.opt = opt;
     control.dataSize = static_cast<std::int64_t>(out.size());
@@ -289,8 +306,13 @@ void audioLoop() {
     platform::setCurrentThreadScheduling(platform::ownAudioThreadScheduling());
     platform::maskFloatingPointExceptions();
     EventBuilder events;
-    float* inputs[kMaxChannels];
-    float* outputs[kMaxChannels];
+    // Room past the channels the host hands over: a plug-in that grew its counts reads and
+    // writes scratch memory, not stray pointers.
+    constexpr int kPointers = 4 * kMaxChannels;
+    std::vector<float> scratchIn(static_cast<std::size_t>(kMaxFrames), 0.0f);
+    std::vector<float> scratchOut(static_cast<std::size_t>(kMaxFrames), 0.0f);
+    float* inputs[kPointers];
+    float* outputs[kPointers];
     AudioChannel& audio = gShared->audio;
     std::uint32_t last = audio.request.load(std::memory_order_acquire);
     while (!gQuit.load(std::memory_order_relaxed) && !gAudioStop.load(std::memory_order_relaxed)) {
@@ -315,8 +337,10 @@ void audioLoop() {
         if (audio.replacing >= 0 && frames > 0) {
             const int numIn = std::clamp(audio.numInputs, 0, kMaxChannels);
             const int numOut = std::clamp(audio.numOutputs, 0, kMaxChannels);
-            for (int c = 0; c < numIn; ++c) inputs[c] = inputChannel(audio, c);
-            for (int c = 0; c < numOut; ++c) outputs[c] = outputChannel(audio, c);
+            for (int c = 0; c < kPointers; ++c) {
+                inputs[c] = c < numIn ? inputChannel(audio, c) : scratchIn.data();
+                outputs[c] = c < numOut ? outputChannel(audio, c) : scratchOut.data();
+            }
             if (audio.replacing == 1 && gEffect->processReplacing != nullptr)
                 gEffect->processReplacing(gEffect, inputs, outputs, frames);
             else if (audio.replacing == 0 && gEffect->process != nullptr)

@@ -132,6 +132,8 @@ struct ControlChannel {
     alignas(64) std::atomic<std::uint32_t> toWorker{0};
     alignas(64) std::atomic<std::uint32_t> toHost{0};
     alignas(64) Message message = Message::None;
+    std::uint32_t requestId = 0; ///< host: the request's number; the worker's answer repeats it
+    std::int32_t argument = 0;   ///< a Dispatch request's Argument
     std::int32_t opcode = 0, index = 0;
     std::int64_t value = 0;
     double opt = 0.0;

@@ -419,7 +419,8 @@ std::string SurfaceControl::firstLine() const {
 std::string SurfaceControl::secondLine() {
     const SurfacePage& page = pageRecord(currentPage);
     if (choosingPreset >= 0 && choosingSlot >= 0 && choosingSlot < rack.rack().numSlots()) {
-        char name[kVstMaxProgNameLen + 1] = {};
+        // Room for the 64 characters plug-ins write, whatever the 24 of the standard.
+        char name[256] = {};
         host::TVstPlugIn& target = rack.rack().slot(choosingSlot);
         if (target.GetProgramNameIndexed(-1, choosingPreset, name) == 0)
             std::snprintf(name, sizeof name, "%d", choosingPreset);

@@ -175,6 +175,18 @@ TEST_F(IsolatedSlotTest, APlugInThatHangsOrCrashesOnItsOwnThreadIsEndedAndTheRac
     EXPECT_THAT(notices, ::testing::Contains(::testing::HasSubstr("ended (SIGSEGV) again soon")));
 }
 
+TEST_F(IsolatedSlotTest, AClosedPlugInIsNotStartedAgainWhenItsWorkerEnds) {
+    const int gain = addPlugIn(runner.rack, TrelvoGain_PATH, "Gain", true);
+    ASSERT_GE(gain, 0);
+    slot(gain).Close(); // as when the program ends: closed, still loaded
+    ASSERT_EQ(::kill(isolation(gain).workerPid(), SIGKILL), 0);
+    EXPECT_TRUE(eventually([&] { return isolation(gain).state() == IsolatedEffect::State::Off; }));
+    platform::sleepMs(200);
+    EXPECT_EQ(isolation(gain).restarts(), 0);
+    EXPECT_FALSE(isolation(gain).switchOn());
+    EXPECT_TRUE(rack::takePlugInFaults(runner.rack).empty());
+}
+
 /// Plays one note on an instrument slot, block by block, from a fresh start of the note.
 std::vector<float> playNote(host::TVstPlugIn& synth, int blocks) {
     constexpr int kFrames = 256;

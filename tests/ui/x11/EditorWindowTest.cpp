@@ -172,8 +172,7 @@ TEST_F(EditorWindowX11, AnIsolatedPlugInsEditorDrawsInTheEditorWindowAndComesBac
     int colours = 0;
     for (int i = 0; i < 40 && colours < 4; ++i) {
         idle(1);
-        colours = distinctColours(
-            editor->screen()->grabWindow(static_cast<WId>(editor->nativeHandle())).toImage());
+        colours = distinctColours(editor->screen()->grabWindow(static_cast<WId>(editor->nativeHandle())).toImage());
     }
     EXPECT_GE(colours, 4);
 

@@ -166,6 +166,7 @@ private:
     std::atomic<bool> tooLongSaid{false};
     int missedBlocks = 0;
     std::int64_t firstMissNs = 0;
+    std::int64_t spinNs = 0; ///< how long a block's answer is polled for before sleeping
     int fadePosition = 0;
     std::atomic<bool> fadeWanted{false}; ///< the keeper asks the next block to fade in
     int fadeLength = 441;

@@ -36,14 +36,14 @@ using isolation::Message;
 namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
-constexpr std::int64_t kLoadLimitNs = 30'000 * kMs;         ///< loading the library in the worker
-constexpr std::int64_t kCallLimitNs = 10'000 * kMs;         ///< one dispatcher call
-constexpr std::int64_t kOpenLimitNs = 30'000 * kMs;         ///< effOpen and chunk loads
-constexpr std::int64_t kOfflineBlockLimitNs = 10'000 * kMs; ///< one block while rendering to a file
-constexpr std::int64_t kHungNs = 300 * kMs;                 ///< missed blocks running for this long: hung
-constexpr int kHungBlocks = 8;                              ///< ... and at least this many of them
-constexpr std::int64_t kSnapshotEveryNs = 10'000 * kMs;     ///< the state is taken this often anyway
-constexpr std::int64_t kSnapshotAfterChangeNs = 300 * kMs;  ///< and this long after a change at the soonest
+constexpr std::int64_t kLoadLimitNs = 30'000 * kMs;          ///< loading the library in the worker
+constexpr std::int64_t kCallLimitNs = 10'000 * kMs;          ///< one dispatcher call
+constexpr std::int64_t kOpenLimitNs = 30'000 * kMs;          ///< effOpen and chunk loads
+constexpr std::int64_t kOfflineBlockLimitNs = 10'000 * kMs;  ///< one block while rendering to a file
+constexpr std::int64_t kHungNs = 300 * kMs;                  ///< missed blocks running for this long: hung
+constexpr int kHungBlocks = 8;                               ///< ... and at least this many of them
+constexpr std::int64_t kSnapshotEveryNs = 10'000 * kMs;      ///< the state is taken this often anyway
+constexpr std::int64_t kSnapshotAfterChangeNs = 1'000 * kMs; ///< and this long after a change at the soonest
 constexpr int kMaxSnapshotParameters = 8192;
 constexpr std::int64_t kSpinNs = 50'000; ///< the engine's thread polls for the answer this long, then sleeps
 
@@ -390,10 +390,17 @@ float IsolatedEffect::getParameterProc(AEffect* effect, VstInt32 index) {
 VstIntPtr IsolatedEffect::dispatchFromBlock(VstInt32 opcode, VstIntPtr value, void* ptr) noexcept {
     switch (opcode) {
     case effProcessEvents:
-        // Kept for the next block the worker takes, a late one's too: no note-off is lost.
+        // Kept for the next block the worker takes, while it runs a late one too. Events of a
+        // block the slot did not process (it is off, bypassed or suspended) are not: the
+        // plug-in would hear them all at once when it is processed again.
         if (ptr == nullptr) return 0;
+        if (eventsWaiting) {
+            pendingEvents->count = 0;
+            pendingEvents->sysexUsed = 0;
+        }
         if (!isolation::appendEvents(static_cast<const VstEvents*>(ptr), *pendingEvents))
             droppedEvents.fetch_add(1, std::memory_order_relaxed);
+        eventsWaiting = true;
         return 1;
     case effMainsChanged:
         wantedMains.store(static_cast<std::int32_t>(value), std::memory_order_relaxed);
@@ -444,12 +451,18 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
     const int numIn = proxy.numInputs;
     const int numOut = proxy.numOutputs;
     if (missesReset.exchange(false, std::memory_order_acquire)) missedBlocks = 0;
-    if (frames > isolation::kMaxFrames && !tooLongSaid.exchange(true, std::memory_order_relaxed))
-        diag::hookedLogError("slot " + std::to_string(slot.SlotIdx) + ": blocks of more than " +
-                             std::to_string(isolation::kMaxFrames) +
-                             " frames do not reach a plug-in in a process of its own");
+    if (frames > isolation::kMaxFrames && !tooLongSaid.exchange(true, std::memory_order_relaxed)) {
+        diag::LineText line; // on the stack: the engine's thread allocates nothing
+        line << "slot " << slot.SlotIdx << ": blocks of more than " << isolation::kMaxFrames
+             << " frames do not reach a plug-in in a process of its own";
+        diag::hookedLogError(line.view());
+    }
+    eventsWaiting = false;
     if (currentState.load(std::memory_order_seq_cst) != State::Running || frames <= 0 ||
         frames > isolation::kMaxFrames) {
+        // A worker that is down or off hears none of this block's events later.
+        pendingEvents->count = 0;
+        pendingEvents->sysexUsed = 0;
         playFallback(inputs, outputs, frames, replacing);
         audioBusy.store(false, std::memory_order_release);
         return;
@@ -487,8 +500,10 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
     const std::int64_t budget =
         host.offlineRendering.load(std::memory_order_relaxed)
             ? kOfflineBlockLimitNs
+            // Three quarters of the block's length: a block missed leaves the rest of the rack
+            // time to finish before the driver wants it.
             : std::max<std::int64_t>(
-                  static_cast<std::int64_t>(1e9 * frames / std::max(1.0f, host.engineSampleRate.load())), kMs);
+                  static_cast<std::int64_t>(0.75e9 * frames / std::max(1.0f, host.engineSampleRate.load())), kMs / 2);
     const std::int64_t posting = now();
     const std::int64_t deadline = posting + budget;
     for (;;) {
@@ -498,7 +513,9 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
         // going to sleep and being woken (tens of microseconds). Only with another processor
         // for the worker to run on.
         if (spinNs > 0 && now() - posting < spinNs) {
+#if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
+#endif
             continue;
         }
         const std::int64_t left = deadline - now();
@@ -600,6 +617,7 @@ VstIntPtr IsolatedEffect::dispatchControl(VstInt32 opcode, VstInt32 index, VstIn
             wantedBypass.store(static_cast<std::int32_t>(value));
             pendingBypass.store(isolation::kNoChange, std::memory_order_relaxed);
             break;
+        case effEditOpen: editorWindow = reinterpret_cast<std::intptr_t>(ptr); break;
         case effEditClose: editorWindow = 0; break;
         case effClose:
             closed = true;
@@ -703,7 +721,6 @@ VstIntPtr IsolatedEffect::dispatchControl(VstInt32 opcode, VstInt32 index, VstIn
         break;
     default: break;
     }
-    if (opcode == effEditOpen && !internal) editorWindow = reinterpret_cast<std::intptr_t>(ptr);
     if (opcode == effSetProgram || opcode == effSetChunk || opcode == effEndSetProgram) stateChanged();
     return result;
 }
@@ -717,9 +734,12 @@ void IsolatedEffect::keeperLoop() {
         drainAsync();
         if (hung.load() && pid.load() > 0) killWorker();
         reapWorker();
-        if (const std::uint32_t dropped = droppedEvents.exchange(0); dropped > 0)
-            diag::hookedLogError("slot " + std::to_string(slot.SlotIdx) + ": " + std::to_string(dropped) +
+        if (droppedEvents.load() > 0 && now() - droppedSaidNs > kSnapshotEveryNs) {
+            droppedSaidNs = now();
+            diag::hookedLogError("slot " + std::to_string(slot.SlotIdx) + ": " +
+                                 std::to_string(droppedEvents.exchange(0)) +
                                  " times MIDI events did not fit a block for the plug-in and were left out");
+        }
         const State current = state();
         if (current == State::Running && workerLost.load()) {
             workerWasLost();
@@ -727,8 +747,9 @@ void IsolatedEffect::keeperLoop() {
                    !closed.load()) {
             restart();
         } else if (current == State::Running && opened.load() && !closed.load() &&
-                   now() - lastSnapshotNs >
-                       (takenVersion.load() != stateVersion.load() ? kSnapshotAfterChangeNs : kSnapshotEveryNs)) {
+                   now() - lastSnapshotNs > (takenVersion.load() != stateVersion.load() && !snapshotFailed
+                                                 ? kSnapshotAfterChangeNs
+                                                 : kSnapshotEveryNs)) {
             takeSnapshot();
         }
         if (stopping.load()) break;
@@ -822,9 +843,10 @@ void IsolatedEffect::restart() {
     dispatchControl(effSetBlockSize, 0, host.engineBlockSize.load(), nullptr, 0.0f, true);
     restoreSnapshot();
     // What the slot asked for last, also while the worker was down.
-    if (const std::int32_t bypass = wantedBypass.load(); bypass != 0)
-        dispatchControl(effSetBypass, 0, bypass, nullptr, 0.0f, true);
-    if (const std::intptr_t window = editorWindow.load(); window != 0) {
+    const std::int32_t bypass = wantedBypass.load();
+    if (bypass != 0) dispatchControl(effSetBypass, 0, bypass, nullptr, 0.0f, true);
+    const std::intptr_t window = editorWindow.load();
+    if (window != 0) {
         // The view opens again in the editor window, at the size it starts with.
         dispatchControl(effEditOpen, 0, 0, reinterpret_cast<void*>(window), 0.0f, true);
         ERect* rect = nullptr;
@@ -838,7 +860,13 @@ void IsolatedEffect::restart() {
     if (mains != 0) dispatchControl(effMainsChanged, 0, mains, nullptr, 0.0f, true);
     fadeWanted.store(true, std::memory_order_relaxed);
     currentState.store(State::Running, std::memory_order_seq_cst);
-    if (const std::int32_t now = wantedMains.load(); now != mains) pendingMains.store(now, std::memory_order_relaxed);
+    // Changes of mind while it started: the engine's threads pass them on with the next block;
+    // an editor closed meanwhile closes its view.
+    if (const std::int32_t later = wantedMains.load(); later != mains)
+        pendingMains.store(later, std::memory_order_relaxed);
+    if (const std::int32_t later = wantedBypass.load(); later != bypass)
+        pendingBypass.store(later, std::memory_order_relaxed);
+    if (window != 0 && editorWindow.load() != window) dispatchControl(effEditClose, 0, 0, nullptr, 0.0f, true);
     if (workerLost.load() || hung.load()) return; // the keeper's next look decides
     diag::hookedLog("slot " + std::to_string(slot.SlotIdx) + ": worker restarted" +
                     (haveSnapshot.load() ? " with the plug-in's last state" : ""));
@@ -847,7 +875,7 @@ void IsolatedEffect::restart() {
 void IsolatedEffect::takeSnapshot() {
     lastSnapshotNs = now();
     const std::uint32_t version = stateVersion.load(std::memory_order_acquire);
-    std::lock_guard lock(controlMutex);
+    std::unique_lock lock(controlMutex);
     const std::int32_t program = static_cast<std::int32_t>(dispatchControl(effGetProgram, 0, 0, nullptr, 0.0f, true));
     bool taken = false;
     if ((proxy.flags & effFlagsProgramChunks) != 0) {
@@ -864,6 +892,11 @@ void IsolatedEffect::takeSnapshot() {
         ControlChannel& control = shared->control;
         taken = true;
         for (int i = 0; i < count && taken; ++i) {
+            if (i > 0 && i % 64 == 0) {
+                // Calls from the window get their turn between groups of values.
+                lock.unlock();
+                lock.lock();
+            }
             control.index = i;
             control.dataSize = 0;
             taken = exchange(Message::GetParameter, kCallLimitNs);
@@ -874,7 +907,11 @@ void IsolatedEffect::takeSnapshot() {
             snapshotIsBank = false;
         }
     }
-    if (!taken || workerLost.load()) return; // tried again at the next look
+    if (!taken || workerLost.load()) {
+        snapshotFailed = true; // tried again at the next periodic look, not at once
+        return;
+    }
+    snapshotFailed = false;
     snapshotProgram = program;
     haveSnapshot = true;
     takenVersion.store(version, std::memory_order_release);

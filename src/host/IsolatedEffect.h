@@ -133,7 +133,7 @@ private:
     std::string lastLoss;
     std::string notice;
     std::int64_t lastRestartNs = 0;
-    bool restartedBefore = false;
+    std::atomic<bool> restartedBefore{false};
     std::atomic<bool> restartWanted{false};
     std::thread keeper;
 
@@ -162,6 +162,8 @@ private:
     /// Events for the next block the worker takes; kept while it is late.
     std::unique_ptr<isolation::EventList> pendingEvents;
     std::atomic<std::uint32_t> droppedEvents{0};
+    bool eventsWaiting = false;           ///< events were kept and no block came for them since
+    std::int64_t droppedSaidNs = 0;       ///< keeper: when dropped events were last logged
     std::atomic<bool> missesReset{false}; ///< a new worker: the count of missed blocks starts again
     std::atomic<bool> tooLongSaid{false};
     int missedBlocks = 0;
@@ -177,6 +179,7 @@ private:
     std::atomic<std::uint32_t> takenVersion{0}; ///< the count the last snapshot was taken at
     std::atomic<bool> haveSnapshot{false};
     bool snapshotFailureSaid = false;
+    bool snapshotFailed = false; ///< keeper: the last snapshot could not be taken
     std::int64_t lastSnapshotNs = 0;
     bool snapshotIsBank = false;
     std::vector<std::uint8_t> snapshotBank;

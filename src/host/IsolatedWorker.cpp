@@ -211,8 +211,9 @@ VstIntPtr dispatchRequest(ControlChannel& control, std::vector<std::uint8_t>& ou
     if (opcode == effMainsChanged || opcode == effSetSampleRate || opcode == effSetBlockSize || opcode == effSetChunk ||
         opcode == effSetBlockSizeAndSampleRate) {
         AudioChannel& audio = gShared->audio;
-        for (int waited = 0; waited < 2000 && audio.answer.load(std::memory_order_acquire) !=
-                                                  audio.request.load(std::memory_order_acquire);
+        for (int waited = 0;
+             waited < 2000 && !gAudioStop.load() &&
+             audio.answer.load(std::memory_order_acquire) != audio.request.load(std::memory_order_acquire);
              ++waited)
             ::usleep(1000);
     }
@@ -301,7 +302,8 @@ void serveMessage() {
 
 // ---- Blocks ----
 
-void audioLoop() {
+/// first: the request number before the host could post any block.
+void audioLoop(std::uint32_t first) {
     tAudioThread = true;
     platform::setCurrentThreadScheduling(platform::ownAudioThreadScheduling());
     platform::maskFloatingPointExceptions();
@@ -314,7 +316,7 @@ void audioLoop() {
     float* inputs[kPointers];
     float* outputs[kPointers];
     AudioChannel& audio = gShared->audio;
-    std::uint32_t last = audio.request.load(std::memory_order_acquire);
+    std::uint32_t last = first;
     while (!gQuit.load(std::memory_order_relaxed) && !gAudioStop.load(std::memory_order_relaxed)) {
         const std::uint32_t posted = audio.request.load(std::memory_order_acquire);
         if (posted == last) {
@@ -417,9 +419,12 @@ int runWorker() noexcept {
     gBlockSize = gShared->start.blockSize;
     gControlThread = std::this_thread::get_id();
     gLastToWorker = gShared->control.toWorker.load(std::memory_order_acquire);
+    // Read before the load is reported: the host posts its first block only after that, and
+    // the audio thread may start later than it.
+    const std::uint32_t firstRequest = gShared->audio.request.load(std::memory_order_acquire);
     try {
         if (!load()) return 0;
-        gAudio = std::thread(audioLoop);
+        gAudio = std::thread(audioLoop, firstRequest);
         while (!gQuit.load() && waitForHost()) serveMessage();
         gQuit = true;
         stopAudio();

@@ -11,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/RealtimeThread.h"
 #include "rack/PlugInFaults.h"
+#include "support/AllocationGuard.h"
 #include "support/EngineRunner.h"
 #include "support/LogCapture.h"
 #include "support/ThirdPartyPlugins.h"
@@ -122,10 +123,18 @@ TEST_F(IsolatedSlotTest, IsolatedPlugInsSoundExactlyAsInTheProcess) {
     }
     runner.start();
     direct.start();
+    {
+        // Handing blocks to the workers allocates nothing on the engine's thread.
+        const AllocationGuard guard;
+        for (int b = 0; b < 200; ++b) {
+            sine(runner, b * 256);
+            runner.run(1);
+        }
+        EXPECT_EQ(guard.allocations(), 0u);
+        EXPECT_EQ(guard.frees(), 0u);
+    }
     for (int b = 0; b < 200; ++b) {
-        sine(runner, b * 256);
         sine(direct, b * 256);
-        runner.run(1);
         direct.run(1);
     }
     ASSERT_EQ(runner.recordedLeft.size(), direct.recordedLeft.size());
@@ -203,6 +212,31 @@ std::vector<float> playNote(host::TVstPlugIn& synth, int blocks) {
         recorded.insert(recorded.end(), left.begin(), left.end());
     }
     return recorded;
+}
+
+TEST_F(IsolatedSlotTest, EventsOfBlocksTheSlotDidNotProcessDoNotPileUpForTheNextOne) {
+    runner.rack.host().offlineRendering = true;
+    const int synth = addPlugIn(runner.rack, TrelvoSynth_PATH, "Synth", true);
+    ASSERT_GE(synth, 0);
+    std::vector<float> left(256), right(256);
+    float* outputs[2] = {left.data(), right.data()};
+    midi::VstEventBlock events;
+    {
+        // An instrument slot switched off still has its MIDI delivered, block after block.
+        platform::AudioBlockScope inBlock;
+        for (int b = 0; b < 600; ++b) {
+            events.clear();
+            events.addMidi(0, 0x90, static_cast<std::uint8_t>(40 + b % 40), 100);
+            slot(synth).ProcessEvents(events.events());
+        }
+        // Processed again, it hears only its own block's events: none.
+        events.clear();
+        slot(synth).ProcessEvents(events.events());
+        slot(synth).ProcessReplacing(nullptr, outputs, 256);
+    }
+    EXPECT_EQ(*std::max_element(left.begin(), left.end()), 0.0f);
+    platform::sleepMs(150); // the keeper's look
+    EXPECT_THAT(log.errors(), ::testing::Not(::testing::Contains(::testing::HasSubstr("did not fit"))));
 }
 
 TEST_F(IsolatedSlotTest, AnInstrumentRestartedAfterItsWorkerWasKilledSoundsAsBefore) {

@@ -195,6 +195,44 @@ void IsolatedEffect::endWorker() noexcept {
     }
 }
 
+bool IsolatedEffect::waitForLoad(std::string& failure) {
+    const std::int64_t limit = now() + kLoadLimitNs;
+    for (;;) {
+        const std::uint32_t signal = shared->loadSignal.load(std::memory_order_acquire);
+        const auto status = static_cast<isolation::LoadStatus>(shared->loadStatus.load(std::memory_order_acquire));
+        if (status == isolation::LoadStatus::Loaded) return true;
+        if (status != isolation::LoadStatus::Pending) {
+            const std::string detail = shared->loadError;
+            switch (status) {
+            case isolation::LoadStatus::NoFile: failure = "the file does not exist"; break;
+            case isolation::LoadStatus::NotLibrary:
+                failure = "it is not a library this system can load (" + detail + ")";
+                break;
+            case isolation::LoadStatus::NoEntry:
+                failure = "it has no VST 2.x entry point (\"main\" or \"VSTPluginMain\")";
+                break;
+            case isolation::LoadStatus::NoEffect:
+                failure = "its entry point gave no plug-in (it may need a host it does not recognise)";
+                break;
+            default: failure = "it failed while loading (its entry point threw an exception)"; break;
+            }
+            endWorker();
+            return false;
+        }
+        if (reapWorker()) {
+            failure = "it crashed while loading (" + lossReason() + ", in its own process)";
+            return false;
+        }
+        if (now() > limit || stopping.load()) {
+            hung = true;
+            endWorker();
+            failure = "it did not finish loading within 30 seconds";
+            return false;
+        }
+        platform::futexWait(shared->loadSignal, signal, 20 * kMs);
+    }
+}
+
 AEffect* IsolatedEffect::start(const std::string& path, std::string& failure) {
     if (shared == nullptr) {
         failure =
@@ -239,45 +277,7 @@ AEffect* IsolatedEffect::start(const std::string& path, std::string& failure) {
     fadeLength = std::max(1, static_cast<int>(host.engineSampleRate.load() / 100.0f));
     fadePosition = fadeLength; // a plug-in just loaded starts as in the process
 
-    if (!spawnWorker(failure)) return nullptr;
-    const std::int64_t limit = now() + kLoadLimitNs;
-    for (;;) {
-        const std::uint32_t signal = shared->loadSignal.load(std::memory_order_acquire);
-        const auto status = static_cast<isolation::LoadStatus>(shared->loadStatus.load(std::memory_order_acquire));
-        if (status != isolation::LoadStatus::Pending) {
-            const std::string detail = shared->loadError;
-            switch (status) {
-            case isolation::LoadStatus::Loaded: break;
-            case isolation::LoadStatus::NoFile: failure = "the file does not exist"; break;
-            case isolation::LoadStatus::NotLibrary:
-                failure = "it is not a library this system can load (" + detail + ")";
-                break;
-            case isolation::LoadStatus::NoEntry:
-                failure = "it has no VST 2.x entry point (\"main\" or \"VSTPluginMain\")";
-                break;
-            case isolation::LoadStatus::NoEffect:
-                failure = "its entry point gave no plug-in (it may need a host it does not recognise)";
-                break;
-            default: failure = "it failed while loading (its entry point threw an exception)"; break;
-            }
-            if (status != isolation::LoadStatus::Loaded) {
-                endWorker();
-                return nullptr;
-            }
-            break;
-        }
-        if (reapWorker()) {
-            failure = "it crashed while loading (" + lossReason() + ", in its own process)";
-            return nullptr;
-        }
-        if (now() > limit) {
-            hung = true;
-            endWorker();
-            failure = "it did not finish loading within 30 seconds";
-            return nullptr;
-        }
-        platform::futexWait(shared->loadSignal, signal, 20 * kMs);
-    }
+    if (!spawnWorker(failure) || !waitForLoad(failure)) return nullptr;
 
     const isolation::EffectFacts& loaded = shared->loadedFacts;
     if (loaded.numInputs > isolation::kMaxChannels || loaded.numOutputs > isolation::kMaxChannels) {
@@ -366,7 +366,6 @@ void IsolatedEffect::setParameterProc(AEffect* effect, VstInt32 index, float val
     if (platform::inAudioBlock() || self.state() != State::Running) return;
     std::lock_guard lock(self.controlMutex);
     ControlChannel& control = self.shared->control;
-    control.message = Message::SetParameter;
     control.index = index;
     control.opt = value;
     control.dataSize = 0;
@@ -379,7 +378,6 @@ float IsolatedEffect::getParameterProc(AEffect* effect, VstInt32 index) {
     if (platform::inAudioBlock() || self.state() != State::Running) return 0.0f;
     std::lock_guard lock(self.controlMutex);
     ControlChannel& control = self.shared->control;
-    control.message = Message::GetParameter;
     control.index = index;
     control.dataSize = 0;
     return self.exchange(Message::GetParameter, kCallLimitNs) ? static_cast<float>(control.opt) : 0.0f;
@@ -418,7 +416,7 @@ VstIntPtr IsolatedEffect::dispatchFromBlock(VstInt32 opcode, VstIntPtr value, vo
 void IsolatedEffect::playFallback(float** inputs, float** outputs, int frames, int replacing) noexcept {
     const int numIn = proxy.numInputs;
     const int numOut = proxy.numOutputs;
-    const bool passInput = (proxy.flags & effFlagsIsSynth) == 0 && numIn > 0;
+    const bool passInput = passesInput();
     const auto bytes = sizeof(float) * static_cast<std::size_t>(frames);
     for (int c = 0; c < numOut; ++c) {
         float* out = outputs[c];
@@ -536,7 +534,7 @@ void IsolatedEffect::runBlock(float** inputs, float** outputs, int frames, int r
             continue;
         }
         // Back after a gap: from the fallback to the plug-in's sound, without a click.
-        const bool passInput = (proxy.flags & effFlagsIsSynth) == 0 && c < numIn;
+        const bool passInput = passesInput() && c < numIn;
         const float* dry = passInput ? isolation::inputChannel(audio, c) : nullptr;
         for (int i = 0; i < frames; ++i) {
             const float gain = std::min(1.0f, static_cast<float>(fadePosition + i) / static_cast<float>(fadeLength));
@@ -787,8 +785,7 @@ void IsolatedEffect::workerWasLost() {
     std::string head =
         "slot " + std::to_string(slot.SlotIdx) + " \"" + name + "\" (" + library + "): its worker process ";
     head += hung.load() ? "stopped answering and was ended" : "ended (" + lossReason() + ")";
-    const bool passes = (proxy.flags & effFlagsIsSynth) == 0 && proxy.numInputs > 0;
-    const std::string fallback = passes ? "its input passes unchanged" : "it is silent";
+    const std::string fallback = passesInput() ? "its input passes unchanged" : "it is silent";
     if (!opened.load()) {
         currentState.store(State::Off, std::memory_order_release);
         setNotice(head + "; " + fallback);
@@ -819,21 +816,7 @@ void IsolatedEffect::restart() {
         currentState.store(State::Off, std::memory_order_release);
         setNotice("slot " + std::to_string(slot.SlotIdx) + " (" + library + ") could not be restarted: " + why);
     };
-    if (!spawnWorker(failure)) return fail(failure);
-    const std::int64_t limit = now() + kLoadLimitNs;
-    for (;;) {
-        const std::uint32_t signal = shared->loadSignal.load(std::memory_order_acquire);
-        const auto status = static_cast<isolation::LoadStatus>(shared->loadStatus.load(std::memory_order_acquire));
-        if (status == isolation::LoadStatus::Loaded) break;
-        if (status != isolation::LoadStatus::Pending) return fail("it no longer loads");
-        if (reapWorker()) return fail("it crashed while loading (" + lossReason() + ")");
-        if (now() > limit || stopping.load()) {
-            hung = true;
-            killWorker();
-            return fail("it did not load in time");
-        }
-        platform::futexWait(shared->loadSignal, signal, 20 * kMs);
-    }
+    if (!spawnWorker(failure) || !waitForLoad(failure)) return fail(failure);
     applyFacts(shared->loadedFacts);
     restartedBefore = true;
     lastRestartNs = now();

@@ -92,6 +92,9 @@ private:
     void runBlock(float** inputs, float** outputs, int frames, int replacing) noexcept;
     VstIntPtr dispatchFromBlock(VstInt32 opcode, VstIntPtr value, void* ptr) noexcept;
     void playFallback(float** inputs, float** outputs, int frames, int replacing) noexcept;
+    /// What a slot whose worker cannot answer plays: the input for an effect (the signal goes
+    /// on, dry), silence for an instrument.
+    bool passesInput() const noexcept { return (proxy.flags & effFlagsIsSynth) == 0 && proxy.numInputs > 0; }
     void noteMiss() noexcept;
 
     // The control path (any other thread), one call at a time.
@@ -101,6 +104,9 @@ private:
 
     // The worker.
     bool spawnWorker(std::string& failure);
+    /// Waits for the worker's load to end: false, with the reason and the worker ended, when
+    /// the library did not load.
+    bool waitForLoad(std::string& failure);
     bool reapWorker() noexcept;
     void killWorker() noexcept;
     void endWorker() noexcept;

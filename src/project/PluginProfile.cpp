@@ -258,7 +258,6 @@ bool readProfile(const persist::AppSettings& settings, TVstPlugIn& slot, const m
     if (const std::string help = IniStr(handle, "HelpFile", ""); !help.empty())
         slot.HelpFile = persist::ExpandPath(libraryFolder(slot), help);
     slot.UsePrmMap = IniBool(handle, "usePrmMap", slot.UsePrmMap);
-    slot.Isolated = IniBool(handle, "isolated", slot.Isolated.load());
     slot.UsePrjMap = IniBool(handle, "usePrjMap", slot.UsePrjMap);
 
     readParamMap(handle, file, slot);
